@@ -1,0 +1,38 @@
+// Time for the driver: tick count, calendar time and sleep, behind one object so that tests can
+// run the protocol's long pauses (command pauses, retry delays, resets, relay waits) on a virtual
+// clock. Serial and socket time-outs are real time and are not affected by it.
+#pragma once
+
+#include <cstdint>
+
+namespace plat {
+
+struct CalendarTime {
+  int year = 0;
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  // Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
+  virtual uint32_t TickMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+  virtual CalendarTime LocalTime() = 0;
+  virtual CalendarTime UtcTime() = 0;
+  // Seconds since 1970-01-01 UTC, as time() returns.
+  virtual int64_t UnixTime() = 0;
+};
+
+// The real clock of this system; lives for the whole process.
+Clock& SystemClock();
+
+// The local calendar time of a moment given in seconds since 1970 (localtime).
+CalendarTime LocalTimeOf(int64_t unixTime);
+
+}  // namespace plat

@@ -1,0 +1,63 @@
+#include <time.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+
+namespace plat {
+namespace {
+
+CalendarTime FromTm(const struct tm& t, int millisecond) {
+  CalendarTime c;
+  c.year = t.tm_year + 1900;
+  c.month = t.tm_mon + 1;
+  c.day = t.tm_mday;
+  c.hour = t.tm_hour;
+  c.minute = t.tm_min;
+  c.second = t.tm_sec;
+  c.millisecond = millisecond;
+  return c;
+}
+
+class PosixClock : public Clock {
+ public:
+  uint32_t TickMs() override {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+  }
+  void SleepMs(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  CalendarTime LocalTime() override { return Calendar(false); }
+  CalendarTime UtcTime() override { return Calendar(true); }
+  int64_t UnixTime() override { return static_cast<int64_t>(time(nullptr)); }
+
+ private:
+  static CalendarTime Calendar(bool utc) {
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm t {};
+    if (utc) {
+      gmtime_r(&ts.tv_sec, &t);
+    } else {
+      localtime_r(&ts.tv_sec, &t);
+    }
+    return FromTm(t, static_cast<int>(ts.tv_nsec / 1000000));
+  }
+};
+
+}  // namespace
+
+Clock& SystemClock() {
+  static PosixClock clock;
+  return clock;
+}
+
+CalendarTime LocalTimeOf(int64_t unixTime) {
+  time_t t = static_cast<time_t>(unixTime);
+  struct tm parts {};
+  localtime_r(&t, &parts);
+  return FromTm(parts, 0);
+}
+
+}  // namespace plat
