@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
 #include "platform/clock.h"
+#include "platform/paths.h"
 #include "platform/serial.h"
 
 struct FPContext;
@@ -16,6 +19,16 @@ using PfnLogReturn = void (*)(FPContext* ctx, const char* name, const char* resu
 using PfnLogMessage = void (*)(FPContext* ctx, const char* name, const char* text);
 using PfnLogSend = void (*)(FPContext* ctx, const char* frameText, const char* resultText);
 using PfnLogRecv = void (*)(FPContext* ctx, const char* frameText, const char* kindText);
+
+// Puts fileName in the driver's default log directory (platform/paths.h) into field. A directory too
+// long for the field leaves it empty, so that no file is ever opened at a truncated path.
+template <size_t N>
+bool SetDefaultLogPath(char (&field)[N], const char* fileName) {
+  const std::string path = plat::DefaultLogDirectory() + fileName;
+  const bool fits = path.size() < N;
+  std::snprintf(field, N, "%s", fits ? path.c_str() : "");
+  return fits;
+}
 
 struct FPContext {
   FPContext() = default;
@@ -64,6 +77,29 @@ struct FPContext {
   PfnLogSend pfnLogSend = nullptr;
   PfnLogRecv pfnLogRecv = nullptr;
   void* pLogUser = nullptr;            // owner data for callbacks installed by tests and tools
+
+  // ---- Log files: owned by the log subsystem (src/log) ----
+  int32_t bLogAutoFlush = 0;           // nonzero: flush after every line (set by SetLogMode)
+  int32_t nLogMaxSize = 10000000;      // bytes; a file past this is trimmed after a return line
+  int32_t nLogTrimSize = 1000000;      // bytes dropped from the front of a file by a trim
+  char szLogFileH[260] = {};           // fixed H file
+  char szLogFileL[260] = {};           // fixed L file
+  char szLogPath[260] = {};            // directory of the daily files (setting "PathLog")
+  FILE* fileLogH = nullptr;            // open H file, null when closed
+  FILE* fileLogL = nullptr;            // open L file, null when closed
+  char szLogIndentH[64] = {};          // indentation prefix: ": " per nesting level
+  char szLogIndentL[64] = {};
+  int32_t nLogDepthH = 0;              // nesting depth, 0..31
+  int32_t nLogDepthL = 0;
+  uint8_t bDailyLog = 0;               // daily files instead of the fixed ones
+  int32_t nDailyLogLifeTime = 7;       // days after which daily files are deleted
+  char szDailyNameH[30] = {};          // name (no directory) of the daily file now open
+  char szDailyNameL[30] = {};
+  // Defaults of the three paths above ("c:\Mirel-H.log", "c:\Mirel-L.log", "c:\" on Windows).
+  // Members are initialised in declaration order, so the fields exist when this runs.
+  bool bLogPathsDefaulted = SetDefaultLogPath(szLogFileH, "Mirel-H.log") &
+                            SetDefaultLogPath(szLogFileL, "Mirel-L.log") & SetDefaultLogPath(szLogPath, "");
+  // ---- end of log files ----
 
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
