@@ -59,7 +59,14 @@ struct FPContext {
   // Status.
   uint8_t status[2] = {0, 0};
   uint8_t status2[2] = {0, 0};
+  char extStatus[23] = {};             // positions 3..25 of the last extended status, common layout
   int32_t nDeviceError = 0;
+  int32_t nShiftOpenDay = 0;
+  int32_t nShiftOpenMonth = 0;
+  int32_t nShiftOpenYear = 0;
+  int32_t nShiftOpenHour = 0;
+  int32_t nShiftOpenMinute = 0;
+  int32_t nShiftHours = 0;
   int32_t nLastResult = 0;
 
   // Device identity (set by device recognition).

@@ -1,6 +1,7 @@
-// The table through which AcceptData hands a received frame to its decoder. A decoder is chosen by
-// the four header bytes that follow STX; it reads the rest of the frame itself, stores it in the
-// context and returns its answer kind (or a negative link result).
+// Reception of frames: the short and extended status frames, and the table through which AcceptData
+// hands a data frame to its decoder. A decoder is chosen by the four header bytes that follow STX;
+// it reads the rest of the frame itself, stores it in the context and returns its answer kind (or
+// a negative link result).
 #pragma once
 
 #include <cstdint>
@@ -10,21 +11,24 @@
 using FrameDecoderFn = int (*)(FPContext* ctx, const uint8_t header[4], bool log);
 
 struct FrameDecoder {
-  const char* prefix;   // header bytes to match (1..4 characters), compared from h0 on
+  const char* prefix;  // header bytes to match (1..4 characters), compared from h0 on
   FrameDecoderFn decode;
 };
 
-// The short status frame: b0 b1 ETX BCC. Stores status or status2 and returns 2 or 5.
+// The short status frame: b0 b1 ETX BCC with both status bytes in 0x40..0x7F.
 bool IsShortStatusHeader(const uint8_t header[4]);
+// Stores status (kind 2) or, for an ENQ2 answer or a second byte with both bits 0x30, status2 (kind 5).
 int DecodeShortStatus(FPContext* ctx, const uint8_t header[4], bool forceStatus2);
+// The answer to ENQT; stores the status bytes, the extended status and the device error code (kind 16).
+int DecodeExtendedStatus(FPContext* ctx, const uint8_t header[4], bool log);
 
 // The data-frame decoder for a header, or null. The longest matching prefix wins.
 FrameDecoderFn FindFrameDecoder(const uint8_t header[4]);
 
-// Common reception of a fixed-length data frame whose body (the bytes after the header, ending with
-// ETX and BCC) is `bodyLength` bytes: reads it into `body`, checks ETX and BCC (over the header and
-// the body up to ETX), writes the receive-log line `recvText` with `kindText`, pauses `ackPauseMs`
-// (negative: no pause), acknowledges, and resets the line after earlier protocol errors.
-// Returns `kind`, or -5 for a short or damaged frame (nothing is acknowledged then).
-int AcceptRecord(FPContext* ctx, const uint8_t header[4], uint8_t* body, uint32_t bodyLength, int kind,
-                 int ackPauseMs, const char* recvText, bool log);
+// Reads the rest of a fixed-length frame: `bodyLength` bytes ending with ETX and the BCC over the
+// header and the body up to ETX. 0 when complete and intact; -5 otherwise (logged with the bytes
+// that came). Nothing is acknowledged here.
+int ReadFrameBody(FPContext* ctx, const uint8_t header[4], uint8_t* body, uint32_t bodyLength);
+// Acknowledges a data frame after its receive-log line: pause (negative: none), ACK, send-log line,
+// and a line reset when protocol errors were counted. Returns `kind`.
+int AcknowledgeFrame(FPContext* ctx, int kind, int ackPauseMs);

@@ -1,0 +1,146 @@
+#include "device/frame_decoders.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "device/device_log.h"
+#include "device/link.h"
+
+namespace {
+
+constexpr uint8_t kStatus2Bits = 0x30;
+
+// Data frames known to the link. Decoders of information records are added here as the records
+// they read come into use.
+const FrameDecoder kFrameDecoders[] = {
+    {nullptr, nullptr},
+};
+
+bool IsStatusByte(uint8_t b) { return (b & 0xC0) == 0x40; }
+
+size_t MatchLength(const char* prefix, const uint8_t header[4]) {
+  size_t n = 0;
+  while (n < 4 && prefix[n] != '\0') {
+    if (static_cast<uint8_t>(prefix[n]) != header[n]) return 0;
+    ++n;
+  }
+  return n;
+}
+
+// Extended status of the supported printer: 23 bytes after the header (positions 4..26), with an
+// unused byte at 22-23 where the common layout has the seconds of the shift opening.
+constexpr uint32_t kExtendedBodyLength = 23;
+constexpr size_t kCommonLength = 26;  // positions 0..25 of the common layout, ETX at 24, BCC at 25
+
+int CharValue(uint8_t c) { return c ? c - 0x30 : 0; }
+
+void NormaliseExtendedStatus(const uint8_t* raw, uint8_t* common) {
+  memcpy(common, raw, 22);
+  common[22] = 0;  // no seconds in this layout
+  memcpy(common + 23, raw + 24, 3);
+}
+
+void LogExtendedStatus(FPContext* ctx, const uint8_t* c) {
+  if (!ctx->pfnLogRecv) return;
+  const int errCode = FromNibbleChars(reinterpret_cast<const char*>(c + 5));
+  char raw[512];
+  snprintf(raw, sizeof raw,
+           "[02][%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh](%d) [%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
+           "[%2.2Xh] [%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
+           "[%2.2Xh] [%2.2X] [%2.2Xh]",
+           c[0], c[1], c[2], c[3], c[4], c[5], c[6], errCode, c[7], c[8], c[9], c[10], c[11], c[12], c[13],
+           c[14], c[15], c[16], c[17], c[18], c[19], c[20], c[21], c[22], c[23], c[24], c[25]);
+  LogRecv(ctx, raw, LinkResultText(kAnswerEnqtStatus));
+  const int f = ((c[8] - 0x30) << 8) | ((c[9] - 0x30) << 4) | (c[10] - 0x30);
+  char decoded[512];
+  snprintf(decoded, sizeof decoded,
+           "Decoded: St:[%2.2Xh][%2.2Xh][%2.2Xh] EKLZ:[%2.2Xh] ErrCode:[%2.2Xh](%d) DType:[%2.2dd] F:[%5.5dd] "
+           "N1:[%3.3dd] N2[%2.2dd] PPIOCD:[%2.2Xh] PSTATUS:[%2.2Xh] D1:[%2.2dd][%2.2dd][%2.2dd] "
+           "T1:[%2.2dd][%2.2dd][%2.2dd] Sm:[%2.2dd] [03] [%2.2Xh]",
+           c[0], c[1], c[2], FromNibbleChars(reinterpret_cast<const char*>(c + 3)), errCode, errCode,
+           CharValue(c[7]), f, CharValue(c[11]), CharValue(c[12]),
+           FromNibbleChars(reinterpret_cast<const char*>(c + 13)),
+           FromNibbleChars(reinterpret_cast<const char*>(c + 15)), CharValue(c[17]), CharValue(c[18]),
+           CharValue(c[19]), CharValue(c[20]), CharValue(c[21]), CharValue(c[22]), CharValue(c[23]), c[25]);
+  LogRecv(ctx, decoded, LinkResultText(kAnswerEnqtStatus));
+}
+
+}  // namespace
+
+bool IsShortStatusHeader(const uint8_t header[4]) {
+  const uint8_t bcc = header[0] ^ header[1] ^ ctl::ETX;
+  return header[2] == ctl::ETX && header[3] == bcc && IsStatusByte(header[0]) && IsStatusByte(header[1]);
+}
+
+int DecodeShortStatus(FPContext* ctx, const uint8_t header[4], bool forceStatus2) {
+  const bool second = forceStatus2 || (header[1] & kStatus2Bits) == kStatus2Bits;
+  uint8_t* target = second ? ctx->status2 : ctx->status;
+  target[0] = header[0];
+  target[1] = header[1];
+  const int kind = second ? kAnswerStatus2 : kAnswerStatus;
+  if (ctx->pfnLogRecv) {
+    char text[48];
+    snprintf(text, sizeof text, "[02][%2.2Xh][%2.2Xh][03][%2.2Xh]", header[0], header[1], header[3]);
+    LogRecv(ctx, text, LinkResultText(kind));
+  }
+  return kind;
+}
+
+int DecodeExtendedStatus(FPContext* ctx, const uint8_t header[4], bool /*log*/) {
+  uint8_t raw[4 + kExtendedBodyLength];
+  memcpy(raw, header, 4);
+  if (ReadFrameBody(ctx, header, raw + 4, kExtendedBodyLength) != kLinkOk) return kLinkProtocolError;
+
+  uint8_t common[kCommonLength];
+  NormaliseExtendedStatus(raw, common);
+  ctx->status[0] = common[0];
+  ctx->status[1] = common[1];
+  ctx->status2[0] = common[2];
+  memcpy(ctx->extStatus, common + 3, sizeof ctx->extStatus);
+  ctx->nDeviceError = FromNibbleChars(reinterpret_cast<const char*>(common + 5));
+  ctx->nShiftOpenDay = CharValue(common[17]);
+  ctx->nShiftOpenMonth = CharValue(common[18]);
+  ctx->nShiftOpenYear = CharValue(common[19]);
+  ctx->nShiftOpenHour = CharValue(common[20]);
+  ctx->nShiftOpenMinute = CharValue(common[21]);
+  ctx->nShiftHours = CharValue(common[23]);
+  LogExtendedStatus(ctx, common);
+  return kAnswerEnqtStatus;
+}
+
+FrameDecoderFn FindFrameDecoder(const uint8_t header[4]) {
+  FrameDecoderFn best = nullptr;
+  size_t bestLength = 0;
+  for (const FrameDecoder& entry : kFrameDecoders) {
+    if (!entry.prefix) continue;
+    const size_t length = MatchLength(entry.prefix, header);
+    if (length > bestLength) {
+      best = entry.decode;
+      bestLength = length;
+    }
+  }
+  return best;
+}
+
+int ReadFrameBody(FPContext* ctx, const uint8_t header[4], uint8_t* body, uint32_t bodyLength) {
+  uint32_t got = 0;
+  const int read = AcceptBuf(ctx, body, bodyLength, &got);
+  bool intact = read == kLinkOk && got == bodyLength && bodyLength >= 2 && body[bodyLength - 2] == ctl::ETX;
+  if (intact) {
+    const uint8_t bcc = CalcBCC(header, 4) ^ CalcBCC(body, static_cast<int>(bodyLength) - 1);
+    intact = bcc == body[bodyLength - 1];
+  }
+  if (intact) return kLinkOk;
+  std::string text = HexBytes("[02] ", header, 4) + HexBytes("", body, got);
+  LogRecv(ctx, text.c_str(), LinkResultText(kLinkProtocolError));
+  return kLinkProtocolError;
+}
+
+int AcknowledgeFrame(FPContext* ctx, int kind, int ackPauseMs) {
+  if (ackPauseMs > 0) ctx->pClock->SleepMs(static_cast<uint32_t>(ackPauseMs));
+  const int sent = SendChar(ctx, ctl::ACK);
+  LogSend(ctx, "[06] (ACK)", LinkResultText(sent));
+  if (ctx->nProtocolErrors != 0) ResetSerial(ctx);
+  return kind;
+}
