@@ -1,0 +1,103 @@
+// mirel-link: a service tool that opens the printer's COM port and runs a link-level session:
+// command frames and status polls, with every byte on the line shown as it goes out and comes back.
+//
+//   mirel-link [--com N] [--baud-code C] [--pause MS] ITEM...
+//
+// An ITEM is a command text sent as one transaction, or one of the status polls ENQ, ENQ2, ENQT.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/fp_context.h"
+#include "device/link.h"
+#include "device/serial_port.h"
+
+namespace {
+
+void PrintEnter(FPContext*, const char* name) { printf("{%s\n", name); }
+void PrintReturn(FPContext*, const char* name, const char* result) { printf("}%s ret %s\n", name, result); }
+void PrintMessage(FPContext*, const char* name, const char* text) { printf("  *%s: %s\n", name, text); }
+void PrintSend(FPContext*, const char* frame, const char* result) { printf("  <send %s %s\n", frame, result); }
+void PrintRecv(FPContext*, const char* frame, const char* kind) { printf("  >recv %s %s\n", frame, kind); }
+
+struct Poll {
+  const char* name;
+  uint8_t byte;
+  int expected;
+};
+
+const Poll kPolls[] = {
+    {"ENQ", ctl::ENQ, kExpectEnqStatus},
+    {"ENQ2", ctl::ENQ2, kExpectEnq2Status},
+    {"ENQT", ctl::ENQT, kExpectEnqtStatus},
+};
+
+int RunPoll(FPContext* ctx, const Poll& poll) {
+  char frame[8];
+  snprintf(frame, sizeof frame, "[%2.2X]", poll.byte);
+  const int sent = SendChar(ctx, poll.byte);
+  PrintSend(ctx, frame, LinkResultText(sent));
+  return sent == kLinkOk ? AcceptData(ctx, poll.expected, true, false) : sent;
+}
+
+int RunItem(FPContext* ctx, const std::string& item, int pauseMs) {
+  for (const Poll& poll : kPolls) {
+    if (item == poll.name) return RunPoll(ctx, poll);
+  }
+  return ExecTransaction(ctx, item.c_str(), pauseMs, true, false);
+}
+
+int Usage() {
+  fprintf(stderr,
+          "usage: mirel-link [--com N] [--baud-code C] [--pause MS] ITEM...\n"
+          "  ITEM: a command text (one transaction) or a status poll ENQ, ENQ2, ENQT\n"
+          "  --com N        COM port number (default 1; on POSIX MIREL_COM<N> names the device)\n"
+          "  --baud-code C  0=4800 1=9600 2=19200 3=38400 4=57600 5=76800 6=115200 (default 6)\n"
+          "  --pause MS     pause between a command and its answer (default 110)\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int port = 1, baudCode = 6, pauseMs = 110;
+  std::vector<std::string> items;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (!strcmp(argv[i], "--com") && hasValue) {
+      port = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--baud-code") && hasValue) {
+      baudCode = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--pause") && hasValue) {
+      pauseMs = atoi(argv[++i]);
+    } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+      return Usage();
+    } else {
+      items.emplace_back(argv[i]);
+    }
+  }
+  if (items.empty()) return Usage();
+
+  FPContext ctx;
+  ctx.pfnLogEnter = PrintEnter;
+  ctx.pfnLogReturn = PrintReturn;
+  ctx.pfnLogMessage = PrintMessage;
+  ctx.pfnLogSend = PrintSend;
+  ctx.pfnLogRecv = PrintRecv;
+  ctx.nVersionMajor = 11;  // the supported printer: a device ENQ is followed by the extended status
+
+  if (OpenSerial2(&ctx, port, baudCode) != kLinkOk) {
+    fprintf(stderr, "mirel-link: cannot open COM%d\n", port);
+    return 1;
+  }
+  int failures = 0;
+  for (const std::string& item : items) {
+    const int result = RunItem(&ctx, item, pauseMs);
+    printf("= %s -> %d %s\n\n", item.c_str(), result, LinkResultText(result));
+    if (result < 0) ++failures;
+  }
+  CloseSerial(&ctx);
+  return failures == 0 ? 0 : 1;
+}
