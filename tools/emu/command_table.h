@@ -1,0 +1,46 @@
+// How the virtual printer reacts to each command text: handlers keyed by the text's prefix (the
+// longest registered prefix wins), with a default for every command no handler claims. Each
+// command's effect on the printer's state lives in its handler, in one place.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "emu/printer_state.h"
+
+namespace emu {
+
+// The printer's answer to one command.
+struct Reply {
+  enum class Kind { kAccept, kRefuse, kData };
+  Kind kind = Kind::kAccept;
+  uint8_t deviceError = 0;  // kRefuse
+  uint8_t errorBits = 0;    // kRefuse: status byte 1 bits of the reason
+  std::string data;         // kData: the frame's header and body
+
+  static Reply Accept() { return {}; }
+  static Reply Refuse(uint8_t deviceError, uint8_t errorBits = kCommandError) {
+    return {Kind::kRefuse, deviceError, errorBits, {}};
+  }
+  static Reply Data(std::string headerAndBody) { return {Kind::kData, 0, 0, std::move(headerAndBody)}; }
+};
+
+using CommandHandler = std::function<Reply(PrinterState& state, const std::string& text)>;
+
+class CommandTable {
+ public:
+  CommandTable();  // with the commands this printer knows
+  // Registers (or replaces) the handler of the texts beginning with `prefix`.
+  void Add(const std::string& prefix, CommandHandler handler);
+  Reply Dispatch(PrinterState& state, const std::string& text) const;
+
+ private:
+  struct Entry {
+    std::string prefix;
+    CommandHandler handler;
+  };
+  std::vector<Entry> entries_;
+};
+
+}  // namespace emu

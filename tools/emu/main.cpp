@@ -1,0 +1,105 @@
+// mirel-emu: the virtual printer on a pseudo-terminal, for people and scripts.
+//
+//   mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]
+//
+// Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
+// then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
+// served, so that a script can wait for the file instead of guessing a delay.
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "emu/virtual_printer.h"
+
+namespace {
+
+std::atomic<bool> g_quit{false};
+
+void OnSignal(int) { g_quit = true; }
+
+struct Options {
+  int com = 1;
+  std::string link;
+  bool trace = false;
+  unsigned long baud = 0;
+  std::string readyFile;
+};
+
+void Usage() {
+  std::cerr << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]\n";
+}
+
+// Reads a positive number; false when `text` is not one.
+bool ParseNumber(const char* text, unsigned long* value) {
+  char* end = nullptr;
+  *value = std::strtoul(text, &end, 10);
+  return end != text && *end == '\0' && *value > 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    unsigned long n = 0;
+    if (arg == "--trace") {
+      o->trace = true;
+    } else if (arg == "--com" && hasValue && ParseNumber(argv[++i], &n)) {
+      o->com = static_cast<int>(n);
+    } else if (arg == "--baud" && hasValue && ParseNumber(argv[++i], &n)) {
+      o->baud = n;
+    } else if (arg == "--link" && hasValue) {
+      o->link = argv[++i];
+    } else if (arg == "--ready-file" && hasValue) {
+      o->readyFile = argv[++i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+void PrintLive(const emu::TraceEntry& entry, std::chrono::steady_clock::time_point start) {
+  double seconds = std::chrono::duration<double>(entry.time - start).count();
+  std::printf("%9.3f %s\n", seconds, emu::FormatTraceEntry(entry).c_str());
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    Usage();
+    return 2;
+  }
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  emu::VirtualPrinter printer;
+  printer.SetBaudRate(static_cast<uint32_t>(options.baud));
+  if (options.trace) {
+    auto start = std::chrono::steady_clock::now();
+    printer.SetTraceListener([start](const emu::TraceEntry& e) { PrintLive(e, start); });
+  }
+  if (!printer.Start(options.link)) {
+    std::cerr << "mirel-emu: cannot open a pseudo-terminal"
+              << (options.link.empty() ? "" : " or make the link " + options.link) << "\n";
+    return 1;
+  }
+  // The link, when asked for, is the stable name to hand to the driver.
+  std::string path = options.link.empty() ? printer.PortPath() : options.link;
+  std::printf("port %s\nMIREL_COM%d=%s\n", printer.PortPath().c_str(), options.com, path.c_str());
+  std::fflush(stdout);
+  if (!options.readyFile.empty()) std::ofstream(options.readyFile) << path << "\n";
+
+  // A signal handler may only set a flag; look at it often enough that stopping feels immediate.
+  while (!g_quit) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  printer.Stop();
+  return 0;
+}

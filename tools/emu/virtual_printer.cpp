@@ -1,0 +1,260 @@
+#include "emu/virtual_printer.h"
+
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+
+namespace emu {
+namespace {
+
+using std::chrono::steady_clock;
+
+// Longest wait for input before the serving thread looks at the stop flag again.
+constexpr int kPollMs = 50;
+// A frame left unfinished this long is dropped, so that its remainder cannot swallow the next one.
+constexpr auto kFrameGap = std::chrono::milliseconds(500);
+// How long a write may wait while nobody reads the port and its queue is full.
+constexpr int kWriteTimeoutMs = 1000;
+// 8E1: start bit, 8 data bits, parity, stop bit.
+constexpr uint64_t kBitsPerByte = 11;
+
+}  // namespace
+
+VirtualPrinter::VirtualPrinter(plat::Clock& clock) : clock_(clock) {}
+
+VirtualPrinter::~VirtualPrinter() { Stop(); }
+
+bool VirtualPrinter::Start(const std::string& linkPath) {
+  if (Running() || !pty_.Open()) return false;
+  if (!linkPath.empty()) {
+    std::error_code ec;
+    if (std::filesystem::is_symlink(linkPath, ec)) std::filesystem::remove(linkPath, ec);
+    std::filesystem::create_symlink(pty_.SlavePath(), linkPath, ec);
+    if (ec) {
+      pty_.Close();
+      return false;
+    }
+    linkPath_ = linkPath;
+  }
+  stopping_ = false;
+  thread_ = std::thread(&VirtualPrinter::Serve, this);
+  return true;
+}
+
+void VirtualPrinter::Stop() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (!linkPath_.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(linkPath_, ec);
+    linkPath_.clear();
+  }
+  pty_.Close();
+}
+
+std::string VirtualPrinter::PortPath() const { return pty_.SlavePath(); }
+
+PrinterState VirtualPrinter::State() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return state_;
+}
+
+void VirtualPrinter::ModifyState(const std::function<void(PrinterState&)>& change) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  change(state_);
+}
+
+void VirtualPrinter::AddCommand(const std::string& prefix, CommandHandler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  commands_.Add(prefix, std::move(handler));
+}
+
+void VirtualPrinter::NakNext(int commands) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  nakCount_ += commands;
+}
+
+void VirtualPrinter::BusyNext(int commands) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  busyCount_ += commands;
+}
+
+void VirtualPrinter::IgnoreNext(int frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  silenceCount_ += frames;
+}
+
+void VirtualPrinter::SendStrayBytes(const Bytes& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stray_.insert(stray_.end(), bytes.begin(), bytes.end());
+}
+
+void VirtualPrinter::AnswerNextWithData(const std::string& header, const std::string& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back({false, Reply::Data(header + body), false});
+}
+
+void VirtualPrinter::AnswerNextWithBadCheck(const std::string& header, const std::string& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back({false, Reply::Data(header + body), true});
+}
+
+void VirtualPrinter::AnswerNextWithEnq() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back({true, {}, false});
+}
+
+void VirtualPrinter::RefuseNext(uint8_t deviceError, uint8_t errorBits) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back({false, Reply::Refuse(deviceError, errorBits), false});
+}
+
+void VirtualPrinter::SetBaudRate(uint32_t baud) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  baud_ = baud;
+}
+
+int VirtualPrinter::DataFramesAcknowledged() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return acknowledged_;
+}
+
+void VirtualPrinter::Serve() {
+  FrameReader reader;
+  std::vector<RxUnit> units;
+  auto lastByte = steady_clock::now();
+  uint8_t buf[256];
+  while (!stopping_) {
+    units.clear();
+    int n = pty_.Read(buf, sizeof buf, kPollMs);
+    if (n > 0) {
+      for (int i = 0; i < n; ++i) reader.Feed(buf[i], &units);
+      lastByte = steady_clock::now();
+    } else {
+      // Quiet line (or a failed read, which is not expected while we hold the slave open): finish
+      // pending noise and a frame abandoned half way.
+      reader.Flush(steady_clock::now() - lastByte >= kFrameGap, &units);
+      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    for (const RxUnit& unit : units) Handle(unit);
+  }
+}
+
+void VirtualPrinter::Handle(const RxUnit& unit) {
+  trace_.Record(TraceEntry::Direction::kRx, unit.raw, unit.kind == RxUnit::Kind::kFrame);
+  if (unit.kind == RxUnit::Kind::kFrame) {
+    Send(CommandAnswer(unit));
+  } else if (unit.kind == RxUnit::Kind::kControl) {
+    Send(StatusRequestAnswer(unit.raw[0]));
+  }
+}
+
+// ENQ, ENQ2 and ENQT are answered at any time, even while busy. ACK settles a data frame we sent;
+// a NAK from the driver is not part of the protocol and is ignored like noise.
+Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int64_t now = clock_.UnixTime();
+  switch (request) {
+    case ctl::kEnq:
+      return ShortStatusFrame(state_, now);
+    case ctl::kEnq2:
+      return Status2Frame(state_, now);
+    case ctl::kEnqt:
+      return ExtendedStatusFrame(state_, now);
+    case ctl::kAck:
+      if (awaitingAck_) ++acknowledged_;
+      awaitingAck_ = false;
+      return {};
+    default:
+      return {};
+  }
+}
+
+// The order of the checks is the device's: a silenced frame is not even looked at, a damaged one
+// is refused before its text means anything, and a busy device accepts nothing.
+Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (silenceCount_ > 0) {
+    --silenceCount_;
+    return {};
+  }
+  if (!frame.checkOk) return {ctl::kNak};
+  if (nakCount_ > 0) {
+    --nakCount_;
+    return {ctl::kNak};
+  }
+  int64_t now = clock_.UnixTime();
+  if (busyCount_ > 0 || state_.busy) {
+    busyCount_ = busyCount_ > 0 ? busyCount_ - 1 : 0;
+    PrinterState busy = state_;
+    busy.busy = true;
+    return ShortStatusFrame(busy, now);
+  }
+  if (!scripted_.empty()) {
+    Scripted next = scripted_.front();
+    scripted_.pop_front();
+    return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
+  }
+  return Render(commands_.Dispatch(state_, frame.text), false);
+}
+
+// Called with mutex_ held. The error code of the extended status always speaks of the last command.
+Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
+  bool refused = reply.kind == Reply::Kind::kRefuse;
+  state_.deviceError = refused ? reply.deviceError : 0;
+  state_.errorBits = refused ? reply.errorBits : 0;
+  switch (reply.kind) {
+    case Reply::Kind::kAccept:
+      return {ctl::kAck};
+    case Reply::Kind::kRefuse:
+      return ShortStatusFrame(state_, clock_.UnixTime());
+    case Reply::Kind::kData: {
+      Bytes frame = Frame(reply.data);
+      if (badCheck) frame.back() ^= 0xFF;
+      awaitingAck_ = true;
+      return frame;
+    }
+  }
+  return {};
+}
+
+// The entries are recorded before the bytes go out, so a peer that has read an answer always
+// finds it in the trace.
+void VirtualPrinter::Send(const Bytes& answer) {
+  if (answer.empty()) return;
+  Bytes stray;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stray.swap(stray_);
+  }
+  if (!stray.empty()) {
+    trace_.Record(TraceEntry::Direction::kTx, stray);
+    Transmit(stray);
+  }
+  trace_.Record(TraceEntry::Direction::kTx, answer);
+  Transmit(answer);
+}
+
+// With pacing, each byte is written when a real line would have delivered its stop bit. A write
+// that cannot finish (nobody has read the port for a long while) drops the bytes, as a line would.
+void VirtualPrinter::Transmit(const Bytes& bytes) {
+  uint32_t baud;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    baud = baud_;
+  }
+  if (baud == 0) {
+    pty_.Write(bytes.data(), bytes.size(), kWriteTimeoutMs);
+    return;
+  }
+  auto perByte = std::chrono::nanoseconds(kBitsPerByte * 1'000'000'000ull / baud);
+  auto due = steady_clock::now();
+  for (uint8_t b : bytes) {
+    if (stopping_) return;
+    due += perByte;
+    std::this_thread::sleep_until(due);
+    pty_.Write(&b, 1, kWriteTimeoutMs);
+  }
+}
+
+}  // namespace emu

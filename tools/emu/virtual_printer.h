@@ -1,0 +1,105 @@
+// A virtual fiscal printer serving its serial line on a pseudo-terminal: the driver opens
+// PortPath() as its COM port and talks to it exactly as to the real device. Every control is
+// thread-safe and may be used while the line is being served.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emu/command_table.h"
+#include "emu/frame_reader.h"
+#include "emu/printer_state.h"
+#include "emu/trace.h"
+#include "emu/wire.h"
+#include "platform/clock.h"
+#include "platform/pty.h"
+
+namespace emu {
+
+class VirtualPrinter {
+ public:
+  // `clock` decides the shift's age (shift time exceeded); tests may pass one of their own.
+  explicit VirtualPrinter(plat::Clock& clock = plat::SystemClock());
+  ~VirtualPrinter();
+  VirtualPrinter(const VirtualPrinter&) = delete;
+  VirtualPrinter& operator=(const VirtualPrinter&) = delete;
+
+  // Opens a pseudo-terminal and starts serving it on a thread of its own. With a `linkPath`, also
+  // makes a symbolic link there to the port (replacing a stale link, never another kind of file),
+  // removed again by Stop. False when the printer already runs or something failed.
+  bool Start(const std::string& linkPath = "");
+  // Stops serving within about one poll interval (50 ms) and closes the port. Idempotent.
+  void Stop();
+  bool Running() const { return thread_.joinable(); }
+  // The path the driver opens (the pseudo-terminal's slave); empty while stopped.
+  std::string PortPath() const;
+
+  PrinterState State() const;
+  void ModifyState(const std::function<void(PrinterState&)>& change);
+  // Registers the handler of the command texts beginning with `prefix` (see CommandTable).
+  void AddCommand(const std::string& prefix, CommandHandler handler);
+
+  // Fault injection. Counts add up; each answer that a fault replaces uses one of its count.
+  void NakNext(int commands);     // NAK the next well-formed commands
+  void BusyNext(int commands);    // answer with the busy status, then accept as usual
+  void IgnoreNext(int frames);    // silence: no answer at all to the next frames
+  void SendStrayBytes(const Bytes& bytes);  // sent just before the next answer of any kind
+  // One-shot answers to the next commands, used in the order they were queued:
+  void AnswerNextWithData(const std::string& header, const std::string& body);
+  void AnswerNextWithBadCheck(const std::string& header, const std::string& body);
+  void AnswerNextWithEnq();  // the device's ENQ instead of ACK; the driver goes on with ACK, ENQ
+  void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
+  // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
+  void SetBaudRate(uint32_t baud);
+
+  // Data frames sent and acknowledged by the driver with ACK.
+  int DataFramesAcknowledged() const;
+
+  std::vector<TraceEntry> TraceEntries() const { return trace_.Entries(); }
+  void ClearTrace() { trace_.Clear(); }
+  void SetTraceListener(Trace::Listener listener) { trace_.SetListener(std::move(listener)); }
+  bool WaitFramesReceived(size_t count, int timeoutMs) const { return trace_.WaitFramesReceived(count, timeoutMs); }
+
+ private:
+  // A queued one-shot answer: the device's ENQ, or a reply with an optionally spoiled check.
+  struct Scripted {
+    bool enq = false;
+    Reply reply;
+    bool badCheck = false;
+  };
+
+  void Serve();
+  void Handle(const RxUnit& unit);
+  Bytes StatusRequestAnswer(uint8_t request);
+  Bytes CommandAnswer(const RxUnit& frame);
+  Bytes Render(const Reply& reply, bool badCheck);
+  void Send(const Bytes& answer);
+  void Transmit(const Bytes& bytes);
+
+  plat::Clock& clock_;
+  plat::Pty pty_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  std::string linkPath_;
+  Trace trace_;
+
+  mutable std::mutex mutex_;  // guards everything below
+  PrinterState state_;
+  CommandTable commands_;
+  int nakCount_ = 0;
+  int busyCount_ = 0;
+  int silenceCount_ = 0;
+  Bytes stray_;
+  std::deque<Scripted> scripted_;
+  uint32_t baud_ = 0;
+  bool awaitingAck_ = false;
+  int acknowledged_ = 0;
+};
+
+}  // namespace emu
