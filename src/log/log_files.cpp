@@ -1,0 +1,175 @@
+#include "log/log_files.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "log/log.h"
+#include "platform/paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kDailyFolder[] = "Log";
+constexpr char kDailySuffix[] = ".log";
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The folder of the daily files: szLogPath with a separator at its end, then "Log" and a separator
+// unless the path already names such a folder.
+std::string DailyDirectory(const FPContext* ctx) {
+  const char sep = plat::PathSeparator();
+  std::string dir = ctx->szLogPath;
+  if (dir.empty() || dir.back() != sep) dir += sep;
+  const std::string folder = std::string(kDailyFolder) + sep;
+  if (!EndsWith(dir, sep + folder)) dir += folder;
+  return dir;
+}
+
+// The daily folder, created when missing (with any missing parent, since on POSIX the default
+// log directory itself may not exist yet). False when it cannot be used.
+bool PrepareDailyDirectory(const FPContext* ctx, std::string* dir) {
+  *dir = DailyDirectory(ctx);
+  std::error_code ec;
+  fs::create_directories(*dir, ec);
+  return fs::is_directory(*dir, ec);
+}
+
+// "Mirel-H-" or "Mirel-L-", the date, ".log": 22 characters.
+std::string DailyName(const char* prefix, const plat::CalendarTime& date) {
+  char name[30];
+  std::snprintf(name, sizeof name, "%s%04d-%02d-%02d%s", prefix, date.year, date.month, date.day, kDailySuffix);
+  return name;
+}
+
+// Today's name, by the UTC date, so that a file covers the same hours wherever the shop is.
+std::string TodaysName(FPContext* ctx, LogKind kind) {
+  return DailyName(LogFileOf(ctx, kind).dailyPrefix, ctx->pClock->UtcTime());
+}
+
+// Whether a name has the form prefix + "????-??-??.log", '?' being any one character.
+bool IsDailyName(const std::string& name, const char* prefix) {
+  // Written in pieces so that no "??-" trigraph sequence appears in the literal.
+  const std::string pattern = std::string(prefix) + "????" "-??" "-??" + kDailySuffix;
+  if (name.size() != pattern.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (pattern[i] != '?' && pattern[i] != name[i]) return false;
+  }
+  return true;
+}
+
+// Deletes the daily files of one kind in dir whose names sort before the file of the day
+// nDailyLogLifeTime days ago (by local date); that day's file and later ones stay. Folders with
+// such names are left alone.
+void DeleteExpiredLogs(FPContext* ctx, LogKind kind, const std::string& dir) {
+  const char* prefix = LogFileOf(ctx, kind).dailyPrefix;
+  const int64_t cutoffTime = ctx->pClock->UnixTime() - static_cast<int64_t>(ctx->nDailyLogLifeTime) * 86400;
+  const std::string cutoff = DailyName(prefix, plat::LocalTimeOf(cutoffTime));
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    // The names compared are ASCII; UTF-8 keeps any other name from failing the conversion.
+    const std::string name = it->path().filename().u8string();
+    std::error_code typeError;
+    if (!IsDailyName(name, prefix) || it->is_directory(typeError)) continue;
+    if (std::strcmp(name.c_str(), cutoff.c_str()) < 0) {
+      std::error_code removeError;
+      fs::remove(it->path(), removeError);
+    }
+  }
+}
+
+void OpenDailyLog(LogFileRef file, const std::string& dir, const std::string& name) {
+  std::snprintf(file.dailyName, sizeof file.dailyName, "%s", name.c_str());
+  file.stream = OpenForAppend(dir + name);
+}
+
+void OpenDailyLogs(FPContext* ctx, const std::string& dir) {
+  DeleteExpiredLogs(ctx, LogKind::kL, dir);
+  DeleteExpiredLogs(ctx, LogKind::kH, dir);
+  for (LogKind kind : {LogKind::kL, LogKind::kH}) {
+    LogFileRef file = LogFileOf(ctx, kind);
+    if (file.stream == nullptr) OpenDailyLog(file, dir, TodaysName(ctx, kind));
+  }
+}
+
+// c:\ always exists on Windows; the per-user directory that stands for it elsewhere is made the
+// first time a file is opened in it.
+void CreateDefaultDirectoryFor(const std::string& path) {
+  const fs::path defaultDir = fs::path(plat::DefaultLogDirectory()).parent_path();
+  if (fs::path(path).parent_path() != defaultDir) return;
+  std::error_code ec;
+  fs::create_directories(defaultDir, ec);
+}
+
+void OpenFixedLogs(FPContext* ctx) {
+  for (LogKind kind : {LogKind::kL, LogKind::kH}) {
+    LogFileRef file = LogFileOf(ctx, kind);
+    if (file.stream != nullptr) continue;
+    CreateDefaultDirectoryFor(file.fixedPath);
+    file.stream = OpenForAppend(file.fixedPath);
+  }
+}
+
+void CloseStream(FILE*& stream) {
+  if (stream == nullptr) return;
+  std::fflush(stream);
+  std::fclose(stream);
+  stream = nullptr;
+}
+
+}  // namespace
+
+LogFileRef LogFileOf(FPContext* ctx, LogKind kind) {
+  if (kind == LogKind::kH) {
+    return {ctx->fileLogH, ctx->szLogIndentH, ctx->nLogDepthH, ctx->szLogFileH, ctx->szDailyNameH, "Mirel-H-"};
+  }
+  return {ctx->fileLogL, ctx->szLogIndentL, ctx->nLogDepthL, ctx->szLogFileL, ctx->szDailyNameL, "Mirel-L-"};
+}
+
+FILE* OpenForAppend(const std::string& path) {
+  if (path.empty()) return nullptr;
+  return std::fopen(path.c_str(), "a");
+}
+
+std::string OpenLogPath(FPContext* ctx, LogKind kind) {
+  LogFileRef file = LogFileOf(ctx, kind);
+  if (ctx->bDailyLog) return DailyDirectory(ctx) + file.dailyName;
+  return file.fixedPath;
+}
+
+void FollowDayChange(FPContext* ctx) {
+  for (LogKind kind : {LogKind::kL, LogKind::kH}) {
+    LogFileRef file = LogFileOf(ctx, kind);
+    const std::string name = TodaysName(ctx, kind);
+    if (name == file.dailyName) continue;
+    std::string dir;
+    if (!PrepareDailyDirectory(ctx, &dir)) {
+      ctx->bDailyLog = 0;
+      return;
+    }
+    CloseStream(file.stream);
+    DeleteExpiredLogs(ctx, kind, dir);
+    OpenDailyLog(file, dir, name);
+  }
+}
+
+void OpenLogs(FPContext* ctx) {
+  if (ctx->bDailyLog) {
+    std::string dir;
+    if (PrepareDailyDirectory(ctx, &dir)) {
+      OpenDailyLogs(ctx, dir);
+      return;
+    }
+    ctx->bDailyLog = 0;
+  }
+  OpenFixedLogs(ctx);
+}
+
+void CloseLogs(FPContext* ctx) {
+  CloseStream(ctx->fileLogH);
+  CloseStream(ctx->fileLogL);
+}
