@@ -4,7 +4,8 @@
 // Error rule: every function returning bool returns false on failure and leaves the system's error
 // code in SystemLastError() (GetLastError on Windows, errno on POSIX); SystemErrorText() turns that
 // code into the system's own text. A read or write that runs out of time is NOT a failure: it
-// returns true with a short count, as ReadFile/WriteFile do with COMMTIMEOUTS.
+// returns true with a short count, as ReadFile/WriteFile do with COMMTIMEOUTS. SerialRead and
+// SerialWrite set the last error to 0 when they start, so after a time-out it reads 0.
 //
 // Time-outs (SerialSetTimeouts) have the Win32 meaning: a read ends when the wanted count has
 // arrived, when ReadIntervalTimeout ms pass between two bytes (counted only after the first byte),
@@ -46,7 +47,7 @@ struct SerialState {
 enum : uint8_t { kDtrControlDisable = 0, kDtrControlEnable = 1, kDtrControlHandshake = 2 };
 enum : uint8_t { kRtsControlDisable = 0, kRtsControlEnable = 1, kRtsControlHandshake = 2 };
 enum : uint8_t { kNoParity = 0, kOddParity = 1, kEvenParity = 2 };
-enum : uint8_t { kOneStopBit = 0 };
+enum : uint8_t { kOneStopBit = 0, kOne5StopBits = 1, kTwoStopBits = 2 };
 
 struct SerialTimeouts {
   uint32_t ReadIntervalTimeout = 0;
@@ -78,9 +79,11 @@ bool SerialSetTimeouts(PortHandle h, const SerialTimeouts& timeouts);
 bool SerialPurge(PortHandle h, uint32_t flags);
 bool SerialClearError(PortHandle h, uint32_t* errors, SerialQueues* queues);
 // Fails where the modem lines cannot be read (a pseudo-terminal): the error text then says so.
+// kModemDsrOn is the bit the driver relies on; the POSIX backend reports no other.
 bool SerialModemStatus(PortHandle h, uint32_t* bits);
 bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got);
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written);
+// A failed close leaves the handle valid for another SerialClose and nothing else.
 bool SerialClose(PortHandle h);
 
 // Numbers N of the COM ports that exist on this system, ascending.
