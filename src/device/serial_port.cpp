@@ -180,6 +180,8 @@ int ResetSerial(FPContext* ctx) {
 }
 
 int ClearInputBuffer(FPContext* ctx) {
+  // A closed port has nothing to drain; the caller reports the closed port itself.
+  if (!ctx->hComPort) return kLinkNoPort;
   if (!plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat)) {
     LogMessagef(ctx, "ClearInputBuffer", "After GetCommError: %" PRIu32, plat::SystemLastError());
     plat::SerialPurge(ctx->hComPort, plat::kPurgeTxClear | plat::kPurgeRxClear);

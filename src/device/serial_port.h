@@ -21,6 +21,7 @@ uint32_t BaudRateOfCode(int code);
 int OpenSerial2(FPContext* ctx, int port, int baudRateCode);
 int CloseSerial(FPContext* ctx);
 int ResetSerial(FPContext* ctx);
+// Discards unread input: the count discarded, -1 without a port, -2 or -3 on failure.
 int ClearInputBuffer(FPContext* ctx);
 int FP_Present(FPContext* ctx);
 int SetCommTimeoutsFP(FPContext* ctx, int readMs, int writeMs);

@@ -1,0 +1,259 @@
+// The link protocol end to end: the driver's transactions through the POSIX serial port on a
+// pseudo-terminal, against the virtual printer.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <string>
+
+#include "device/frame_decoders.h"
+#include "device/link.h"
+#include "device/serial_port.h"
+#include "emu/virtual_printer.h"
+#include "support/fake_clock.h"
+#include "support/log_capture.h"
+
+namespace {
+
+constexpr int kPort = 41;
+
+emu::Bytes BytesOf(std::initializer_list<uint8_t> list) { return emu::Bytes(list); }
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(printer.Start());
+    setenv("MIREL_COM41", printer.PortPath().c_str(), 1);
+    ctx.pClock = &clock;
+    ctx.nVersionMajor = 11;
+    log.Install(&ctx);
+    ASSERT_EQ(OpenSerial2(&ctx, kPort, 6), 0);
+    // Short time-outs keep the failure cases quick; answers come within milliseconds.
+    ASSERT_EQ(SetCommTimeoutsFP(&ctx, 1500, 1500), 0);
+    log.lines.clear();
+  }
+  void TearDown() override {
+    CloseSerial(&ctx);
+    unsetenv("MIREL_COM41");
+  }
+
+  // The command frames the printer received, in order.
+  std::vector<emu::Bytes> FramesReceived() {
+    std::vector<emu::Bytes> frames;
+    for (const auto& e : printer.TraceEntries()) {
+      if (e.direction == emu::TraceEntry::Direction::kRx && !e.bytes.empty() && e.bytes[0] == ctl::STX) {
+        frames.push_back(e.bytes);
+      }
+    }
+    return frames;
+  }
+  // Every byte the driver put on the line, in order.
+  emu::Bytes BytesReceived() {
+    emu::Bytes all;
+    for (const auto& e : printer.TraceEntries()) {
+      if (e.direction == emu::TraceEntry::Direction::kRx) all.insert(all.end(), e.bytes.begin(), e.bytes.end());
+    }
+    return all;
+  }
+
+  emu::VirtualPrinter printer;
+  FakeClock clock;
+  FPContext ctx;
+  LogCapture log;
+};
+
+TEST_F(LinkTest, CommandGoesOutAsOneFrameAndAckCompletesIt) {
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", 110, true, false), 0);
+  EXPECT_EQ(ctx.nTransactionPhase, 5);
+  ASSERT_EQ(FramesReceived().size(), 1u);
+  EXPECT_EQ(FramesReceived()[0], BytesOf({0x02, 0x53, 0x33, 0x03, 0x63}));
+  EXPECT_EQ(clock.CountSleeps(110), 1);
+  EXPECT_TRUE(log.Has("<send [02]S3[03][63] ok"));
+  EXPECT_TRUE(log.Has(">recv [06] (ACK)"));
+  EXPECT_EQ(log.lines.front(), "{ExecTransaction");
+  EXPECT_EQ(log.lines.back(), "}ExecTransaction ret 0");
+}
+
+TEST_F(LinkTest, CommandLengthLimit) {
+  const std::string longest(296, 'A');
+  EXPECT_EQ(ExecTransaction(&ctx, longest.c_str(), -3, true, false), 0);
+  ASSERT_EQ(FramesReceived().size(), 1u);
+  EXPECT_EQ(FramesReceived()[0].size(), 299u);
+
+  printer.ClearTrace();
+  log.lines.clear();
+  const std::string tooLong(297, 'A');
+  EXPECT_EQ(ExecTransaction(&ctx, tooLong.c_str(), -3, false, false), -5);
+  EXPECT_TRUE(BytesReceived().empty());
+  EXPECT_TRUE(log.Has("}ExecTransaction ret -5"));  // written even with the log flag clear
+  EXPECT_EQ(ctx.nProtocolErrors, 0);
+}
+
+TEST_F(LinkTest, NakIsRetriedAfterThePause) {
+  printer.NakNext(2);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 0);
+  EXPECT_EQ(ctx.nNakCount, 2);
+  EXPECT_EQ(clock.CountSleeps(330), 2);
+  EXPECT_EQ(FramesReceived().size(), 3u);
+  EXPECT_EQ(log.Count(">recv [15] (NAK)"), 2);
+}
+
+TEST_F(LinkTest, PersistentNakGivesUpAfterThirtySends) {
+  printer.NakNext(1000);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 1);
+  EXPECT_EQ(FramesReceived().size(), 30u);
+  EXPECT_EQ(ctx.nNakCount, 30);
+  EXPECT_EQ(clock.CountSleeps(330), 29);
+}
+
+TEST_F(LinkTest, BusyStatusIsRetriedAndARefusalEndsAtOnce) {
+  printer.BusyNext(1);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 0);
+  EXPECT_EQ(ctx.nBusyCount, 1);
+  EXPECT_EQ(clock.CountSleeps(330), 1);
+  EXPECT_EQ(FramesReceived().size(), 2u);
+
+  printer.ClearTrace();
+  printer.RefuseNext(3);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 2);
+  EXPECT_EQ(FramesReceived().size(), 1u);
+  EXPECT_EQ(ctx.nBusyCount, 1);
+  EXPECT_EQ(ctx.status[0] & 0x04, 0);
+  EXPECT_EQ(ctx.status[1] & 0x30, 0x10);  // command error
+}
+
+TEST_F(LinkTest, StrayBytesAreAProtocolErrorAndResetTheLine) {
+  int errorsDuringReset = -1;
+  static int* seen;
+  seen = &errorsDuringReset;
+  ctx.pfnLogMessage = [](FPContext* c, const char* name, const char*) {
+    if (std::string(name) == "ResetSerial" && *seen < 0) *seen = c->nProtocolErrors;
+  };
+  printer.SendStrayBytes(BytesOf({0x7E, 0x41, 0x42}));
+  printer.IgnoreNext(1);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), -5);
+  EXPECT_EQ(log.Count(">recv "), 1);
+  EXPECT_TRUE(log.Has(">recv ~AB protocol error")) << log.Text();
+  EXPECT_EQ(clock.CountSleeps(100), 1);  // one line reset
+  EXPECT_EQ(errorsDuringReset, 1);       // counted, then cleared by the reset in this mode
+  EXPECT_EQ(ctx.nProtocolErrors, 0);
+}
+
+TEST_F(LinkTest, DataFrameWithWrongCheckCharacterIsNotAcknowledged) {
+  printer.AnswerNextWithBadCheck("SQ", "0123456789");
+  EXPECT_EQ(ExecTransaction(&ctx, "SQ", -3, true, false), -5);
+  EXPECT_EQ(printer.DataFramesAcknowledged(), 0);
+  const emu::Bytes sent = BytesReceived();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), ctl::ACK), 0);
+}
+
+// The common reception of a data frame: body, terminator and check character, then the ACK.
+TEST_F(LinkTest, DataFrameBodyIsCheckedAndAcknowledged) {
+  struct Case {
+    bool badCheck;
+    int expected;
+  };
+  for (const Case& c : {Case{false, 0}, Case{true, -5}}) {
+    SCOPED_TRACE(c.badCheck);
+    if (c.badCheck) {
+      printer.AnswerNextWithBadCheck("SQ", "0123456789");
+    } else {
+      printer.AnswerNextWithData("SQ", "0123456789");
+    }
+    uint8_t command[] = {ctl::STX, 'S', 'Q', ctl::ETX, 0};
+    command[4] = CalcBCC(command + 1, 3);
+    ASSERT_EQ(SendBuf(&ctx, command, 5), 0);
+    uint8_t stx = 0;
+    ASSERT_EQ(AcceptChar(&ctx, &stx), 0);
+    ASSERT_EQ(stx, ctl::STX);
+    uint8_t header[4];
+    uint32_t got = 0;
+    ASSERT_EQ(AcceptBuf(&ctx, header, 4, &got), 0);
+    ASSERT_EQ(got, 4u);
+    uint8_t body[10];  // "23456789" after the header's "01", then ETX and BCC
+    EXPECT_EQ(ReadFrameBody(&ctx, header, body, sizeof body), c.expected);
+    if (c.expected == 0) {
+      EXPECT_EQ(AcknowledgeFrame(&ctx, 77, 30), 77);
+      EXPECT_EQ(clock.CountSleeps(30), 1);
+    }
+    ClearInputBuffer(&ctx);
+  }
+  // The printer counts the ACK when it reads it; give it a bounded moment.
+  for (int i = 0; i < 100 && printer.DataFramesAcknowledged() == 0; ++i) usleep(10000);
+  EXPECT_EQ(printer.DataFramesAcknowledged(), 1);
+}
+
+TEST_F(LinkTest, DeviceEnqIsAcknowledgedAndFollowedByTheStatus) {
+  printer.ModifyState([](emu::PrinterState& s) { s.deviceError = 19; });
+  printer.AnswerNextWithEnq();
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 2);
+  EXPECT_EQ(clock.CountSleeps(500), 1);
+  EXPECT_EQ(ctx.nDeviceError, 19);
+  const emu::Bytes sent = BytesReceived();
+  const emu::Bytes tail(sent.end() - 2, sent.end());
+  EXPECT_EQ(tail, BytesOf({ctl::ACK, ctl::ENQT}));
+  EXPECT_TRUE(log.Has("<send [06] (ACK) ok"));
+  EXPECT_TRUE(log.Has("<send [1A] (ENQT) ok"));
+  EXPECT_EQ(log.Count(">recv [02]"), 3) << log.Text();  // short status, extended status raw + decoded
+}
+
+TEST_F(LinkTest, OlderPrintersGetNoExtendedStatusAfterADeviceEnq) {
+  ctx.nVersionMajor = 2;
+  printer.AnswerNextWithEnq();
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 2);
+  EXPECT_EQ(clock.CountSleeps(500), 0);
+  EXPECT_EQ(BytesReceived().back(), ctl::ACK);
+}
+
+TEST_F(LinkTest, StatusPollsAnswerWithTheirKinds) {
+  struct Case {
+    uint8_t request;
+    int expected;
+    int kind;
+  };
+  printer.ModifyState([](emu::PrinterState& s) { s.shiftOpen = true; });
+  for (const Case& c : {Case{ctl::ENQ, kExpectEnqStatus, 2}, Case{ctl::ENQ2, kExpectEnq2Status, 5},
+                        Case{ctl::ENQT, kExpectEnqtStatus, 16}}) {
+    SCOPED_TRACE(c.request);
+    ASSERT_EQ(SendChar(&ctx, c.request), 0);
+    EXPECT_EQ(AcceptData(&ctx, c.expected, true, false), c.kind);
+  }
+  EXPECT_EQ(ctx.status2[0] & 0x01, 0x01);
+}
+
+TEST_F(LinkTest, ClosedPortFailsWithoutTouchingTheLine) {
+  ASSERT_EQ(CloseSerial(&ctx), 0);
+  log.lines.clear();
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", 110, false, false), -1);
+  EXPECT_EQ(log.lines, std::vector<std::string>{"}ExecTransaction ret -1"});
+  EXPECT_TRUE(BytesReceived().empty());
+}
+
+TEST_F(LinkTest, SilentPrinterTimesOut) {
+  ASSERT_EQ(SetCommTimeoutsFP(&ctx, 200, 200), 0);
+  printer.IgnoreNext(1);
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), -4);
+  EXPECT_TRUE(log.Has(">recv [] receive time out"));
+}
+
+TEST(LinkHelpers, CheckCharacterTextsAndNibbles) {
+  const uint8_t s3[] = {0x53, 0x33, 0x03};
+  EXPECT_EQ(CalcBCC(s3, 3), 0x63);
+  EXPECT_STREQ(LinkResultText(-5), "protocol error");
+  EXPECT_STREQ(LinkResultText(0), "ok");
+  EXPECT_STREQ(LinkResultText(16), "(ENQT Status)");
+  EXPECT_STREQ(LinkResultText(17), "(S\" Info)");
+  EXPECT_STREQ(LinkResultText(28), "");
+  EXPECT_STREQ(LinkResultText(34), "(S|bf3 Info)");
+  EXPECT_STREQ(LinkResultText(42), "(S}M Info)");
+  EXPECT_STREQ(LinkResultText(43), "");
+  EXPECT_STREQ(LinkResultText(-6), "");
+  char two[2];
+  ToNibbleChars(0xAF, two);
+  EXPECT_EQ(std::string(two, 2), ":?");
+  EXPECT_EQ(FromNibbleChars(two), 0xAF);
+}
+
+}  // namespace

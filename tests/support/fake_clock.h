@@ -1,0 +1,43 @@
+// A clock for tests: sleeping returns at once and only moves the clock on; every pause is recorded
+// so a test can check the protocol's delays without waiting them out.
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/clock.h"
+
+class FakeClock : public plat::Clock {
+ public:
+  uint32_t TickMs() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return tick_;
+  }
+  void SleepMs(uint32_t ms) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tick_ += ms;
+    sleeps_.push_back(ms);
+  }
+  plat::CalendarTime LocalTime() override { return local_; }
+  plat::CalendarTime UtcTime() override { return utc_; }
+  int64_t UnixTime() override { return unix_; }
+
+  std::vector<uint32_t> Sleeps() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sleeps_;
+  }
+  int CountSleeps(uint32_t ms) {
+    int n = 0;
+    for (uint32_t s : Sleeps()) n += s == ms;
+    return n;
+  }
+
+  plat::CalendarTime local_{2026, 12, 9, 12, 0, 0, 0};
+  plat::CalendarTime utc_{2026, 12, 9, 9, 0, 0, 0};
+  int64_t unix_ = 1796806800;
+
+ private:
+  std::mutex mutex_;
+  uint32_t tick_ = 0;
+  std::vector<uint32_t> sleeps_;
+};
