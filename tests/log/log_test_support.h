@@ -1,5 +1,5 @@
-// Shared pieces of the log tests: a clock fixed by the test, a temporary directory, a time zone
-// set for one test, and a context whose files live in that directory.
+// Shared pieces of the log tests: a clock fixed by the test, a temporary directory, an
+// environment variable set for one test, and a context whose files live in that directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,26 +53,28 @@ class TempDir {
   fs::path path_;
 };
 
-// Sets TZ for the life of the object and puts the old value back.
-class ScopedTimeZone {
+// Sets an environment variable for the life of the object and puts the old value back. The time
+// zone is re-read each time, so the object serves for TZ as well.
+class ScopedEnv {
  public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    const char* old = std::getenv(name);
     hadOld_ = old != nullptr;
     if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
+    setenv(name, value, 1);
     tzset();
   }
-  ~ScopedTimeZone() {
+  ~ScopedEnv() {
     if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
+      setenv(name_.c_str(), old_.c_str(), 1);
     } else {
-      unsetenv("TZ");
+      unsetenv(name_.c_str());
     }
     tzset();
   }
 
  private:
+  std::string name_;
   bool hadOld_ = false;
   std::string old_;
 };
