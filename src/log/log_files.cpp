@@ -42,7 +42,8 @@ bool PrepareDailyDirectory(const FPContext* ctx, std::string* dir) {
 // "Mirel-H-" or "Mirel-L-", the date, ".log": 22 characters.
 std::string DailyName(const char* prefix, const plat::CalendarTime& date) {
   char name[30];
-  std::snprintf(name, sizeof name, "%s%04d-%02d-%02d%s", prefix, date.year, date.month, date.day, kDailySuffix);
+  std::snprintf(name, sizeof name, "%s%04d-%02d-%02d%s", prefix, date.year, date.month, date.day,
+                kDailySuffix);
   return name;
 }
 
@@ -53,8 +54,8 @@ std::string TodaysName(FPContext* ctx, LogKind kind) {
 
 // Whether a name has the form prefix + "????-??-??.log", '?' being any one character.
 bool IsDailyName(const std::string& name, const char* prefix) {
-  // Written in pieces so that no "??-" trigraph sequence appears in the literal.
-  const std::string pattern = std::string(prefix) + "????" "-??" "-??" + kDailySuffix;
+  // Joined from pieces so that no "??-" trigraph sequence appears inside one literal.
+  const std::string pattern = std::string(prefix) + "????" + "-??" + "-??" + kDailySuffix;
   if (name.size() != pattern.size()) return false;
   for (size_t i = 0; i < name.size(); ++i) {
     if (pattern[i] != '?' && pattern[i] != name[i]) return false;
@@ -125,7 +126,8 @@ void CloseStream(FILE*& stream) {
 
 LogFileRef LogFileOf(FPContext* ctx, LogKind kind) {
   if (kind == LogKind::kH) {
-    return {ctx->fileLogH, ctx->szLogIndentH, ctx->nLogDepthH, ctx->szLogFileH, ctx->szDailyNameH, "Mirel-H-"};
+    return {ctx->fileLogH,   ctx->szLogIndentH, ctx->nLogDepthH,
+            ctx->szLogFileH, ctx->szDailyNameH, "Mirel-H-"};
   }
   return {ctx->fileLogL, ctx->szLogIndentL, ctx->nLogDepthL, ctx->szLogFileL, ctx->szDailyNameL, "Mirel-L-"};
 }

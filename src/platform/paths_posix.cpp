@@ -13,6 +13,8 @@ std::string DefaultLogDirectory() {
   return "./";
 }
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 }  // namespace plat

@@ -2,8 +2,12 @@
 
 namespace plat {
 
-std::string DefaultLogDirectory() { return "c:\\"; }
+std::string DefaultLogDirectory() {
+  return "c:\\";
+}
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+  return '\\';
+}
 
 }  // namespace plat

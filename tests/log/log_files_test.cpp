@@ -125,7 +125,7 @@ TEST_F(DailyLogTest, OpeningDeletesFilesOlderThanTheLifetime) {
   // files of 3 March and later stay and older ones of the two kinds go.
   SetTime(1710019800, {2024, 3, 10, 0, 30, 0, 0}, {2024, 3, 9, 21, 30, 0, 0});
   const std::set<std::string> kept = {
-      "Mirel-H-2024-03-03.log", "Mirel-L-2024-03-03.log", "Mirel-H-2024-03-05.log",
+      "Mirel-H-2024-03-03.log",     "Mirel-L-2024-03-03.log", "Mirel-H-2024-03-05.log",
       "Mirel-H-2024-03-02.txt",  // other extension
       "Mirel-X-2024-03-02.log",  // other kind
       "Mirel-H-2024-3-2.log",    // other form

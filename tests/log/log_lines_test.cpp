@@ -26,10 +26,10 @@ TEST_F(LogTest, LowLevelCallWithLineTraffic) {
   ctx.pfnLogMessage(&ctx, "ClosePort", "done");
 
   EXPECT_EQ(L(), std::string(kStamp) + "{ExecTransaction enter\n" +  //
-                     kStamp + " : <send [02]PING[03]1C ok\n" +        //
-                     kStamp + " : >recv [15] (NAK)\n" +               //
-                     kStamp + ": *ReadFrame: timeout\n" +             //
-                     kStamp + "}ExecTransaction ret 0\n" +            //
+                     kStamp + " : <send [02]PING[03]1C ok\n" +       //
+                     kStamp + " : >recv [15] (NAK)\n" +              //
+                     kStamp + ": *ReadFrame: timeout\n" +            //
+                     kStamp + "}ExecTransaction ret 0\n" +           //
                      kStamp + "*ClosePort: done\n");
   EXPECT_EQ(H(), "");
 }
@@ -43,9 +43,9 @@ TEST_F(LogTest, HighLevelReturnIsFollowedByAnEmptyLine) {
   ctx.pfnLogReturnH(&ctx, "Close", "0");
 
   EXPECT_EQ(H(), std::string(kStamp) + "{Open enter\n" +  //
-                     kStamp + ": *Open: port 3\n" +        //
-                     kStamp + "}Open ret -1\n\n" +         //
-                     kStamp + "{Close enter\n" +           //
+                     kStamp + ": *Open: port 3\n" +       //
+                     kStamp + "}Open ret -1\n\n" +        //
+                     kStamp + "{Close enter\n" +          //
                      kStamp + "}Close ret 0\n\n");
   EXPECT_EQ(L(), "");
 }
@@ -106,8 +106,8 @@ TEST_F(LogTest, NestingStopsAt31LevelsAndReturnsStopAtZero) {
 
   std::vector<int> expected;
   for (int i = 0; i < 33; ++i) expected.push_back(i < 31 ? i : 31);  // enters: the 32nd and 33rd add nothing
-  for (int i = 30; i >= 0; --i) expected.push_back(i);                 // returns remove one level each
-  expected.insert(expected.end(), {0, 0, 0});                          // two returns at depth 0, the message
+  for (int i = 30; i >= 0; --i) expected.push_back(i);               // returns remove one level each
+  expected.insert(expected.end(), {0, 0, 0});                        // two returns at depth 0, the message
   std::vector<int> levels;
   for (const std::string& line : Lines(L())) levels.push_back(LevelsOf(line));
   EXPECT_EQ(levels, expected);
@@ -141,10 +141,10 @@ TEST_F(LogTest, SetLogModeInstallsWritersByCategory) {
     bool enterReturn, message, sendRecv, enterReturnH, messageH;
   };
   const Case cases[] = {
-      {0, false, false, false, false, false},         {0x1, true, false, false, false, false},
-      {0x2, false, true, false, false, false},        {0x4, false, false, true, false, false},
-      {0x10000, false, false, false, true, false},    {0x20000, false, false, false, false, true},
-      {0x30007, true, true, true, true, true},        {0x30007 & ~0x4, true, true, false, true, true},
+      {0, false, false, false, false, false},      {0x1, true, false, false, false, false},
+      {0x2, false, true, false, false, false},     {0x4, false, false, true, false, false},
+      {0x10000, false, false, false, true, false}, {0x20000, false, false, false, false, true},
+      {0x30007, true, true, true, true, true},     {0x30007 & ~0x4, true, true, false, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);

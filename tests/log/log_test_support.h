@@ -38,7 +38,8 @@ class TempDir {
  public:
   TempDir() {
     std::random_device random;
-    path_ = fs::temp_directory_path() / ("mirel-log-test-" + std::to_string(random()) + std::to_string(random()));
+    path_ =
+        fs::temp_directory_path() / ("mirel-log-test-" + std::to_string(random()) + std::to_string(random()));
     fs::create_directories(path_);
   }
   ~TempDir() {
