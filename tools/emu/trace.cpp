@@ -18,15 +18,14 @@ std::string FormatTraceEntry(const TraceEntry& entry) {
 
 void Trace::Record(TraceEntry::Direction direction, const Bytes& bytes, bool isFrame) {
   TraceEntry entry{direction, bytes, std::chrono::steady_clock::now()};
-  Listener listener;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.push_back(entry);
     if (isFrame && direction == TraceEntry::Direction::kRx) ++framesReceived_;
-    listener = listener_;
   }
   changed_.notify_all();
-  if (listener) listener(entry);
+  std::lock_guard<std::mutex> lock(listenerMutex_);
+  if (listener_) listener_(entry);
 }
 
 std::vector<TraceEntry> Trace::Entries() const {
@@ -41,7 +40,7 @@ void Trace::Clear() {
 }
 
 void Trace::SetListener(Listener listener) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::lock_guard<std::mutex> lock(listenerMutex_);
   listener_ = std::move(listener);
 }
 

@@ -33,7 +33,9 @@ class Trace {
   void Record(TraceEntry::Direction direction, const Bytes& bytes, bool isFrame = false);
   std::vector<TraceEntry> Entries() const;
   void Clear();
-  // Called for every new entry on the thread that records it.
+  // Called for every new entry on the thread that records it. Once SetListener returns, the
+  // previous listener is not running and will not be called again, so whatever it captured may go.
+  // A listener must not call SetListener itself.
   void SetListener(Listener listener);
   // True once `count` frames have been received since the start (or the last Clear), false when
   // `timeoutMs` pass first.
@@ -44,6 +46,8 @@ class Trace {
   mutable std::condition_variable changed_;
   std::vector<TraceEntry> entries_;
   size_t framesReceived_ = 0;
+  // Held while the listener runs, apart from mutex_ so that a listener may read the trace.
+  std::mutex listenerMutex_;
   Listener listener_;
 };
 
