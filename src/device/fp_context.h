@@ -108,6 +108,13 @@ struct FPContext {
                             SetDefaultLogPath(szLogFileL, "Mirel-L.log") & SetDefaultLogPath(szLogPath, "");
   // ---- end of log files ----
 
+  // ---- Host platform and OFD server: filled by the add-in boundary (src/addin) ----
+  char szHostVersion[21] = {};         // the host platform's version text (Open wrapper)
+  int32_t nHostApplication = 0;        // the host platform's application kind (Open wrapper)
+  char szFdoAddress[261] = {};         // OFD server address (profile "FDOAddr", setting "AddressFDO")
+  int32_t nFdoPort = 0;                // OFD server port (profile "FDOPort", setting "PortFDO")
+  // ---- end of host platform ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 

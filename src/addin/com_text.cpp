@@ -1,0 +1,102 @@
+// Conversions between host values and driver values.
+#include "addin/com_text.h"
+
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "platform/codepage.h"
+
+namespace {
+
+std::u16string_view View(BSTR bstr) {
+  return bstr ? std::u16string_view(reinterpret_cast<const char16_t*>(bstr), SysStringLen(bstr))
+              : std::u16string_view();
+}
+
+BSTR NewBstr(const std::u16string& text) {
+  return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                           static_cast<UINT>(text.size()));
+}
+
+bool InInt32Range(long double value) {
+  return value >= std::numeric_limits<LONG>::min() && value <= std::numeric_limits<LONG>::max();
+}
+
+// Strict decimal: optional sign and digits only, the whole string.
+bool ParseDecimal(const std::string& text, LONG* out) {
+  if (text.empty() || text.size() > 12) return false;
+  size_t start = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+  if (start == text.size()) return false;
+  long long value = 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  if (text[0] == '-') value = -value;
+  if (!InInt32Range(value)) return false;
+  *out = static_cast<LONG>(value);
+  return true;
+}
+
+bool RoundToInt32(double value, LONG* out) {
+  if (!std::isfinite(value)) return false;
+  const double rounded = std::nearbyint(value);
+  if (!InInt32Range(rounded)) return false;
+  *out = static_cast<LONG>(rounded);
+  return true;
+}
+
+template <typename T>
+bool Narrow(T value, LONG* out) {
+  if (!InInt32Range(static_cast<long double>(value))) return false;
+  *out = static_cast<LONG>(value);
+  return true;
+}
+
+}  // namespace
+
+TextArg TextArg::Ansi(BSTR bstr) {
+  TextArg arg;
+  arg.m_bNull = bstr == nullptr;
+  arg.m_text = plat::Utf16ToAnsi(View(bstr));
+  return arg;
+}
+
+TextArg TextArg::Utf8(BSTR bstr) {
+  TextArg arg;
+  arg.m_bNull = bstr == nullptr;
+  arg.m_text = plat::Utf16ToUtf8(View(bstr));
+  return arg;
+}
+
+std::string BstrToAnsi(BSTR bstr) { return plat::Utf16ToAnsi(View(bstr)); }
+
+BSTR AnsiToBstr(const char* text) { return NewBstr(plat::AnsiToUtf16(text ? text : "")); }
+
+BSTR Utf8ToBstr(const char* text) { return NewBstr(plat::Utf8ToUtf16(text ? text : "")); }
+
+bool VariantToInt32(const VARIANT& v, LONG* out) {
+  switch (v.vt) {
+    case VT_I2: *out = v.iVal; return true;
+    case VT_I4: *out = v.lVal; return true;
+    case VT_UI2: *out = v.uiVal; return true;
+    case VT_BOOL: *out = v.boolVal; return true;
+    case VT_UI4: return Narrow(v.ulVal, out);
+    case VT_I8: return Narrow(v.llVal, out);
+    case VT_UI8: return Narrow(v.ullVal, out);
+    case VT_R4: return RoundToInt32(v.fltVal, out);
+    case VT_R8: return RoundToInt32(v.dblVal, out);
+    case VT_BSTR: return ParseDecimal(BstrToAnsi(v.bstrVal), out);
+    default: return false;
+  }
+}
+
+bool VariantToAmount(const VARIANT& v, double* out) {
+  switch (v.vt) {
+    case VT_I2: *out = v.iVal; return true;
+    case VT_I4: *out = v.lVal; return true;
+    case VT_R8: *out = v.dblVal; return true;
+    default: return false;
+  }
+}

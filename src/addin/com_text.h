@@ -1,0 +1,33 @@
+// Conversions between the host's BSTR and VARIANT values and the driver's own strings and numbers.
+// Values are read by their VARIANT type, never by reinterpreting the value field.
+#pragma once
+
+#include <string>
+
+#include "platform/com.h"
+
+// A BSTR converted for a driver method: text in the driver's 8-bit code page or in UTF-8. A null
+// BSTR stays null (Get() returns nullptr), which driver methods tell apart from an empty string.
+class TextArg {
+ public:
+  static TextArg Ansi(BSTR bstr);
+  static TextArg Utf8(BSTR bstr);
+  const char* Get() const { return m_bNull ? nullptr : m_text.c_str(); }
+  const std::string& Text() const { return m_text; }
+
+ private:
+  std::string m_text;
+  bool m_bNull = true;
+};
+
+std::string BstrToAnsi(BSTR bstr);
+// New BSTRs, the receiver's to free; null text gives an empty string.
+BSTR AnsiToBstr(const char* text);
+BSTR Utf8ToBstr(const char* text);
+
+// A 32-bit integer from any numeric VARIANT, VT_BOOL (-1/0) or a BSTR of decimal digits. Doubles
+// are rounded to the nearest integer. False for other types and for values outside 32 bits.
+bool VariantToInt32(const VARIANT& v, LONG* out);
+
+// The Amount of a cash document: VT_I2, VT_I4 or VT_R8, nothing else.
+bool VariantToAmount(const VARIANT& v, double* out);

@@ -1,0 +1,73 @@
+// Driver methods that the add-in boundary carries until their own subsystems take them over. A
+// method whose work is not built yet refuses honestly: False with code 35 ("Возможность не
+// поддерживается"), so the host never takes a placeholder for a success. When a subsystem defines
+// one of these methods, its line here goes.
+#include <cstdio>
+#include <string>
+
+#include "addin/mirel240f.h"
+#include "device/result_codes.h"
+
+bool CMirel240F::NotSupported() {
+  m_pDevice->nLastResult = kResultNotSupported;
+  return false;
+}
+
+// The description is the text of the driver code; the printer's own error text joins it when the
+// device error table exists.
+LONG CMirel240F::GetLastError(char* szDescription, size_t nSize) {
+  const LONG code = m_pDevice->nLastResult;
+  LogEnterH("OdinS_GetLastError");
+  std::snprintf(szDescription, nSize, "%s", DriverErrorText(code));
+  const std::string codeText = std::to_string(code);
+  LogMessageH("Внутренняя ошибка", codeText.c_str());
+  LogMessageH("Внутренняя ошибка", szDescription);
+  LogReturnH("OdinS_GetLastError", codeText.c_str());
+  return code;
+}
+
+bool CMirel240F::SetLocale(const char* szLocale) {
+  LogEnterH("OdinS_SetLocale");
+  LogMessageH("OdinS_SetLocale", szLocale ? szLocale : "");
+  LogReturnH("OdinS_SetLocale", "1");
+  return true;
+}
+
+// No method opens the port yet, so there is neither a device to leave nor a relay to stop.
+LONG CMirel240F::DeinitDevice() { return kResultOk; }
+
+// Clears the driver codes; bringing the printer out of an error state comes with the receipts.
+void CMirel240F::PrepareOperation() {
+  m_pDevice->nLastResult = 0;
+  m_pDevice->nDeviceError = 0;
+}
+
+bool CMirel240F::Open(BSTR*) { return NotSupported(); }
+bool CMirel240F::Close(const char*) { return NotSupported(); }
+bool CMirel240F::CashInOutcome(const char*, const char*, double) { return NotSupported(); }
+bool CMirel240F::OpenCashDrawer(const char*) { return NotSupported(); }
+bool CMirel240F::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
+bool CMirel240F::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
+bool CMirel240F::OpenShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
+bool CMirel240F::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
+bool CMirel240F::ProcessCheck(const char*, LONG, const char*, LONG*, LONG*, BSTR*, BSTR*) {
+  return NotSupported();
+}
+bool CMirel240F::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {
+  return NotSupported();
+}
+bool CMirel240F::PrintTextDocument(const char*, const char*) { return NotSupported(); }
+bool CMirel240F::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { return NotSupported(); }
+bool CMirel240F::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
+  return NotSupported();
+}
+bool CMirel240F::GetLineLength(const char*, LONG*) { return NotSupported(); }
+bool CMirel240F::GetDescription(BSTR*, BSTR*, BSTR*, LONG*, LONG*, LONG*, BSTR*) {
+  return NotSupported();
+}
+bool CMirel240F::GetParameters(BSTR*) { return NotSupported(); }
+bool CMirel240F::SetParameter(const char*, const VARIANT&) { return NotSupported(); }
+bool CMirel240F::GetAdditionalActions(BSTR*) { return NotSupported(); }
+bool CMirel240F::DoAdditionalAction(const char*) { return NotSupported(); }
+bool CMirel240F::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }
+bool CMirel240F::PrintXReport(const char*, const char*) { return NotSupported(); }
