@@ -1,9 +1,9 @@
 // UTF-8 <-> UTF-16, the same on every system. Ill-formed input never stops a conversion: it
 // becomes U+FFFD, one per maximal ill-formed subsequence, so a damaged XML package still shows
 // where the damage was.
-#include <cstdint>
-
 #include "platform/codepage.h"
+
+#include <cstdint>
 
 namespace plat {
 namespace {
@@ -77,8 +77,12 @@ char32_t DecodeUtf8(std::string_view utf8, size_t& pos) {
   return c;
 }
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsHighSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 }  // namespace
 

@@ -18,7 +18,7 @@ constexpr char16_t kUpperHalf[64] = {
     0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // 0xB0
     0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // 0xB8
 };
-constexpr char16_t kCyrillicA = 0x0410;  // byte 0xC0
+constexpr char16_t kCyrillicA = 0x0410;   // byte 0xC0
 constexpr char16_t kCyrillicYa = 0x044F;  // byte 0xFF
 
 char16_t FromByte(unsigned char b) {
@@ -36,8 +36,12 @@ char ToByte(char16_t c) {
   return '?';
 }
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool IsHighSurrogate(char16_t u) {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t u) {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 }  // namespace
 

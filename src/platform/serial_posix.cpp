@@ -127,20 +127,33 @@ uint32_t RateOf(speed_t code) {
 
 bool CharSizeOf(uint8_t byteSize, tcflag_t* flag) {
   switch (byteSize) {
-    case 5: *flag = CS5; return true;
-    case 6: *flag = CS6; return true;
-    case 7: *flag = CS7; return true;
-    case 8: *flag = CS8; return true;
-    default: return false;
+    case 5:
+      *flag = CS5;
+      return true;
+    case 6:
+      *flag = CS6;
+      return true;
+    case 7:
+      *flag = CS7;
+      return true;
+    case 8:
+      *flag = CS8;
+      return true;
+    default:
+      return false;
   }
 }
 
 uint8_t ByteSizeOf(tcflag_t cflag) {
   switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+    case CS5:
+      return 5;
+    case CS6:
+      return 6;
+    case CS7:
+      return 7;
+    default:
+      return 8;
   }
 }
 
@@ -177,7 +190,9 @@ int ApplyState(const SerialState& s, struct termios* t) {
 
 // DTR and RTS as the DCB asks. Best effort: a pseudo-terminal has no modem lines and refuses the
 // request, which must not make the whole configuration fail.
-void SetModemLine(int fd, int line, bool on) { ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line); }
+void SetModemLine(int fd, int line, bool on) {
+  ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
 
 void ApplyModemLines(int fd, const SerialState& s) {
   SetModemLine(fd, TIOCM_DTR, s.fDtrControl != kDtrControlDisable);
@@ -238,11 +253,15 @@ bool WaitReady(int fd, short events, int waitMs, bool* hangup) {
   return true;
 }
 
-void SleepMs(int ms) { poll(nullptr, 0, ms); }
+void SleepMs(int ms) {
+  poll(nullptr, 0, ms);
+}
 
 // A read that found nothing: EAGAIN, or EIO from a pseudo-terminal whose other side is closed
 // (the line is silent, not broken, as a serial cable without a device is).
-bool IsNoData(ssize_t n) { return n == 0 || (n < 0 && (errno == EAGAIN || errno == EIO)); }
+bool IsNoData(ssize_t n) {
+  return n == 0 || (n < 0 && (errno == EAGAIN || errno == EIO));
+}
 
 }  // namespace
 
@@ -460,13 +479,19 @@ std::vector<int> SerialPortNumbers() {
   }
 }
 
-uint32_t SystemLastError() { return t_lastError; }
+uint32_t SystemLastError() {
+  return t_lastError;
+}
 
 namespace {
 // strerror_r comes in two flavours: GNU returns the text, XSI fills the buffer and returns 0.
 // Only the overload of this system's flavour is used.
-[[maybe_unused]] const char* ErrorTextOf(char* gnuText, const char*) { return gnuText; }
-[[maybe_unused]] const char* ErrorTextOf(int xsiResult, const char* buffer) { return xsiResult == 0 ? buffer : "Unknown error"; }
+[[maybe_unused]] const char* ErrorTextOf(char* gnuText, const char*) {
+  return gnuText;
+}
+[[maybe_unused]] const char* ErrorTextOf(int xsiResult, const char* buffer) {
+  return xsiResult == 0 ? buffer : "Unknown error";
+}
 }  // namespace
 
 std::string SystemErrorText(uint32_t code) {

@@ -1,9 +1,9 @@
 // Code page conversions: Windows-1251 (the driver's 8-bit strings), UTF-16 and UTF-8.
-#include <string>
+#include "platform/codepage.h"
 
 #include <gtest/gtest.h>
 
-#include "platform/codepage.h"
+#include <string>
 
 namespace {
 
@@ -58,7 +58,10 @@ TEST(CodePage, MalformedUtf8BecomesReplacementCharacters) {
     std::u16string wide;
   } cases[] = {
       {"truncated at end", "a\xD0", u"a\uFFFD"},
-      {"truncated before ASCII", "\xE2\x82" "A", u"\uFFFDA"},
+      {"truncated before ASCII",
+       "\xE2\x82"
+       "A",
+       u"\uFFFDA"},
       {"lone continuation", "\x80x", u"\uFFFDx"},
       {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
       {"overlong 3-byte", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
@@ -74,7 +77,9 @@ TEST(CodePage, MalformedUtf8BecomesReplacementCharacters) {
 }
 
 TEST(CodePage, LoneSurrogatesBecomeReplacementInUtf8) {
-  EXPECT_EQ(plat::Utf16ToUtf8(std::u16string{u'a', 0xDC00, u'b'}), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(plat::Utf16ToUtf8(std::u16string{u'a', 0xDC00, u'b'}),
+            "a\xEF\xBF\xBD"
+            "b");
   EXPECT_EQ(plat::Utf16ToUtf8(std::u16string{0xD83D}), "\xEF\xBF\xBD");
 }
 

@@ -1,6 +1,9 @@
 // The POSIX serial port against a pseudo-terminal: the test holds the master side, the port under
 // test opens the slave through MIREL_COM<N>.
+#include "platform/serial.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,10 +20,6 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "platform/serial.h"
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -28,10 +27,13 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPort = 241;  // beyond the scanned /dev/ttyS range, so only the variable names it
 
 long MsSince(Clock::time_point start) {
-  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  return static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-std::string EnvName(int port) { return "MIREL_COM" + std::to_string(port); }
+std::string EnvName(int port) {
+  return "MIREL_COM" + std::to_string(port);
+}
 
 class SerialPty : public ::testing::Test {
  protected:
@@ -102,7 +104,8 @@ class Feeder {
       : thread_([=] {
           for (const Step& step : steps) {
             std::unique_lock<std::mutex> lock(mutex_);
-            if (cv_.wait_until(lock, start + std::chrono::milliseconds(step.atMs), [this] { return stop_; })) return;
+            if (cv_.wait_until(lock, start + std::chrono::milliseconds(step.atMs), [this] { return stop_; }))
+              return;
             if (write(master, step.bytes.data(), step.bytes.size()) < 0) return;
           }
         }) {}
@@ -144,7 +147,15 @@ std::vector<Feeder::Step> Trickle(int everyMs, int untilMs) {
 TEST_F(SerialPty, ReadFollowsWin32TimeoutMeaning) {
   const ReadTiming cases[] = {
       {"silent line: total time-out, no bytes", 1000, 500, 10, {}, 0, 0, 480, 1300},
-      {"bytes then silence: interval ends it long before the total", 200, 1500, 10, {{0, "abc"}}, 3, 3, 180, 1000},
+      {"bytes then silence: interval ends it long before the total",
+       200,
+       1500,
+       10,
+       {{0, "abc"}},
+       3,
+       3,
+       180,
+       1000},
       {"first byte late: interval not counted before it", 200, 1500, 10, {{600, "ab"}}, 2, 2, 780, 1350},
       {"slow trickle: total from the start ends it", 500, 1000, 100, Trickle(300, 2400), 3, 5, 980, 1700},
       {"full count: returns at once", 1000, 1500, 4, {{100, "wxyz"}}, 4, 4, 80, 900},
