@@ -1,6 +1,6 @@
 // A virtual fiscal printer serving its serial line on a pseudo-terminal: the driver opens
-// PortPath() as its COM port and talks to it exactly as to the real device. Every control is
-// thread-safe and may be used while the line is being served.
+// PortPath() as its COM port and talks to it exactly as to the real device. Start and Stop belong
+// to the owner; every other control is thread-safe and may be used while the line is served.
 #pragma once
 
 #include <atomic>
