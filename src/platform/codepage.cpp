@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/utf16.h"
+
 namespace plat {
 namespace {
 
@@ -75,13 +77,6 @@ char32_t DecodeUtf8(std::string_view utf8, size_t& pos) {
     ++pos;
   }
   return c;
-}
-
-bool IsHighSurrogate(char16_t u) {
-  return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t u) {
-  return u >= 0xDC00 && u <= 0xDFFF;
 }
 
 }  // namespace

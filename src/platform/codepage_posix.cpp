@@ -1,6 +1,7 @@
 // The driver's 8-bit code page on POSIX is always Windows-1251, whatever the locale says: the
 // printer, the settings and the 1C side all speak it.
 #include "platform/codepage.h"
+#include "platform/utf16.h"
 
 namespace plat {
 namespace {
@@ -34,13 +35,6 @@ char ToByte(char16_t c) {
     if (kUpperHalf[i] == c) return static_cast<char>(0x80 + i);
   }
   return '?';
-}
-
-bool IsHighSurrogate(char16_t u) {
-  return u >= 0xD800 && u <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t u) {
-  return u >= 0xDC00 && u <= 0xDFFF;
 }
 
 }  // namespace
