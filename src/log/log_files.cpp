@@ -63,12 +63,20 @@ bool IsDailyName(const std::string& name, const char* prefix) {
   return true;
 }
 
+// The lifetime in days. The settings keep it within 1..30 (else 7); the same rule here means that
+// a field set directly to zero or below can never put the cut-off on today, which would delete
+// the file being written.
+int64_t LifetimeDays(const FPContext* ctx) {
+  const int32_t days = ctx->nDailyLogLifeTime;
+  return days >= 1 && days <= 30 ? days : 7;
+}
+
 // Deletes the daily files of one kind in dir whose names sort before the file of the day
 // nDailyLogLifeTime days ago (by local date); that day's file and later ones stay. Folders with
 // such names are left alone.
 void DeleteExpiredLogs(FPContext* ctx, LogKind kind, const std::string& dir) {
   const char* prefix = LogFileOf(ctx, kind).dailyPrefix;
-  const int64_t cutoffTime = ctx->pClock->UnixTime() - static_cast<int64_t>(ctx->nDailyLogLifeTime) * 86400;
+  const int64_t cutoffTime = ctx->pClock->UnixTime() - LifetimeDays(ctx) * 86400;
   const std::string cutoff = DailyName(prefix, plat::LocalTimeOf(cutoffTime));
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {

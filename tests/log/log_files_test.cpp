@@ -146,6 +146,24 @@ TEST_F(DailyLogTest, OpeningDeletesFilesOlderThanTheLifetime) {
   EXPECT_EQ(NamesIn(LogDir()), expected);
 }
 
+TEST_F(DailyLogTest, LifetimeOutsideOneToThirtyDaysCountsAsSeven) {
+  // Now: 00:30 on 10 March in Moscow; with seven days, 3 March is the oldest day kept.
+  SetTime(1710019800, {2024, 3, 10, 0, 30, 0, 0}, {2024, 3, 9, 21, 30, 0, 0});
+  fs::create_directories(LogDir());
+  for (int lifetime : {0, -1, 31}) {
+    SCOPED_TRACE(lifetime);
+    CloseLogs(&ctx);
+    for (const char* name : {"Mirel-H-2024-03-02.log", "Mirel-H-2024-03-03.log", "Mirel-H-2024-03-09.log"}) {
+      WriteAll(LogDir() / name, "old\n");
+    }
+    ctx.nDailyLogLifeTime = lifetime;
+    SwitchOn();
+    EXPECT_FALSE(fs::exists(LogDir() / "Mirel-H-2024-03-02.log"));
+    EXPECT_TRUE(fs::exists(LogDir() / "Mirel-H-2024-03-03.log"));
+    EXPECT_EQ(ReadAll(LogDir() / "Mirel-H-2024-03-09.log"), "old\n");
+  }
+}
+
 TEST_F(DailyLogTest, DayChangeMovesBothFilesBeforeTheLine) {
   SwitchOn();
   ctx.pfnLogEnterH(&ctx, "PrintReport");
