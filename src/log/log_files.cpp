@@ -147,7 +147,9 @@ FILE* OpenForAppend(const std::string& path) {
 
 std::string OpenLogPath(FPContext* ctx, LogKind kind) {
   LogFileRef file = LogFileOf(ctx, kind);
-  if (ctx->bDailyLog) return DailyDirectory(ctx) + file.dailyName;
+  // Without a remembered daily name there is no daily file, and the folder alone must never be
+  // taken for one (a trim would rename it).
+  if (ctx->bDailyLog) return file.dailyName[0] != '\0' ? DailyDirectory(ctx) + file.dailyName : "";
   return file.fixedPath;
 }
 
