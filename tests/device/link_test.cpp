@@ -196,7 +196,8 @@ TEST_F(LinkTest, DeviceEnqIsAcknowledgedAndFollowedByTheStatus) {
   EXPECT_EQ(tail, BytesOf({ctl::ACK, ctl::ENQT}));
   EXPECT_TRUE(log.Has("<send [06] (ACK) ok"));
   EXPECT_TRUE(log.Has("<send [1A] (ENQT) ok"));
-  EXPECT_EQ(log.Count(">recv [02]"), 3) << log.Text();  // short status, extended status raw + decoded
+  EXPECT_EQ(log.Count(">recv [02]"), 2) << log.Text();  // the short status and the extended status
+  EXPECT_EQ(log.Count(">recv Decoded: "), 1);
 }
 
 TEST_F(LinkTest, OlderPrintersGetNoExtendedStatusAfterADeviceEnq) {

@@ -177,7 +177,7 @@ TEST_F(VirtualPrinterTest, FaultsReplaceAnswersThenTheLineRecovers) {
 TEST_F(VirtualPrinterTest, StatusIsAnsweredAfterADeviceEnq) {
   printer.AnswerNextWithEnq();
   ASSERT_EQ(Command("S3", 1), Bytes{ENQ});
-  line->Send({ACK, ENQ});
+  line->Send({ACK});
   EXPECT_EQ(line->Read(5), Status(0x60, 0x40));
   EXPECT_EQ(Request(ENQT, 28).size(), 28u);
   EXPECT_EQ(printer.DataFramesAcknowledged(), 0) << "an ACK to a device ENQ settles no data frame";

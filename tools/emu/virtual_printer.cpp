@@ -143,7 +143,9 @@ void VirtualPrinter::Serve() {
 void VirtualPrinter::Handle(const RxUnit& unit) {
   trace_.Record(TraceEntry::Direction::kRx, unit.raw, unit.kind == RxUnit::Kind::kFrame);
   if (unit.kind == RxUnit::Kind::kFrame) {
-    Send(CommandAnswer(unit));
+    // Stray bytes go out even when the frame gets no answer, so that noise followed by silence
+    // can be staged.
+    Send(CommandAnswer(unit), true);
   } else if (unit.kind == RxUnit::Kind::kControl) {
     Send(StatusRequestAnswer(unit.raw[0]));
   }
@@ -164,6 +166,11 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
     case ctl::kAck:
       if (awaitingAck_) ++acknowledged_;
       awaitingAck_ = false;
+      // Once the driver has acknowledged the printer's own ENQ, the printer reports its status.
+      if (enqSent_) {
+        enqSent_ = false;
+        return ShortStatusFrame(state_, now);
+      }
       return {};
     default:
       return {};
@@ -193,6 +200,7 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
   if (!scripted_.empty()) {
     Scripted next = scripted_.front();
     scripted_.pop_front();
+    enqSent_ = next.enq;
     return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
   }
   return Render(commands_.Dispatch(state_, frame.text), false);
@@ -220,8 +228,8 @@ Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
 
 // The entries are recorded before the bytes go out, so a peer that has read an answer always
 // finds it in the trace.
-void VirtualPrinter::Send(const Bytes& answer) {
-  if (answer.empty()) return;
+void VirtualPrinter::Send(const Bytes& answer, bool evenIfSilent) {
+  if (answer.empty() && !evenIfSilent) return;
   Bytes stray;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -231,6 +239,7 @@ void VirtualPrinter::Send(const Bytes& answer) {
     trace_.Record(TraceEntry::Direction::kTx, stray);
     Transmit(stray);
   }
+  if (answer.empty()) return;
   trace_.Record(TraceEntry::Direction::kTx, answer);
   Transmit(answer);
 }

@@ -49,11 +49,13 @@ class VirtualPrinter {
   void NakNext(int commands);     // NAK the next well-formed commands
   void BusyNext(int commands);    // answer with the busy status, then accept as usual
   void IgnoreNext(int frames);    // silence: no answer at all to the next frames
-  void SendStrayBytes(const Bytes& bytes);  // sent just before the next answer of any kind
+  // Sent just before the next answer of any kind, or in its place when the frame is silenced.
+  void SendStrayBytes(const Bytes& bytes);
   // One-shot answers to the next commands, used in the order they were queued:
   void AnswerNextWithData(const std::string& header, const std::string& body);
   void AnswerNextWithBadCheck(const std::string& header, const std::string& body);
-  void AnswerNextWithEnq();  // the device's ENQ instead of ACK; the driver goes on with ACK, ENQ
+  // The device's ENQ instead of ACK; once the driver acknowledges it, the short status follows.
+  void AnswerNextWithEnq();
   void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
   // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
   void SetBaudRate(uint32_t baud);
@@ -79,7 +81,7 @@ class VirtualPrinter {
   Bytes StatusRequestAnswer(uint8_t request);
   Bytes CommandAnswer(const RxUnit& frame);
   Bytes Render(const Reply& reply, bool badCheck);
-  void Send(const Bytes& answer);
+  void Send(const Bytes& answer, bool evenIfSilent = false);
   void Transmit(const Bytes& bytes);
 
   plat::Clock& clock_;
@@ -99,6 +101,7 @@ class VirtualPrinter {
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;
   bool awaitingAck_ = false;
+  bool enqSent_ = false;  // our ENQ awaits the driver's ACK, after which we send the status
   int acknowledged_ = 0;
 };
 
