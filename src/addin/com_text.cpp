@@ -72,6 +72,8 @@ TextArg TextArg::Utf8(BSTR bstr) {
 
 std::string BstrToAnsi(BSTR bstr) { return plat::Utf16ToAnsi(View(bstr)); }
 
+std::string BstrToUtf8(BSTR bstr) { return plat::Utf16ToUtf8(View(bstr)); }
+
 BSTR AnsiToBstr(const char* text) { return NewBstr(plat::AnsiToUtf16(text ? text : "")); }
 
 BSTR Utf8ToBstr(const char* text) { return NewBstr(plat::Utf8ToUtf16(text ? text : "")); }

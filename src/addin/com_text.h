@@ -21,6 +21,7 @@ class TextArg {
 };
 
 std::string BstrToAnsi(BSTR bstr);
+std::string BstrToUtf8(BSTR bstr);
 // New BSTRs, the receiver's to free; null text gives an empty string.
 BSTR AnsiToBstr(const char* text);
 BSTR Utf8ToBstr(const char* text);

@@ -1,0 +1,57 @@
+// mirel-host's side of the component: creating it through the class factory, initialising it with
+// the host's connection object, and running calls by name through ILanguageExtender, as the host
+// platform does. Calls come as lines: a method name (English or Russian), then the in-arguments.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "addin/host_interfaces.h"
+#include "host_services.h"
+
+// One argument as written: its text, and whether it was quoted (a quoted argument is always text).
+struct HostArg {
+  std::string text;
+  bool quoted = false;
+};
+
+struct HostCall {
+  std::string method;
+  std::vector<HostArg> args;
+};
+
+// Splits one line into a call. Blank lines and lines starting with '#' give no call. Arguments are
+// separated by blanks; "..." quotes (with \" and \\ inside); @path stands for the UTF-8 contents of a
+// file (an XML package). False with a message for an unreadable file or an open quote.
+bool ParseCallLine(const std::string& line, std::optional<HostCall>* call, std::string* error);
+
+// Prints the method list with parameters (the --help text).
+void PrintMethodList(std::ostream& out);
+
+enum class CallOutcome { kSucceeded, kFailed, kRejected };
+
+class HostSession {
+ public:
+  explicit HostSession(std::ostream& out) : m_out(out) {}
+  ~HostSession();
+  HostSession(const HostSession&) = delete;
+  HostSession& operator=(const HostSession&) = delete;
+
+  // Creates the component and calls Init with the connection. False with a message on failure.
+  bool Start(HostConnection& connection, std::string* error);
+  // Runs one call and prints its result, its out-parameters and, after False, GetLastError.
+  // kRejected: the method is unknown or the arguments do not fit it.
+  CallOutcome Run(const HostCall& call);
+
+ private:
+  bool BuildArguments(LONG method, const HostCall& call, SAFEARRAY* params);
+  void PrintLastError();
+
+  std::ostream& m_out;
+  IInitDone* m_pInitDone = nullptr;
+  ILanguageExtender* m_pExtender = nullptr;
+  bool m_bInitialised = false;
+  std::string m_lastDeviceID;  // what "$DeviceID" stands for: the identifier of the last Open
+};

@@ -1,0 +1,150 @@
+// mirel-host: a command-line host for the component. It creates the add-in object through its
+// class factory, initialises it with a connection object of its own, and runs driver methods by
+// name, one call a line, printing what the host platform would see.
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "host_services.h"
+#include "host_session.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "usage: mirel-host [options] [METHOD [ARG...]]\n"
+    "\n"
+    "Runs one call given on the command line, or the calls of a script (one a line), or the\n"
+    "calls read from standard input when neither is given.\n"
+    "\n"
+    "options:\n"
+    "  --script FILE    run the calls in FILE\n"
+    "  --profile FILE   the host's property profile (default: mirel-host.profile)\n"
+    "  --expect-ok      stop and exit with 1 at the first call that fails\n"
+    "  --help           this text and the methods\n"
+    "\n"
+    "A call is a method name (English or Russian) and its in-arguments: words, \"quoted text\",\n"
+    "numbers, true/false, @FILE for the contents of a file (an XML package), and $DeviceID for the\n"
+    "identifier the last Open returned. Out-parameters are printed after the result; after a\n"
+    "failed call, the code and text of GetLastError.\n"
+    "\n"
+    "methods:\n";
+
+struct Options {
+  std::string script;
+  std::string profile = "mirel-host.profile";
+  bool expectOk = false;
+  bool help = false;
+  HostCall call;  // from the command line; empty method when none
+};
+
+bool ParseOptions(int argc, char** argv, Options* options) {
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      options->help = true;
+    } else if (arg == "--expect-ok") {
+      options->expectOk = true;
+    } else if ((arg == "--script" || arg == "--profile") && i + 1 < argc) {
+      (arg == "--script" ? options->script : options->profile) = argv[++i];
+    } else if (arg.rfind("--", 0) == 0) {
+      std::cerr << "mirel-host: unknown option " << arg << "\n";
+      return false;
+    } else {
+      break;
+    }
+  }
+  // The rest of the command line is one call; it goes through the script parser so that quoting
+  // and @FILE mean the same in both places.
+  std::string line;
+  for (; i < argc; ++i) {
+    std::string word = argv[i];
+    std::string quoted = "\"";
+    for (char c : word) {
+      if (c == '"' || c == '\\') quoted.push_back('\\');
+      quoted.push_back(c);
+    }
+    quoted.push_back('"');
+    // The shell has split the words already: one holding blanks or quotes is re-quoted to stay
+    // whole; the others (numbers, true/false, @FILE) keep their meaning unquoted.
+    line += ' ' + (word.find_first_of(" \t\"\\") == std::string::npos ? word : quoted);
+  }
+  std::optional<HostCall> call;
+  std::string error;
+  if (!ParseCallLine(line, &call, &error)) {
+    std::cerr << "mirel-host: " << error << "\n";
+    return false;
+  }
+  if (call) options->call = *call;
+  return true;
+}
+
+// Runs every call of the stream; 0, or 1 when a call failed and --expect-ok asked to stop there.
+int RunScript(std::istream& in, HostSession& session, bool expectOk) {
+  std::string line;
+  int lineNumber = 0;
+  int status = 0;
+  while (std::getline(in, line)) {
+    ++lineNumber;
+    std::optional<HostCall> call;
+    std::string error;
+    if (!ParseCallLine(line, &call, &error)) {
+      std::cout << "line " << lineNumber << ": " << error << "\n";
+      return 2;
+    }
+    if (!call) continue;
+    std::cout << "> " << line << "\n";
+    const CallOutcome outcome = session.Run(*call);
+    if (outcome == CallOutcome::kRejected) return 2;
+    if (outcome == CallOutcome::kFailed && expectOk) {
+      std::cout << "line " << lineNumber << ": the call failed\n";
+      status = 1;
+      break;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) return 2;
+  if (options.help) {
+    std::cout << kUsage;
+    PrintMethodList(std::cout);
+    return 0;
+  }
+
+  HostConnection connection(options.profile);
+  int status = 0;
+  {
+    HostSession session(std::cout);
+    std::string error;
+    if (!session.Start(connection, &error)) {
+      std::cerr << "mirel-host: " << error << "\n";
+      return 2;
+    }
+    if (!options.call.method.empty()) {
+      const CallOutcome outcome = session.Run(options.call);
+      status = outcome == CallOutcome::kRejected ? 2
+               : (outcome == CallOutcome::kFailed && options.expectOk) ? 1 : 0;
+    } else if (!options.script.empty()) {
+      std::ifstream script(options.script);
+      if (!script) {
+        std::cerr << "mirel-host: cannot read " << options.script << "\n";
+        return 2;
+      }
+      status = RunScript(script, session, options.expectOk);
+    } else {
+      status = RunScript(std::cin, session, options.expectOk);
+    }
+  }
+  // The component has been released with the session; the connection must be free again.
+  if (connection.References() != 1) {
+    std::cerr << "mirel-host: the component kept " << connection.References() - 1
+              << " reference(s) to the host\n";
+    return 2;
+  }
+  return status;
+}
