@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 
 namespace plat {
 
@@ -34,5 +35,8 @@ Clock& SystemClock();
 
 // The local calendar time of a moment given in seconds since 1970 (localtime).
 CalendarTime LocalTimeOf(int64_t unixTime);
+
+// The broken-down time of the C library as a CalendarTime.
+CalendarTime CalendarTimeOf(const struct tm& t, int millisecond);
 
 }  // namespace plat

@@ -8,18 +8,6 @@
 namespace plat {
 namespace {
 
-CalendarTime FromTm(const struct tm& t, int millisecond) {
-  CalendarTime c;
-  c.year = t.tm_year + 1900;
-  c.month = t.tm_mon + 1;
-  c.day = t.tm_mday;
-  c.hour = t.tm_hour;
-  c.minute = t.tm_min;
-  c.second = t.tm_sec;
-  c.millisecond = millisecond;
-  return c;
-}
-
 class PosixClock : public Clock {
  public:
   uint32_t TickMs() override {
@@ -42,7 +30,7 @@ class PosixClock : public Clock {
     } else {
       localtime_r(&ts.tv_sec, &t);
     }
-    return FromTm(t, static_cast<int>(ts.tv_nsec / 1000000));
+    return CalendarTimeOf(t, static_cast<int>(ts.tv_nsec / 1000000));
   }
 };
 
@@ -57,7 +45,7 @@ CalendarTime LocalTimeOf(int64_t unixTime) {
   time_t t = static_cast<time_t>(unixTime);
   struct tm parts {};
   localtime_r(&t, &parts);
-  return FromTm(parts, 0);
+  return CalendarTimeOf(parts, 0);
 }
 
 }  // namespace plat

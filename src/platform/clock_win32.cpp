@@ -47,14 +47,7 @@ CalendarTime LocalTimeOf(int64_t unixTime) {
   time_t t = static_cast<time_t>(unixTime);
   struct tm parts {};
   localtime_s(&parts, &t);
-  CalendarTime c;
-  c.year = parts.tm_year + 1900;
-  c.month = parts.tm_mon + 1;
-  c.day = parts.tm_mday;
-  c.hour = parts.tm_hour;
-  c.minute = parts.tm_min;
-  c.second = parts.tm_sec;
-  return c;
+  return CalendarTimeOf(parts, 0);
 }
 
 }  // namespace plat
