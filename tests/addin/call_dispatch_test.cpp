@@ -75,6 +75,7 @@ TEST_F(Properties, PasswordsShareOneValidatedBuffer) {
       EXPECT_EQ(kResultBadPassword, Device()->nLastResult);
     }
   }
+  VariantClear(&read);  // an out VARIANT is the caller's to clear before it is used again
   EXPECT_EQ(S_OK, ext->GetPropVal(kPropUserPassword, &read));
   EXPECT_EQ("123456", BstrToUtf8(read.bstrVal));
 }
@@ -256,6 +257,7 @@ TEST_F(CallAsFunc, LockHeldForDeviceMethodsOnlyAndAlwaysReleased) {
   Variant result;
   ParamArray none(1);
   EXPECT_EQ(S_OK, ext->CallAsFunc(kMethodGetVersion, &result, none.Ptr()));
+  VariantClear(&result);
   ParamArray locale(1);
   Variant code;
   SetText(&code, "ru");
