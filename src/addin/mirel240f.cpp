@@ -14,7 +14,7 @@ std::atomic<LONG> g_nLiveObjects{0};
 // The interface version of the add-in protocol this component implements (IInitDone::GetInfo).
 constexpr LONG kAddinInterfaceVersion = 2000;
 
-constexpr const OLECHAR kProfileName[] = u"Mirel240F_DRV_2003";
+constexpr const char kProfileName[] = "Mirel240F_DRV_2003";
 
 // Releases an interface pointer if set and clears it.
 template <typename T>
@@ -137,33 +137,38 @@ namespace {
 
 // Reads one profile value of the given type. The name carries its default after a colon, as the
 // profile expects. A value of another type than asked for counts as a failed read.
-bool ReadProfileValue(IPropertyProfile* pProfile, const OLECHAR* name, VARTYPE vt, VARIANT* value) {
+bool ReadProfileValue(IPropertyProfile* pProfile, const char* name, VARTYPE vt, VARIANT* value) {
   VariantInit(value);
   value->vt = vt;
-  if (FAILED(pProfile->Read(name, value, nullptr)) || value->vt != vt) {
+  BSTR bstrName = AnsiToBstr(name);
+  const HRESULT hr = bstrName ? pProfile->Read(bstrName, value, nullptr) : E_OUTOFMEMORY;
+  SysFreeString(bstrName);
+  if (FAILED(hr) || value->vt != vt) {
     VariantClear(value);
     return false;
   }
   return true;
 }
 
-void WriteProfileValue(IPropertyProfile* pProfile, const OLECHAR* name, VARIANT* value) {
-  pProfile->Write(name, value);
+void WriteProfileValue(IPropertyProfile* pProfile, const char* name, VARIANT* value) {
+  BSTR bstrName = AnsiToBstr(name);
+  if (bstrName) pProfile->Write(bstrName, value);
+  SysFreeString(bstrName);
   VariantClear(value);
 }
 
 }  // namespace
 
 HRESULT CMirel240F::ReadProfile() {
-  BSTR profileName = SysAllocString(kProfileName);
+  BSTR profileName = AnsiToBstr(kProfileName);
   m_pProfile->RegisterProfileAs(profileName);
   SysFreeString(profileName);
 
   VARIANT comPort, speed, fdoPort, fdoAddr;
-  const bool ok = ReadProfileValue(m_pProfile, u"ComPort:1", VT_I4, &comPort) &&
-                  ReadProfileValue(m_pProfile, u"Speed:1", VT_I4, &speed) &&
-                  ReadProfileValue(m_pProfile, u"FDOPort:7777", VT_I4, &fdoPort) &&
-                  ReadProfileValue(m_pProfile, u"FDOAddr:1", VT_BSTR, &fdoAddr);
+  const bool ok = ReadProfileValue(m_pProfile, "ComPort:1", VT_I4, &comPort) &&
+                  ReadProfileValue(m_pProfile, "Speed:1", VT_I4, &speed) &&
+                  ReadProfileValue(m_pProfile, "FDOPort:7777", VT_I4, &fdoPort) &&
+                  ReadProfileValue(m_pProfile, "FDOAddr:1", VT_BSTR, &fdoAddr);
   if (!ok) return E_FAIL;  // the values read before the failure own nothing
 
   m_nComPort = comPort.lVal;
@@ -184,16 +189,16 @@ void CMirel240F::WriteProfile() {
   VariantInit(&value);
   value.vt = VT_I4;
   value.lVal = m_nComPort;
-  WriteProfileValue(m_pProfile, u"ComPort", &value);
+  WriteProfileValue(m_pProfile, "ComPort", &value);
   value.vt = VT_I4;
   value.lVal = m_nSpeed;
-  WriteProfileValue(m_pProfile, u"Speed", &value);
+  WriteProfileValue(m_pProfile, "Speed", &value);
   value.vt = VT_I4;
   value.lVal = m_pDevice->nFdoPort;
-  WriteProfileValue(m_pProfile, u"FDOPort", &value);
+  WriteProfileValue(m_pProfile, "FDOPort", &value);
   value.vt = VT_BSTR;
   value.bstrVal = AnsiToBstr(m_pDevice->szFdoAddress);
-  WriteProfileValue(m_pProfile, u"FDOAddr", &value);
+  WriteProfileValue(m_pProfile, "FDOAddr", &value);
 }
 
 // ---- ILocale -----------------------------------------------------------------------------------
