@@ -13,6 +13,10 @@
 
 struct FPContext;
 
+// The device's character tables of RecodeToDevice (device/recode.cpp): 1, 2 or 3; 0 or any other
+// number is "no table", with which text goes out unchanged.
+const uint8_t* DeviceRecodeTable(int number);
+
 // Logging callbacks. A null pointer means the line is not written; callers test before calling.
 using PfnLogEnter = void (*)(FPContext* ctx, const char* name);
 using PfnLogReturn = void (*)(FPContext* ctx, const char* name, const char* resultText);
@@ -114,6 +118,61 @@ struct FPContext {
   char szFdoAddress[261] = {};         // OFD server address (profile "FDOAddr", setting "AddressFDO")
   int32_t nFdoPort = 0;                // OFD server port (profile "FDOPort", setting "PortFDO")
   // ---- end of host platform ----
+
+  // ---- Information records: owned by the information queries (device/info_records) ----
+  // Each buffer keeps the last record of its kind as received, header through check character.
+  // infoS1 starts as a neutral long-form record: zero digits in every field, blanks elsewhere.
+  char infoS1[124] =
+      "S100 0000000000000000 00000000 0000 00000000 00000000 000000000000 00000000000000000000 "
+      "00000000000000 000000 000000  ";
+  int32_t nS1Length = 118;             // 118 long form, 112 short form
+  uint8_t bS1ShortForm = 0;            // older printers: ask for the short form (connection logic)
+  char infoS3[69] = {};
+  int32_t anTaxRates[4] = {};          // hundredths of a percent
+  uint8_t abDeviceFlags[23] = {};      // indexed by the flag number 1..22
+  uint8_t bDeviceFlagsValid = 0;       // cleared whenever the driver programs a flag or the rates
+  char infoS31[5] = {};
+  uint8_t bS31 = 0;
+  char infoS9[28] = {};
+  char infoSV[120] = {};               // "SV" and the version banner, NUL in place of ETX once taken
+  char infoSI[32] = {};
+  char infoSe[26] = {};
+  char infoSf[212] = {};               // also the "Sfm" answer
+  char infoSg[212] = {};
+  char infoSh[225] = {};
+  char infoSi[200] = {};
+  char infoSNZ1[7] = {};
+  char infoSR[8] = {};
+  char infoSF[6] = {};
+  int32_t nFpSubversion = 0;
+  char infoSBrace[14] = {};            // "S{" with the agent signs and activity flags
+  uint8_t nAgentSigns = 0;
+  uint8_t nActivityFlags = 0;
+  char infoSBraceLL[30] = {};
+  char infoSBraceO[106] = {};
+  char infoFdMessage[76] = {};         // "04": a fiscal-drive message
+  uint8_t nFdMessageResult = 0;
+  // Records only other models of the family send.
+  char infoS0[11] = {};
+  char infoS2[36] = {};
+  char infoSAA[6] = {};
+  char infoSC[7] = {};
+  char infoSK[64] = {};
+  char infoSM[6] = {};
+  char infoSNZ2[7] = {};
+  char infoST[29] = {};
+  char infoSW[8] = {};
+  char infoSX[54] = {};
+  char infoSY[25] = {};
+  char infoSc[5] = {};
+  char infoSm[5] = {};
+  char infoSBraceAmp[12] = {};
+  char infoSBraceTilde[53] = {};
+  char infoSbf[79] = {};
+  char info0215[50] = {};
+  // RecodeToDevice's table; device recognition switches it by model while table 1 is selected.
+  const uint8_t* pRecodeTable = DeviceRecodeTable(1);
+  // ---- end of information records ----
 
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
