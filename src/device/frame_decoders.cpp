@@ -28,17 +28,44 @@ size_t MatchLength(const char* prefix, const uint8_t header[4]) {
   return n;
 }
 
-// Extended status of the supported printer: 23 bytes after the header (positions 4..26), with an
-// unused byte at 22-23 where the common layout has the seconds of the shift opening.
-constexpr uint32_t kExtendedBodyLength = 23;
-constexpr size_t kCommonLength = 26;  // positions 0..25 of the common layout, ETX at 24, BCC at 25
+// The extended status comes in four lengths, by firmware version; every one is brought to the
+// common layout of 26 bytes after STX (positions 0..21 as sent, the seconds of the shift opening at
+// 22, the maximum shift hours at 23, ETX at 24, BCC at 25).
+constexpr size_t kCommonLength = 26;
+constexpr size_t kSharedPrefix = 22;  // positions 0..21 are the same in every layout
+
+struct ExtendedLayout {
+  uint32_t bodyLength;  // bytes after the four header bytes, ETX and BCC included
+  bool hasSeconds;      // position 22 holds the seconds
+  uint8_t seconds;      // what stands for the seconds when the frame has none
+  size_t tailAt;        // where the maximum shift hours, ETX and BCC begin
+};
+
+// The common layout.
+constexpr ExtendedLayout kCommonLayout = {22, true, 0, 23};
+// Versions 5.x, 6.x, 7.x, 9.0, 10.x and 11.1: no seconds, but an unused byte as two characters at
+// 22-23.
+constexpr ExtendedLayout kUnusedByteLayout = {23, false, 0, 24};
+// Version 3.1: no seconds at all; the character "0" stands for them.
+constexpr ExtendedLayout kNoSecondsLayout = {21, false, '0', 22};
+
+// Version 10.x sends the same 23 bytes as its neighbours and is normalised like them, so that its
+// maximum shift hours are not read from a character of the unused byte.
+const ExtendedLayout& ExtendedLayoutOf(const FPContext* ctx) {
+  const int major = ctx->nVersionMajor;
+  const int minor = ctx->nVersionMinor;
+  if (major == 3 && minor == 1) return kNoSecondsLayout;
+  const bool unusedByte = major == 5 || major == 6 || major == 7 || major == 10 || (major == 9 && minor == 0) ||
+                          (major == 11 && minor == 1);
+  return unusedByte ? kUnusedByteLayout : kCommonLayout;
+}
 
 int CharValue(uint8_t c) { return c ? c - 0x30 : 0; }
 
-void NormaliseExtendedStatus(const uint8_t* raw, uint8_t* common) {
-  memcpy(common, raw, 22);
-  common[22] = 0;  // no seconds in this layout
-  memcpy(common + 23, raw + 24, 3);
+void NormaliseExtendedStatus(const ExtendedLayout& layout, const uint8_t* raw, uint8_t* common) {
+  memcpy(common, raw, kSharedPrefix);
+  common[kSharedPrefix] = layout.hasSeconds ? raw[kSharedPrefix] : layout.seconds;
+  memcpy(common + kSharedPrefix + 1, raw + layout.tailAt, kCommonLength - kSharedPrefix - 1);
 }
 
 void LogExtendedStatus(FPContext* ctx, const uint8_t* c) {
@@ -88,12 +115,14 @@ int DecodeShortStatus(FPContext* ctx, const uint8_t header[4], bool forceStatus2
 }
 
 int DecodeExtendedStatus(FPContext* ctx, const uint8_t header[4], bool /*log*/) {
-  uint8_t raw[4 + kExtendedBodyLength];
+  ctx->nDeviceError = 0;
+  const ExtendedLayout& layout = ExtendedLayoutOf(ctx);
+  uint8_t raw[4 + kUnusedByteLayout.bodyLength];
   memcpy(raw, header, 4);
-  if (ReadFrameBody(ctx, header, raw + 4, kExtendedBodyLength) != kLinkOk) return kLinkProtocolError;
+  if (ReadFrameBody(ctx, header, raw + 4, layout.bodyLength) != kLinkOk) return kLinkProtocolError;
 
   uint8_t common[kCommonLength];
-  NormaliseExtendedStatus(raw, common);
+  NormaliseExtendedStatus(layout, raw, common);
   ctx->status[0] = common[0];
   ctx->status[1] = common[1];
   ctx->status2[0] = common[2];

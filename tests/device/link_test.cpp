@@ -27,7 +27,8 @@ class LinkTest : public ::testing::Test {
     ASSERT_TRUE(printer.Start());
     setenv("MIREL_COM41", printer.PortPath().c_str(), 1);
     ctx.pClock = &clock;
-    ctx.nVersionMajor = 11;
+    ctx.nVersionMajor = 11;  // the supported printer, version 11.1
+    ctx.nVersionMinor = 1;
     log.Install(&ctx);
     ASSERT_EQ(OpenSerial2(&ctx, kPort, 6), 0);
     // Short time-outs keep the failure cases quick; answers come within milliseconds.
