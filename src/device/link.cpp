@@ -6,6 +6,7 @@
 
 #include "device/device_log.h"
 #include "device/frame_decoders.h"
+#include "device/status.h"
 
 namespace {
 
@@ -120,13 +121,6 @@ int RunTransaction(FPContext* ctx, const TransactionMode& mode, const char* cmd,
   return result;
 }
 
-// Asks for the short status while a long command runs.
-int PollShortStatus(FPContext* ctx) {
-  const int sent = SendChar(ctx, ctl::ENQ);
-  if (sent != kLinkOk) return sent;
-  return AcceptData(ctx, kExpectEnqStatus, true, false);
-}
-
 // A long command answers only when it is done: until bytes arrive, the device is polled and given
 // time while it reports busy. Returns 0 when an answer is waiting, else the result to report.
 int AwaitLongCommand(FPContext* ctx) {
@@ -137,7 +131,8 @@ int AwaitLongCommand(FPContext* ctx) {
       return kLinkOk;
     }
     ctx->pClock->SleepMs(300);
-    const int status = PollShortStatus(ctx);
+    // The busy bit is what is waited on, so it is left as the device reported it.
+    const int status = GetStatus(ctx, false);
     if (status != kAnswerStatus) {
       LogMessage(ctx, "AcceptData", "Error: Status not received in AcceptData.");
       return status;
