@@ -294,3 +294,16 @@ TEST(VirtualPrinterLifecycle, LinksThePortAndStopsPromptly) {
 }
 
 }  // namespace
+
+// "e" clears what the last command and the print head left behind, but not a stuck fault.
+TEST_F(VirtualPrinterTest, RestartCommandClearsTheErrorStateButNotAStuckFault) {
+  printer.ModifyState([](PrinterState& s) { s.printFailure = true, s.paperEnd = true; });
+  printer.RefuseNext(0x15);
+  ASSERT_EQ(Command("S3", 5), Status(0x60, 0x53));  // command error, print failure, paper end
+  ASSERT_EQ(Command("e", 1), Bytes{ACK});
+  EXPECT_EQ(Request(ENQ, 5), Status(0x60, 0x41)) << "paper end stays until paper is loaded";
+
+  printer.ModifyState([](PrinterState& s) { s.paperEnd = false, s.stuckErrorBits = emu::kCommandError | 0x0C; });
+  ASSERT_EQ(Command("e", 1), Bytes{ACK});
+  EXPECT_EQ(Request(ENQ, 5), Status(0x60, 0x5C));
+}

@@ -7,9 +7,19 @@ namespace {
 // information commands.
 Reply InfoQuery(PrinterState&, const std::string&) { return Reply::Accept(); }
 
+// "e" brings the printer out of an error state. Accepting it already clears the last command's
+// error code and bits; a print failure goes too, a stuck fault does not.
+Reply ClearErrorState(PrinterState& state, const std::string&) {
+  state.printFailure = false;
+  return Reply::Accept();
+}
+
 }  // namespace
 
-CommandTable::CommandTable() { Add("S", InfoQuery); }
+CommandTable::CommandTable() {
+  Add("S", InfoQuery);
+  Add("e", ClearErrorState);
+}
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {
   for (Entry& e : entries_) {

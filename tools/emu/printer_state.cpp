@@ -27,8 +27,9 @@ uint8_t Status0(const PrinterState& s) {
 }
 
 uint8_t Status1(const PrinterState& s) {
-  uint8_t b = kStatusBase | (s.errorBits & 0x3E);
+  uint8_t b = kStatusBase | ((s.errorBits | s.stuckErrorBits) & 0x3E);
   if (s.paperEnd) b |= 0x01;
+  if (s.printFailure) b |= 0x02;
   return b;
 }
 

@@ -13,6 +13,10 @@ namespace emu {
 constexpr uint8_t kCommandError = 0x10;
 constexpr uint8_t kFiscalError = 0x20;
 
+// Status2 byte 0 carries the base bit 0x40 like every status byte, so "Z report required" (0x20)
+// and "shift time exceeded" (0x60, both bits) cannot be told apart there: either one sets 0x60.
+// The printer reports each as the status table says and leaves it at that; the shift's age can be
+// told from the opening time in the extended status.
 struct PrinterState {
   bool fiscal = true;  // registered with the fiscal drive: status byte 0 carries both bits 0x60
   bool busy = false;
@@ -21,6 +25,10 @@ struct PrinterState {
   bool shiftOpen = false;
   bool zReportRequired = false;
   bool paperEnd = false;
+  bool printFailure = false;  // cleared by "e"
+  // Status byte 1 error bits of a fault that no command clears, "e" included: a printer stuck in
+  // an error state.
+  uint8_t stuckErrorBits = 0;
   uint8_t deviceError = 0;  // error code of the last command, 0 = none
   uint8_t errorBits = 0;    // kCommandError / kFiscalError with detail, while deviceError stands
   uint8_t documentType = 0; // type of the open document, 0 = none
