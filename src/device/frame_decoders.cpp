@@ -5,16 +5,20 @@
 #include <string>
 
 #include "device/device_log.h"
+#include "device/info_records.h"
 #include "device/link.h"
 
 namespace {
 
 constexpr uint8_t kStatus2Bits = 0x30;
 
-// Data frames known to the link. Decoders of information records are added here as the records
-// they read come into use.
+// Data frames known to the link. The information records (those that begin with "S", the
+// fiscal-drive message "04", the frame headed "0215" and the version banner that begins with 0x95)
+// have one decoder that tells them apart by its own table of record layouts.
 const FrameDecoder kFrameDecoders[] = {
-    {nullptr, nullptr},
+    {"S", DecodeInfoRecord},
+    {"0", DecodeInfoRecord},
+    {"\x95", DecodeInfoRecord},
 };
 
 bool IsStatusByte(uint8_t b) { return (b & 0xC0) == 0x40; }
