@@ -12,15 +12,15 @@
 
 // Bits of the status bytes.
 namespace st {
-constexpr uint8_t kBusy = 0x04;              // status 0: the command is still being executed
-constexpr uint8_t kReceiptOpen = 0x02;       // status 0: a receipt is open
-constexpr uint8_t kFiscalReceiptOpen = 0x01; // status 0: fiscal receipt open (with kFiscalPair)
-constexpr uint8_t kFiscalPair = 0x60;        // status 0: selects the fiscal receipt reading
-constexpr uint8_t kPaperEnd = 0x01;          // status 1
-constexpr uint8_t kPrintFailure = 0x02;      // status 1
-constexpr uint8_t kShiftOpen = 0x01;         // status2 0
-constexpr uint8_t kZ1Required = 0x20;        // status2 0: the printer is blocked until a Z report
-constexpr uint8_t kShiftTimeExceeded = 0x60; // status2 0: both bits
+constexpr uint8_t kBusy = 0x04;               // status 0: the command is still being executed
+constexpr uint8_t kReceiptOpen = 0x02;        // status 0: a receipt is open
+constexpr uint8_t kFiscalReceiptOpen = 0x01;  // status 0: fiscal receipt open (with kFiscalPair)
+constexpr uint8_t kFiscalPair = 0x60;         // status 0: selects the fiscal receipt reading
+constexpr uint8_t kPaperEnd = 0x01;           // status 1
+constexpr uint8_t kPrintFailure = 0x02;       // status 1
+constexpr uint8_t kShiftOpen = 0x01;          // status2 0
+constexpr uint8_t kZ1Required = 0x20;         // status2 0: the printer is blocked until a Z report
+constexpr uint8_t kShiftTimeExceeded = 0x60;  // status2 0: both bits
 }  // namespace st
 
 // Driver result codes that come from the status bits.
