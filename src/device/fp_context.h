@@ -110,6 +110,9 @@ struct FPContext {
   // Members are initialised in declaration order, so the fields exist when this runs.
   bool bLogPathsDefaulted = SetDefaultLogPath(szLogFileH, "Mirel-H.log") &
                             SetDefaultLogPath(szLogFileL, "Mirel-L.log") & SetDefaultLogPath(szLogPath, "");
+  // The host thread and the relay thread both write lines, and a trim closes and reopens a stream:
+  // each line, trim, open and close holds this lock, which the log takes and never calls out under.
+  std::mutex csLog;
   // ---- end of log files ----
 
   // ---- Host platform and OFD server: filled by the add-in boundary (src/addin) ----
