@@ -33,7 +33,7 @@ void QueryService(IDispatch* pConnection, REFIID iid, T*& field) {
 
 }  // namespace
 
-CMirel240F::CMirel240F() : m_pDevice(std::make_unique<FPContext>()) {
+CMirel240F::CMirel240F() {
   CompleteLimitTexts();
   ++g_nLiveObjects;
 }
@@ -212,18 +212,4 @@ HRESULT CMirel240F::SetLocale(BSTR bstrLocale) {
     // The host's language request has no result to report.
   }
   return S_OK;
-}
-
-// ---- Logging -----------------------------------------------------------------------------------
-
-void CMirel240F::LogEnterH(const char* name) {
-  if (m_pDevice->pfnLogEnterH) m_pDevice->pfnLogEnterH(m_pDevice.get(), name);
-}
-
-void CMirel240F::LogMessageH(const char* name, const char* text) {
-  if (m_pDevice->pfnLogMessageH) m_pDevice->pfnLogMessageH(m_pDevice.get(), name, text);
-}
-
-void CMirel240F::LogReturnH(const char* name, const char* result) {
-  if (m_pDevice->pfnLogReturnH) m_pDevice->pfnLogReturnH(m_pDevice.get(), name, result);
 }

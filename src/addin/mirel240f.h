@@ -1,6 +1,6 @@
 // CMirel240F: the add-in object the host creates. One COM object with four interfaces: IInitDone
 // (life cycle), ILanguageExtender (the method table), ILocale and IMirel240F (the wrappers around
-// the driver methods). It owns the device context for its whole life.
+// the driver methods of its base CMirelDriver).
 #pragma once
 
 #include <atomic>
@@ -9,13 +9,14 @@
 
 #include "addin/host_interfaces.h"
 #include "addin/imirel240f.h"
-#include "device/fp_context.h"
+#include "driver/mirel_driver.h"
 #include "platform/com.h"
 
 class CMirel240F final : public IInitDone,
                          public ILanguageExtender,
                          public ILocale,
-                         public IMirel240F {
+                         public IMirel240F,
+                         public CMirelDriver {
  public:
   CMirel240F();
   ~CMirel240F();
@@ -54,8 +55,9 @@ class CMirel240F final : public IInitDone,
   HRESULT STDMETHODCALLTYPE CallAsFunc(LONG lMethodNum, VARIANT* pvarRetValue,
                                        SAFEARRAY** paParams) override;
 
-  // ILocale
+  // ILocale (the driver's own SetLocale stays reachable beside it)
   HRESULT STDMETHODCALLTYPE SetLocale(BSTR bstrLocale) override;
+  using CMirelDriver::SetLocale;
 
   // IMirel240F
   HRESULT STDMETHODCALLTYPE OdinS_GetVersion(BSTR* bstrVersion) override;
@@ -118,49 +120,6 @@ class CMirel240F final : public IInitDone,
   HRESULT STDMETHODCALLTYPE OdinS_PrintXReport(BSTR bstrDeviceID, BSTR InputParameters,
                                                LONG* pboolSuccess) override;
 
-  // Driver methods. 8-bit strings are in the driver's code page, XML packages in UTF-8; a null
-  // pointer stands for a null BSTR. The device identifier has been checked where the method table
-  // says so. BSTR out-parameters are allocated here and are the host's to free.
-  const char* GetVersion() const { return m_szVersion; }
-  LONG GetLastError(char* szDescription, size_t nSize);
-  bool Open(BSTR* pbstrDeviceID);
-  bool Close(const char* szDeviceID);
-  bool CashInOutcome(const char* szDeviceID, const char* szInputParameters, double dAmount);
-  bool OpenCashDrawer(const char* szDeviceID);
-  bool GetDataKKT(const char* szDeviceID, BSTR* pbstrTableParametersKKT);
-  bool OperationFN(const char* szDeviceID, LONG nOperationType, const char* szParametersFiscal);
-  bool OpenShift(const char* szDeviceID, const char* szInputParameters, BSTR* pbstrOutput,
-                 LONG* pnSessionNumber, LONG* pnDocumentNumber);
-  bool CloseShift(const char* szDeviceID, const char* szInputParameters, BSTR* pbstrOutput,
-                  LONG* pnSessionNumber, LONG* pnDocumentNumber);
-  bool ProcessCheck(const char* szDeviceID, LONG nElectronically, const char* szCheckPackage,
-                    LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign,
-                    BSTR* pbstrAddressSiteInspections);
-  bool ProcessCorrectionCheck(const char* szDeviceID, const char* szCheckCorrectionPackage,
-                              LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign,
-                              BSTR* pbstrAddressSiteInspections);
-  bool PrintTextDocument(const char* szDeviceID, const char* szDocumentPackage);
-  bool GetCurrentStatus(const char* szDeviceID, LONG* pnCheckNumber, LONG* pnSessionNumber,
-                        LONG* pnSessionState, BSTR* pbstrStatusParameters);
-  bool ReportCurrentStatusOfSettlements(const char* szDeviceID, const char* szInputParameters,
-                                        BSTR* pbstrOutputParameters);
-  bool GetLineLength(const char* szDeviceID, LONG* pnLineLength);
-  bool GetDescription(BSTR* pbstrName, BSTR* pbstrDescription, BSTR* pbstrEquipmentType,
-                      LONG* pnInterfaceRevision, LONG* pnIntegrationLibrary,
-                      LONG* pnMainDriverInstalled, BSTR* pbstrDownloadURL);
-  bool GetParameters(BSTR* pbstrTableParameters);
-  bool SetParameter(const char* szName, const VARIANT& value);
-  bool GetAdditionalActions(BSTR* pbstrTableActions);
-  bool DoAdditionalAction(const char* szActionName);
-  bool DeviceTest(BSTR* pbstrDescription, BSTR* pbstrReserved);
-  bool SetLocale(const char* szLocale);
-  bool PrintXReport(const char* szDeviceID, const char* szInputParameters);
-  // Brings the printer out of an error state before a receipt-type method.
-  void PrepareOperation();
-  // Leaves the device and closes the port; the driver result code.
-  LONG DeinitDevice();
-
-  FPContext* Device() { return m_pDevice.get(); }
   // Objects alive in this process (the class factory's unload test).
   static LONG LiveObjects();
   const char* CallName() const { return m_szCallName; }
@@ -172,29 +131,15 @@ class CMirel240F final : public IInitDone,
   HRESULT RunWithDeviceID(BSTR bstrDeviceID, LONG* pboolSuccess, Body body, bool prepare = false);
   void ClearErrorState();
   bool IsOpenDeviceID(const char* szDeviceID) const;
-  bool NotSupported();
   void NoteCall(LONG lMethodNum);
   void CopyHostPlatformInfo();
   HRESULT ReadProfile();
   void WriteProfile();
   void ReleaseServices();
-  void LogEnterH(const char* name);
-  void LogMessageH(const char* name, const char* text);
-  void LogReturnH(const char* name, const char* result);
 
   std::atomic<ULONG> m_nRefCount{1};
 
-  // Identity and the method table (construction defaults).
-  char m_szVersion[16] = "1.0.0.24";
   char m_szCallName[101] = {};
-  char m_strOdinSDeviceID[260] = {};
-
-  // Settings that the properties and the host's profile reach.
-  int32_t m_nComPort = 0;
-  int32_t m_nSpeed = 1;
-  char m_szPassword[8] = {};
-
-  std::unique_ptr<FPContext> m_pDevice;
 
   // The host's services, held from Init to Done.
   IDispatch* m_pConnection = nullptr;

@@ -5,17 +5,17 @@
 #include <cstdio>
 #include <string>
 
-#include "addin/mirel240f.h"
+#include "driver/mirel_driver.h"
 #include "device/result_codes.h"
 
-bool CMirel240F::NotSupported() {
+bool CMirelDriver::NotSupported() {
   m_pDevice->nLastResult = kResultNotSupported;
   return false;
 }
 
 // The description is the text of the driver code; the printer's own error text joins it when the
 // device error table exists.
-LONG CMirel240F::GetLastError(char* szDescription, size_t nSize) {
+LONG CMirelDriver::GetLastError(char* szDescription, size_t nSize) {
   const LONG code = m_pDevice->nLastResult;
   LogEnterH("OdinS_GetLastError");
   std::snprintf(szDescription, nSize, "%s", DriverErrorText(code));
@@ -26,7 +26,7 @@ LONG CMirel240F::GetLastError(char* szDescription, size_t nSize) {
   return code;
 }
 
-bool CMirel240F::SetLocale(const char* szLocale) {
+bool CMirelDriver::SetLocale(const char* szLocale) {
   LogEnterH("OdinS_SetLocale");
   LogMessageH("OdinS_SetLocale", szLocale ? szLocale : "");
   LogReturnH("OdinS_SetLocale", "1");
@@ -34,40 +34,40 @@ bool CMirel240F::SetLocale(const char* szLocale) {
 }
 
 // No method opens the port yet, so there is neither a device to leave nor a relay to stop.
-LONG CMirel240F::DeinitDevice() { return kResultOk; }
+LONG CMirelDriver::DeinitDevice() { return kResultOk; }
 
 // Clears the driver codes; bringing the printer out of an error state comes with the receipts.
-void CMirel240F::PrepareOperation() {
+void CMirelDriver::PrepareOperation() {
   m_pDevice->nLastResult = 0;
   m_pDevice->nDeviceError = 0;
 }
 
-bool CMirel240F::Open(BSTR*) { return NotSupported(); }
-bool CMirel240F::Close(const char*) { return NotSupported(); }
-bool CMirel240F::CashInOutcome(const char*, const char*, double) { return NotSupported(); }
-bool CMirel240F::OpenCashDrawer(const char*) { return NotSupported(); }
-bool CMirel240F::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
-bool CMirel240F::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
-bool CMirel240F::OpenShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
-bool CMirel240F::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
-bool CMirel240F::ProcessCheck(const char*, LONG, const char*, LONG*, LONG*, BSTR*, BSTR*) {
+bool CMirelDriver::Open(BSTR*) { return NotSupported(); }
+bool CMirelDriver::Close(const char*) { return NotSupported(); }
+bool CMirelDriver::CashInOutcome(const char*, const char*, double) { return NotSupported(); }
+bool CMirelDriver::OpenCashDrawer(const char*) { return NotSupported(); }
+bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
+bool CMirelDriver::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
+bool CMirelDriver::OpenShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
+bool CMirelDriver::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
+bool CMirelDriver::ProcessCheck(const char*, LONG, const char*, LONG*, LONG*, BSTR*, BSTR*) {
   return NotSupported();
 }
-bool CMirel240F::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {
+bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {
   return NotSupported();
 }
-bool CMirel240F::PrintTextDocument(const char*, const char*) { return NotSupported(); }
-bool CMirel240F::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { return NotSupported(); }
-bool CMirel240F::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
+bool CMirelDriver::PrintTextDocument(const char*, const char*) { return NotSupported(); }
+bool CMirelDriver::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { return NotSupported(); }
+bool CMirelDriver::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
   return NotSupported();
 }
-bool CMirel240F::GetLineLength(const char*, LONG*) { return NotSupported(); }
-bool CMirel240F::GetDescription(BSTR*, BSTR*, BSTR*, LONG*, LONG*, LONG*, BSTR*) {
+bool CMirelDriver::GetLineLength(const char*, LONG*) { return NotSupported(); }
+bool CMirelDriver::GetDescription(BSTR*, BSTR*, BSTR*, LONG*, LONG*, LONG*, BSTR*) {
   return NotSupported();
 }
-bool CMirel240F::GetParameters(BSTR*) { return NotSupported(); }
-bool CMirel240F::SetParameter(const char*, const VARIANT&) { return NotSupported(); }
-bool CMirel240F::GetAdditionalActions(BSTR*) { return NotSupported(); }
-bool CMirel240F::DoAdditionalAction(const char*) { return NotSupported(); }
-bool CMirel240F::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }
-bool CMirel240F::PrintXReport(const char*, const char*) { return NotSupported(); }
+bool CMirelDriver::GetParameters(BSTR*) { return NotSupported(); }
+bool CMirelDriver::SetParameter(const char*, const VARIANT&) { return NotSupported(); }
+bool CMirelDriver::GetAdditionalActions(BSTR*) { return NotSupported(); }
+bool CMirelDriver::DoAdditionalAction(const char*) { return NotSupported(); }
+bool CMirelDriver::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }
+bool CMirelDriver::PrintXReport(const char*, const char*) { return NotSupported(); }
