@@ -77,6 +77,7 @@ struct FPContext {
   int32_t nVersionMajor = 0;
   int32_t nVersionMinor = 0;
   int32_t nContextKind = 1;
+  int32_t nLineWidth = 35;             // characters per printed line; 35 until the model is known
 
   // Logging (the writers are installed by the log subsystem).
   PfnLogEnter pfnLogEnterH = nullptr;
