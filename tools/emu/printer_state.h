@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "emu/wire.h"
 
@@ -17,6 +18,10 @@ constexpr uint8_t kFiscalError = 0x20;
 // and "shift time exceeded" (0x60, both bits) cannot be told apart there: either one sets 0x60.
 // The printer reports each as the status table says and leaves it at that; the shift's age can be
 // told from the opening time in the extended status.
+// Version banners of the supported model's two firmwares.
+constexpr const char kBannerFfd105[] = "  М И Р Е Л - 2 4 0 - Ф  вер. 1.05 ";
+constexpr const char kBannerFfd100[] = "  М И Р Е Л - 2 4 0 - Ф  вер. 1.00 ";
+
 struct PrinterState {
   bool fiscal = true;  // registered with the fiscal drive: status byte 0 carries both bits 0x60
   bool busy = false;
@@ -34,6 +39,24 @@ struct PrinterState {
   uint8_t documentType = 0; // type of the open document, 0 = none
   int64_t shiftOpenedAt = 0;  // seconds since 1970; 0 = never opened
   uint8_t maxShiftHours = 24;
+
+  // ---- What the information records report (emu/records.h) ----
+  std::string banner = kBannerFfd105;  // version banner, UTF-8; sent in the printer's character set
+  std::string serialNumber = "00240000012345";          // 14 characters
+  std::string registrationNumber = "0000000001012345678";  // of the register, up to 20
+  std::string taxpayerNumber = "7701234567";            // up to 12
+  std::string fdNumber = "9999078900012345";            // the fiscal drive's, 16
+  int clerk = 0;                  // logged on, 0 = none
+  int shiftNumber = 1;
+  long documentCount = 0;         // fiscal documents
+  long lastReceiptNumber = 0;
+  int taxRates[4] = {2000, 1000, 0, 0};  // hundredths of a percent
+  uint8_t flags[23] = {};         // device flags 1..22 (index 0 unused)
+  int64_t shiftTotals[8] = {};    // kopecks; [7] is the cash in the drawer
+  int64_t documentTotal = 0;      // the open document's total and what has been paid of it
+  int64_t documentPaid = 0;
+  uint8_t fpSubversion = 3;
+  uint8_t fdFfdVersion = 2;       // format version of the fiscal drive: 1 = 1.0, 2 = 1.05
 };
 
 struct StatusBytes {
