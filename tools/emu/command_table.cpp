@@ -1,5 +1,7 @@
 #include "emu/command_table.h"
 
+#include "emu/records.h"
+
 namespace emu {
 namespace {
 
@@ -19,6 +21,7 @@ Reply ClearErrorState(PrinterState& state, const std::string&) {
 CommandTable::CommandTable() {
   Add("S", InfoQuery);
   Add("e", ClearErrorState);
+  AddRecordQueries(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {
