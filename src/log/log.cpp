@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <system_error>
 
@@ -138,9 +139,11 @@ void PrintAndFlush(FPContext* ctx, LogKind kind, Step step, const char* format, 
 }
 
 // The nesting follows the calls even while the file is closed, so that switching logging off and
-// on inside a call leaves the indentation right.
+// on inside a call leaves the indentation right. The whole line, with its day change and trim, is
+// one step under the log's lock.
 void WriteLine(FPContext* ctx, LogKind kind, Step step, const char* format, const char* first,
                const char* second) {
+  std::lock_guard<std::mutex> lock(ctx->csLog);
   if (step == Step::kReturn) PopLevel(LogFileOf(ctx, kind));
   PrintAndFlush(ctx, kind, step, format, first ? first : "", second ? second : "");
   if (step == Step::kEnter) PushLevel(LogFileOf(ctx, kind));

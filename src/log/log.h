@@ -6,6 +6,8 @@
 // The rest of the driver never calls the writers below directly: SetLogMode installs them in the
 // context's callback pointers, and callers skip a null pointer. Logging never fails the caller: a
 // writer whose file is not open writes nothing, and an unopenable file only leaves its stream null.
+// The writers, OpenLogs and CloseLogs may be called from the host thread and the relay thread at
+// once: each holds the context's log lock (csLog) for the whole line, trim, opening or closing.
 #pragma once
 
 #include "device/fp_context.h"

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 
 #include "log/log.h"
@@ -14,6 +15,10 @@ namespace {
 
 constexpr char kDailyFolder[] = "Log";
 constexpr char kDailySuffix[] = ".log";
+constexpr size_t kDailyNameLength = 22;  // "Mirel-H-yyyy-mm-dd.log"
+// The longest path a file may have: what the path fields hold, and what Windows opens without the
+// long-path prefix.
+constexpr size_t kMaxPathLength = sizeof(FPContext::szLogPath) - 1;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -31,9 +36,12 @@ std::string DailyDirectory(const FPContext* ctx) {
 }
 
 // The daily folder, created when missing (with any missing parent, since on POSIX the default
-// log directory itself may not exist yet). False when it cannot be used.
+// log directory itself may not exist yet). False when it cannot be used, or when the paths of
+// its files would be too long.
 bool PrepareDailyDirectory(const FPContext* ctx, std::string* dir) {
   *dir = DailyDirectory(ctx);
+  // A folder whose files' paths would be too long counts as unusable, like one that cannot be made.
+  if (dir->size() + kDailyNameLength > kMaxPathLength) return false;
   std::error_code ec;
   fs::create_directories(*dir, ec);
   return fs::is_directory(*dir, ec);
@@ -170,6 +178,7 @@ void FollowDayChange(FPContext* ctx) {
 }
 
 void OpenLogs(FPContext* ctx) {
+  std::lock_guard<std::mutex> lock(ctx->csLog);
   if (ctx->bDailyLog) {
     std::string dir;
     if (PrepareDailyDirectory(ctx, &dir)) {
@@ -182,6 +191,7 @@ void OpenLogs(FPContext* ctx) {
 }
 
 void CloseLogs(FPContext* ctx) {
+  std::lock_guard<std::mutex> lock(ctx->csLog);
   CloseStream(ctx->fileLogH);
   CloseStream(ctx->fileLogL);
 }

@@ -1,5 +1,6 @@
 // Which files are opened where: logging off, the default directory, unopenable paths, daily files
 // with their folder, names, day change and expiry.
+#include <cstring>
 #include <set>
 #include <string>
 
@@ -194,6 +195,44 @@ TEST_F(DailyLogTest, TrimAppliesToTodaysFile) {
   ctx.pfnLogReturn(&ctx, "Fn", "0");  // 30 bytes: 60, keep from 60 - 40 + 10 = 30
   EXPECT_EQ(ReadAll(LogDir() / "Mirel-L-2024-02-29.log"), "2024-03-01 00:30:00 }Fn ret 0\n");
   EXPECT_EQ(NamesIn(LogDir()), (std::set<std::string>{"Mirel-H-2024-02-29.log", "Mirel-L-2024-02-29.log"}));
+}
+
+// The daily files' paths (the path, "Log", a 22-character name) must fit the 259 characters a path
+// may have; a longer one counts as a folder that cannot be used, and nothing is made there.
+TEST_F(DailyLogTest, FolderWhoseFilePathsWouldBeTooLongIsNotUsed) {
+  const std::string base = dir.path().string() + "/";
+  // The path, a separator, "Log", a separator and the name: 5 + 22 characters after the path.
+  const size_t longestPath = 259 - 27;
+  ASSERT_LT(base.size() + 1, longestPath);
+  struct Case {
+    size_t pathLength;
+    bool usable;
+  };
+  for (const Case& c : {Case{longestPath, true}, Case{longestPath + 1, false}, Case{259, false}}) {
+    SCOPED_TRACE(c.pathLength);
+    CloseLogs(&ctx);
+    ctx.bDailyLog = 1;
+    const std::string path = base + std::string(c.pathLength - base.size(), 'p');
+    std::snprintf(ctx.szLogPath, sizeof ctx.szLogPath, "%s", path.c_str());
+    ASSERT_EQ(std::strlen(ctx.szLogPath), c.pathLength);
+    SwitchOn();
+    EXPECT_EQ(ctx.bDailyLog, c.usable ? 1 : 0);
+    EXPECT_EQ(fs::exists(path), c.usable);
+    EXPECT_EQ(fs::exists(dir.path() / "L.log"), !c.usable) << "the fixed files instead";
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+}
+
+TEST_F(DailyLogTest, DayChangeIntoAFolderWithTooLongPathsKeepsTheOpenFile) {
+  SwitchOn();
+  const std::string path = dir.path().string() + "/" + std::string(240, 'p');
+  std::snprintf(ctx.szLogPath, sizeof ctx.szLogPath, "%s", path.c_str());
+  SetTime(1709328600, {2024, 3, 2, 0, 30, 0, 0}, {2024, 3, 1, 21, 30, 0, 0});
+  ctx.pfnLogMessage(&ctx, "Port", "after");
+  EXPECT_EQ(ctx.bDailyLog, 0);
+  EXPECT_FALSE(fs::exists(path));
+  EXPECT_EQ(ReadAll(LogDir() / "Mirel-L-2024-02-29.log"), "2024-03-02 00:30:00 *Port: after\n");
 }
 
 }  // namespace
