@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "addin/method_table.h"
 #include "addin/mirel240f.h"
 #include "device/result_codes.h"

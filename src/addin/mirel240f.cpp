@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "device/result_codes.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "addin/mirel240f.h"
 #include "device/result_codes.h"
 

@@ -1,5 +1,5 @@
 // Conversions between host values and driver values.
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 
 #include <cmath>
 #include <limits>

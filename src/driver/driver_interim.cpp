@@ -2,28 +2,12 @@
 // method whose work is not built yet refuses honestly: False with code 35 ("Возможность не
 // поддерживается"), so the host never takes a placeholder for a success. When a subsystem defines
 // one of these methods, its line here goes.
-#include <cstdio>
-#include <string>
-
 #include "driver/mirel_driver.h"
 #include "device/result_codes.h"
 
 bool CMirelDriver::NotSupported() {
   m_pDevice->nLastResult = kResultNotSupported;
   return false;
-}
-
-// The description is the text of the driver code; the printer's own error text joins it when the
-// device error table exists.
-LONG CMirelDriver::GetLastError(char* szDescription, size_t nSize) {
-  const LONG code = m_pDevice->nLastResult;
-  LogEnterH("OdinS_GetLastError");
-  std::snprintf(szDescription, nSize, "%s", DriverErrorText(code));
-  const std::string codeText = std::to_string(code);
-  LogMessageH("Внутренняя ошибка", codeText.c_str());
-  LogMessageH("Внутренняя ошибка", szDescription);
-  LogReturnH("OdinS_GetLastError", codeText.c_str());
-  return code;
 }
 
 bool CMirelDriver::SetLocale(const char* szLocale) {
@@ -59,10 +43,6 @@ bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*
 bool CMirelDriver::PrintTextDocument(const char*, const char*) { return NotSupported(); }
 bool CMirelDriver::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { return NotSupported(); }
 bool CMirelDriver::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
-  return NotSupported();
-}
-bool CMirelDriver::GetLineLength(const char*, LONG*) { return NotSupported(); }
-bool CMirelDriver::GetDescription(BSTR*, BSTR*, BSTR*, LONG*, LONG*, LONG*, BSTR*) {
   return NotSupported();
 }
 bool CMirelDriver::GetParameters(BSTR*) { return NotSupported(); }

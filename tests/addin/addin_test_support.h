@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "addin/host_interfaces.h"
 #include "addin/imirel240f.h"
 #include "addin/method_table.h"

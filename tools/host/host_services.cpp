@@ -5,7 +5,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "platform/codepage.h"
 
 namespace {

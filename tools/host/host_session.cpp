@@ -4,7 +4,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "addin/com_text.h"
+#include "driver/com_text.h"
 #include "addin/imirel240f.h"
 #include "addin/method_table.h"
 
