@@ -19,6 +19,7 @@
 #include "platform/pty.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -345,34 +346,10 @@ TEST_F(StatusTest, ReceiptOpenChecksReadStatusByteZero) {
   EXPECT_EQ(IsFiscalReceiptOpen(&ctx), 0);
 }
 
-// A zone three hours east of UTC, for the length of one test.
-class EastOfUtc {
- public:
-  EastOfUtc() {
-    const char* tz = getenv("TZ");
-    hadTz_ = tz != nullptr;
-    if (hadTz_) saved_ = tz;
-    setenv("TZ", "EAST-3", 1);
-    tzset();
-  }
-  ~EastOfUtc() {
-    if (hadTz_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool hadTz_ = false;
-  std::string saved_;
-};
-
 // The printer keeps the two-digit year of the shift opening in local time; just after local New
 // Year it is already the new year there while UTC is still in the old one.
 TEST_F(StatusTest, ShiftAgeIsMeasuredFromThePrintersOpeningTime) {
-  EastOfUtc zone;
+  ScopedEnv zone{"TZ", "EAST-3"};  // three hours east of UTC
   struct tm utc {};
   utc.tm_year = 2026 - 1900, utc.tm_mon = 11, utc.tm_mday = 31, utc.tm_hour = 21, utc.tm_min = 30;
   clock.unix_ = timegm(&utc);  // 00:30 on 1 January 2027 in the zone

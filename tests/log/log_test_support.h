@@ -1,5 +1,5 @@
-// Shared pieces of the log tests: a clock fixed by the test, a temporary directory, an
-// environment variable set for one test, and a context whose files live in that directory.
+// Shared pieces of the log tests: a clock fixed by the test, a temporary directory and a context
+// whose files live in that directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,7 @@
 #include "device/fp_context.h"
 #include "log/log.h"
 #include "platform/clock.h"
+#include "support/scoped_env.h"
 
 namespace logtest {
 
@@ -52,32 +53,6 @@ class TempDir {
 
  private:
   fs::path path_;
-};
-
-// Sets an environment variable for the life of the object and puts the old value back. The time
-// zone is re-read each time, so the object serves for TZ as well.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    const char* old = std::getenv(name);
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv(name, value, 1);
-    tzset();
-  }
-  ~ScopedEnv() {
-    if (hadOld_) {
-      setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-    tzset();
-  }
-
- private:
-  std::string name_;
-  bool hadOld_ = false;
-  std::string old_;
 };
 
 inline std::string ReadAll(const fs::path& path) {
