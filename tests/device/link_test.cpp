@@ -25,6 +25,8 @@ class LinkTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(printer.Start());
+    // These tests use "S3" as a plain command that the printer accepts, not as the query it is.
+    printer.AddCommand("S3", [](emu::PrinterState&, const std::string&) { return emu::Reply::Accept(); });
     setenv("MIREL_COM41", printer.PortPath().c_str(), 1);
     ctx.pClock = &clock;
     ctx.nVersionMajor = 11;  // the supported printer, version 11.1
