@@ -178,6 +178,24 @@ struct FPContext {
   const uint8_t* pRecodeTable = DeviceRecodeTable(1);
   // ---- end of information records ----
 
+  // ---- Settings, options and the receipt template: owned by the driver front (src/driver) ----
+  // Texts are in the driver's 8-bit code page (Windows-1251). Numbered lines and payment means
+  // 1..8 are kept at index n - 1.
+  char szOperatorPassword[7] = "472913";  // operator password the printer accepted last (6 chars)
+  char szClerkName[65] = "\xCA\xE0\xF1\xF1\xE8\xF0";  // "Кассир": setting "Cashier"
+  char szAddressSiteInspections[261] = {};   // setting "AddressSiteInspections"
+  char aszPaymentMeanName[8][15] = {};        // settings "PaymentMean1".."PaymentMean8", 14 chars
+  uint8_t bCenterCliche = 0;                  // centre header and footer lines (device flag 4.6)
+  uint8_t bEnablePercent = 1;                 // print the tax rate in percent (device flag 3.0)
+  uint8_t abFlagImage[23][8] = {};            // wanted bits of device flags 1..22, one byte a bit
+  char aszHeaderText[8][60] = {};             // header lines, at most 42 characters used
+  char aszFooterText[8][60] = {};             // footer lines, at most nLineWidth characters used
+  uint8_t abHeaderBold[8] = {};
+  uint8_t abHeaderHeight[8] = {};
+  uint8_t abFooterBold[8] = {};
+  uint8_t abFooterHeight[8] = {};
+  // ---- end of settings ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 
