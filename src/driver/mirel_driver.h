@@ -59,6 +59,24 @@ class CMirelDriver {
   // Leaves the device and closes the port; the driver result code.
   LONG DeinitDevice();
 
+  // Options, programming and the receipt template (driver front). Codes are driver result codes;
+  // line numbers run 1..8.
+  LONG SetDriverOpt(int nOpt, int nVal);
+  LONG SetDeviceOpt(int nOpt, int nVal);
+  LONG SetAccessKey(const char* szKey);
+  LONG GetDeviceFlagBit(int bit, int flag, bool* pbSet);
+  LONG SetDeviceFlagBit(int bit, int flag);
+  LONG ClearDeviceFlagBit(int bit, int flag);
+  LONG SetDate(int day, int month, int year);
+  LONG SetTime(int hour, int minute, int second);
+  LONG SetTemplateCheck();
+  LONG SetOrderHeader(int nNumStr, const char* szText, bool bBold);
+  LONG SetOrderHeaderTemplate(int nNumStr, char* szText);
+  LONG SetOrderFooter(int nNumStr, char* szText);
+  bool SetPaymentMeanName(int nNumber, const char* szName);
+  bool SetHeaderString(int nNumber, const char* szText);
+  bool SetFooterString(int nNumber, const char* szText);
+
   FPContext* Device() { return m_pDevice.get(); }
 
  protected:
@@ -75,6 +93,16 @@ class CMirelDriver {
   int32_t m_nComPort = 0;
   int32_t m_nSpeed = 1;
   char m_szPassword[8] = {};
+
+  // Driver settings (SetParameter). The three "Set" marks are cleared by Open: until then a later
+  // LogEnabled keeps the log directory and daily choice the host has given.
+  int32_t m_bLogEnabled = 0;
+  int32_t m_bDailyLogEnabled = 0;
+  uint8_t m_bLogEnabledSet = 0;
+  uint8_t m_bDailyLogSet = 0;
+  uint8_t m_bPathLogSet = 0;
+  char m_szClerkName[68] = {};
+  friend struct SettingHandlers;  // the SetParameter table (driver/settings.cpp)
 
   std::unique_ptr<FPContext> m_pDevice;
 };
