@@ -40,9 +40,15 @@ Bytes Status(uint8_t b0, uint8_t b1) { return Framed(std::string{char(b0), char(
 
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
+// These tests use "S3" as a plain command that the printer accepts, not as the query it is.
+void AcceptS3AsPlainCommand(VirtualPrinter* printer) {
+  printer->AddCommand("S3", [](PrinterState&, const std::string&) { return emu::Reply::Accept(); });
+}
+
 class VirtualPrinterTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    AcceptS3AsPlainCommand(&printer);
     ASSERT_TRUE(printer.Start());
     line = std::make_unique<LineClient>(printer.PortPath());
     ASSERT_TRUE(line->IsOpen());
@@ -270,6 +276,7 @@ TEST_F(VirtualPrinterTest, TraceRecordsBothDirectionsInOrder) {
 TEST(VirtualPrinterLifecycle, LinksThePortAndStopsPromptly) {
   auto link = std::filesystem::temp_directory_path() / ("mirel-emu-test-" + std::to_string(::getpid()));
   VirtualPrinter printer;
+  AcceptS3AsPlainCommand(&printer);
   ASSERT_TRUE(printer.Start(link.string()));
   EXPECT_FALSE(printer.Start()) << "already running";
   EXPECT_EQ(std::filesystem::read_symlink(link).string(), printer.PortPath());
