@@ -152,7 +152,9 @@ int ReceiveRecord(FPContext* ctx, const uint8_t* header, const RecordLayout& lay
   if (layout.upTo) memset(s.bytes + kHeaderLength, 0, s.size - kHeaderLength);
   const uint32_t wanted = static_cast<uint32_t>(layout.length - kHeaderLength);
   const int length = kHeaderLength + static_cast<int>(ReadMore(ctx, s.bytes + kHeaderLength, wanted));
-  const bool complete = layout.upTo || length == layout.length;
+  // A variable record must bring its own ETX and check character: the header's last two bytes
+  // never stand for them.
+  const bool complete = layout.upTo ? length >= kHeaderLength + 2 : length == layout.length;
   if (!complete || !FrameIntact(s.bytes, length)) {
     LogBadFrame(ctx, s.bytes, static_cast<uint32_t>(length));
     return kLinkProtocolError;
