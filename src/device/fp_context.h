@@ -196,6 +196,17 @@ struct FPContext {
   uint8_t abFooterHeight[8] = {};
   // ---- end of settings ----
 
+  // ---- Device bring-up and access: owned by device/bringup ----
+  int32_t nVersionCode = 0;            // model number in the high byte, sub-step in the low; 0 unknown
+  int32_t nMaxItemNameLength = 158;    // longest item name the model accepts
+  int32_t nMaxExtraLineLength = 36;    // longest extra text line the model accepts
+  uint8_t nFnFfdVersion = 0;           // format version the fiscal drive reports (1 = 1.0, 2 = 1.05)
+  // [0]: POS number still to be programmed (-1 when none); [1..16]: clerk secrets, -1 = unknown.
+  int32_t anClerkSecrets[17] = {1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  uint8_t bAutoClerkSecrets = 1;       // bring-up checks the clerk secrets while a shift is open
+  uint8_t bClerkLoggedOn = 0;          // a clerk was programmed (and so logged on) by the driver
+  // ---- end of bring-up ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 
