@@ -298,7 +298,9 @@ TEST_F(StatusTest, RestartEndsOnAcceptanceOrRefusalAndGivesUpOnAStuckPrinter) {
     EXPECT_EQ(Restart(&ctx), c.result);
     EXPECT_EQ(Commands(), std::vector<std::string>(c.restarts, "e"));
     EXPECT_EQ(clock.CountSleeps(3300) - settled, c.settlePauses);
-    if (c.result == 0) EXPECT_EQ(ctx.status2[0], 0x41) << "the Z1 flag is cleared";
+    if (c.result == 0) {
+      EXPECT_EQ(ctx.status2[0], 0x41) << "the Z1 flag is cleared";
+    }
   }
   // The printer is still stuck: ClearError reports the restart's failure as a driver code.
   EXPECT_EQ(ClearError(&ctx), 5);
@@ -379,7 +381,9 @@ TEST_F(StatusTest, ShiftAgeIsMeasuredFromThePrintersOpeningTime) {
     bool expired = !c.expired;
     EXPECT_EQ(IsShiftExpired(&ctx, &expired), 0);
     EXPECT_EQ(expired, c.expired);
-    if (c.year) EXPECT_EQ(ctx.nShiftOpenYear, c.year);
+    if (c.year) {
+      EXPECT_EQ(ctx.nShiftOpenYear, c.year);
+    }
   }
 }
 
