@@ -106,10 +106,11 @@ HRESULT WindowsClassRegistry::RegisterTypeLibrary() {
 
 HRESULT WindowsClassRegistry::UnregisterTypeLibrary() {
   // The system's unregistration fails for a library it does not know; nothing to remove is no
-  // failure here.
+  // failure here. The merged view is asked, not this root: Wine registers a library "for the
+  // user" in the machine's classes, and its per-user unregistration removes it from there.
   Key k;
-  const std::wstring key = L"Software\\Classes\\TypeLib\\" + Wide(GuidText(LIBID_Mirel240FLib));
-  if (RegOpenKeyExW(m_hRoot, key.c_str(), 0, KEY_QUERY_VALUE, k.Out()) != ERROR_SUCCESS) {
+  const std::wstring key = L"TypeLib\\" + Wide(GuidText(LIBID_Mirel240FLib));
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, k.Out()) != ERROR_SUCCESS) {
     return S_OK;
   }
   return IsPerUser()
