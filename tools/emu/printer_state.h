@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "emu/programmed.h"
 #include "emu/wire.h"
 
 namespace emu {
@@ -57,6 +59,21 @@ struct PrinterState {
   int64_t documentPaid = 0;
   uint8_t fpSubversion = 3;
   uint8_t fdFfdVersion = 2;       // format version of the fiscal drive: 1 = 1.0, 2 = 1.05
+
+  // ---- Access: operator password, POS number and clerks (emu/access.h) ----
+  struct Clerk {
+    long secret = -1;             // -1: not programmed
+    std::string name;             // as sent, in the printer's character set, trailing blanks cut
+    std::string taxpayerNumber;
+  };
+  std::string operatorPassword = "472913";
+  bool passwordEntered = false;   // the operator password was accepted since the last reset
+  int posNumber = 1;
+  Clerk clerks[17];               // clerks 1..16 (index 0 unused)
+
+  // ---- Programming (emu/programming.h): the printer's own settings and what it has printed ----
+  Programmed programmed;
+  std::vector<TapeLine> tape;
 };
 
 struct StatusBytes {
