@@ -5,8 +5,8 @@
 #include <sstream>
 
 #include "driver/com_text.h"
-#include "addin/imirel240f.h"
 #include "addin/method_table.h"
+#include "component.h"
 
 namespace {
 
@@ -138,19 +138,7 @@ HostSession::~HostSession() {
 }
 
 bool HostSession::Start(HostConnection& connection, std::string* error) {
-  IClassFactory* pFactory = nullptr;
-  if (FAILED(DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory,
-                               reinterpret_cast<void**>(&pFactory)))) {
-    *error = "the component's class factory is not available";
-    return false;
-  }
-  const HRESULT hr =
-      pFactory->CreateInstance(nullptr, IID_IInitDone, reinterpret_cast<void**>(&m_pInitDone));
-  pFactory->Release();
-  if (FAILED(hr)) {
-    *error = "the component cannot be created";
-    return false;
-  }
+  if (!CreateComponent(&m_pInitDone, error)) return false;
   if (FAILED(m_pInitDone->Init(static_cast<IDispatch*>(&connection)))) {
     *error = "the component refused Init (the property profile could not be read)";
     return false;

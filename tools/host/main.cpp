@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "component.h"
 #include "host_services.h"
 #include "host_session.h"
 
@@ -116,6 +117,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  ComponentRuntime runtime;
+  std::string runtimeError;
+  if (!runtime.Ready(&runtimeError)) {
+    std::cerr << "mirel-host: " << runtimeError << "\n";
+    return 2;
+  }
   HostConnection connection(options.profile);
   int status = 0;
   {
