@@ -1,5 +1,6 @@
 #include "emu/command_table.h"
 
+#include "emu/programming.h"
 #include "emu/records.h"
 
 namespace emu {
@@ -22,6 +23,7 @@ CommandTable::CommandTable() {
   Add("S", InfoQuery);
   Add("e", ClearErrorState);
   AddRecordQueries(this);
+  AddProgrammingCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {
