@@ -87,6 +87,7 @@ TEST_F(HostTool, ExitStatusTellsFailuresAndMistakesApart) {
   } cases[] = {
       {"GetVersion", 0, "GetVersion: 1.0.0.24"},
       {"--expect-ok GetVersion", 0, "GetVersion: 1.0.0.24"},
+      {"--info GetVersion", 0, "GetInfo: 2000\nGetVersion: 1.0.0.24"},
       {"GetParameters", 0, "GetLastError: 35 Возможность не поддерживается"},
       {"--expect-ok GetParameters", 1, "GetParameters: False"},
       {"NoSuchMethod", 2, "no such method"},

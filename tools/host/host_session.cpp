@@ -152,6 +152,17 @@ bool HostSession::Start(HostConnection& connection, std::string* error) {
   return true;
 }
 
+void HostSession::PrintInfo() {
+  SAFEARRAY* info = SafeArrayCreateVector(VT_VARIANT, 0, 1);
+  const HRESULT hr = m_pInitDone->GetInfo(&info);
+  VARIANT version;
+  LONG index = 0;
+  SafeArrayGetElement(info, &index, &version);
+  m_out << "GetInfo: " << VariantText(version) << (hr == S_OK ? "" : " (call refused)") << '\n';
+  VariantClear(&version);
+  SafeArrayDestroy(info);
+}
+
 bool HostSession::BuildArguments(LONG method, const HostCall& call, SAFEARRAY* params) {
   const MethodInfo& info = MethodAt(method);
   size_t next = 0;

@@ -41,6 +41,8 @@ class HostSession {
 
   // Creates the component and calls Init with the connection. False with a message on failure.
   bool Start(HostConnection& connection, std::string* error);
+  // Prints what IInitDone::GetInfo puts in element 0: the add-in interface version.
+  void PrintInfo();
   // Runs one call and prints its result, its out-parameters and, after False, GetLastError.
   // kRejected: the method is unknown or the arguments do not fit it.
   CallOutcome Run(const HostCall& call);

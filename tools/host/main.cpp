@@ -21,6 +21,7 @@ constexpr const char kUsage[] =
     "  --script FILE    run the calls in FILE\n"
     "  --profile FILE   the host's property profile (default: mirel-host.profile)\n"
     "  --expect-ok      stop and exit with 1 at the first call that fails\n"
+    "  --info           print the add-in interface version (IInitDone::GetInfo) first\n"
     "  --help           this text and the methods\n"
     "\n"
     "A call is a method name (English or Russian) and its in-arguments: words, \"quoted text\",\n"
@@ -34,6 +35,7 @@ struct Options {
   std::string script;
   std::string profile = "mirel-host.profile";
   bool expectOk = false;
+  bool info = false;
   bool help = false;
   HostCall call;  // from the command line; empty method when none
 };
@@ -46,6 +48,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->help = true;
     } else if (arg == "--expect-ok") {
       options->expectOk = true;
+    } else if (arg == "--info") {
+      options->info = true;
     } else if ((arg == "--script" || arg == "--profile") && i + 1 < argc) {
       (arg == "--script" ? options->script : options->profile) = argv[++i];
     } else if (arg.rfind("--", 0) == 0) {
@@ -132,6 +136,7 @@ int main(int argc, char** argv) {
       std::cerr << "mirel-host: " << error << "\n";
       return 2;
     }
+    if (options.info) session.PrintInfo();
     if (!options.call.method.empty()) {
       const CallOutcome outcome = session.Run(options.call);
       status = outcome == CallOutcome::kRejected ? 2
