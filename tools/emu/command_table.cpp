@@ -1,5 +1,6 @@
 #include "emu/command_table.h"
 
+#include "emu/access.h"
 #include "emu/programming.h"
 #include "emu/records.h"
 
@@ -24,6 +25,7 @@ CommandTable::CommandTable() {
   Add("e", ClearErrorState);
   AddRecordQueries(this);
   AddProgrammingCommands(this);
+  AddAccessCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {
