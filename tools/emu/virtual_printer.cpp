@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "emu/access.h"
+
 namespace emu {
 namespace {
 
@@ -148,6 +150,9 @@ void VirtualPrinter::Handle(const RxUnit& unit) {
     Send(CommandAnswer(unit), true);
   } else if (unit.kind == RxUnit::Kind::kControl) {
     Send(StatusRequestAnswer(unit.raw[0]));
+  } else if (IsRawResetBody(unit.raw)) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RawReset(&state_);
   }
 }
 
