@@ -1,0 +1,87 @@
+// The settings key in the registry under HKEY_CURRENT_USER.
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/settings_store.h"
+
+namespace plat {
+
+namespace {
+
+class Key {
+ public:
+  ~Key() {
+    if (m_h) RegCloseKey(m_h);
+  }
+  HKEY* Out() { return &m_h; }
+  HKEY Get() const { return m_h; }
+
+ private:
+  HKEY m_h = nullptr;
+};
+
+bool OpenForWriting(const std::string& path, Key* key) {
+  return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                         KEY_WRITE, nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
+}
+
+bool OpenForReading(const std::string& path, Key* key) {
+  return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key->Out()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool SettingsStore::WriteNumber(const std::string& name, uint32_t value) {
+  Key key;
+  if (!OpenForWriting(m_keyPath, &key)) return false;
+  const DWORD data = value;
+  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+}
+
+bool SettingsStore::WriteString(const std::string& name, const std::string& value) {
+  Key key;
+  if (!OpenForWriting(m_keyPath, &key)) return false;
+  // The terminating NUL is part of the stored value.
+  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
+  Key key;
+  if (!OpenForReading(m_keyPath, &key)) return false;
+  DWORD type = 0, data = 0, size = sizeof data;
+  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                       &size) != ERROR_SUCCESS ||
+      type != REG_DWORD) {
+    return false;
+  }
+  *value = data;
+  return true;
+}
+
+bool SettingsStore::ReadString(const std::string& name, std::string* value) const {
+  Key key;
+  if (!OpenForReading(m_keyPath, &key)) return false;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != REG_SZ) {
+    return false;
+  }
+  std::string data(size, '\0');
+  if (size > 0 && RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS) {
+    return false;
+  }
+  // A value written without its NUL by another program ends where its data ends.
+  data.resize(std::min<size_t>(size, data.size()));
+  const size_t nul = data.find('\0');
+  if (nul != std::string::npos) data.resize(nul);
+  *value = std::move(data);
+  return true;
+}
+
+}  // namespace plat
