@@ -45,8 +45,6 @@ bool CMirelDriver::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { r
 bool CMirelDriver::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
   return NotSupported();
 }
-bool CMirelDriver::GetParameters(BSTR*) { return NotSupported(); }
-bool CMirelDriver::SetParameter(const char*, const VARIANT&) { return NotSupported(); }
 bool CMirelDriver::GetAdditionalActions(BSTR*) { return NotSupported(); }
 bool CMirelDriver::DoAdditionalAction(const char*) { return NotSupported(); }
 bool CMirelDriver::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }
