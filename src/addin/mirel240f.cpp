@@ -175,9 +175,10 @@ HRESULT CMirel240F::ReadProfile() {
   m_nSpeed = speed.lVal;
   // A port outside 1..65535 means no OFD server.
   m_pDevice->nFdoPort = (fdoPort.lVal > 0 && fdoPort.lVal <= 65535) ? fdoPort.lVal : 0;
-  // The profile's default "1" is a placeholder, not an address.
+  // The profile's default "1" is a placeholder, not an address; one too long for the field is
+  // refused like the setting "AddressFDO" refuses it, rather than cut into another address.
   const std::string address = BstrToAnsi(fdoAddr.bstrVal);
-  if (address.size() > 1) {
+  if (address.size() > 1 && address.size() < sizeof m_pDevice->szFdoAddress) {
     std::snprintf(m_pDevice->szFdoAddress, sizeof m_pDevice->szFdoAddress, "%s", address.c_str());
   }
   VariantClear(&fdoAddr);
