@@ -6,10 +6,9 @@
 #include "addin/imirel240f.h"
 
 // Chosen once for this component; hosts and installed systems know it by them, so they never change.
-const GUID LIBID_Mirel240FLib = {0x59AC691F, 0xC80C, 0x4369,
-                                 {0x95, 0x06, 0x79, 0xEB, 0xE2, 0xE6, 0x28, 0x00}};
-const GUID APPID_Mirel240F = {0x5E42E11B, 0x373C, 0x42B7,
-                              {0xA6, 0xF1, 0xE4, 0xD8, 0x73, 0xD1, 0x50, 0xF0}};
+const GUID LIBID_Mirel240FLib = {
+    0x59AC691F, 0xC80C, 0x4369, {0x95, 0x06, 0x79, 0xEB, 0xE2, 0xE6, 0x28, 0x00}};
+const GUID APPID_Mirel240F = {0x5E42E11B, 0x373C, 0x42B7, {0xA6, 0xF1, 0xE4, 0xD8, 0x73, 0xD1, 0x50, 0xF0}};
 
 namespace {
 
@@ -26,7 +25,9 @@ void AppendHex(std::u16string* out, unsigned long value, int digits) {
   }
 }
 
-size_t Depth(const std::u16string& key) { return std::count(key.begin(), key.end(), u'\\'); }
+size_t Depth(const std::u16string& key) {
+  return std::count(key.begin(), key.end(), u'\\');
+}
 
 // The entries' keys, deepest first, so that a key is looked at after its subkeys are gone.
 std::vector<std::u16string> KeysDeepestFirst(const std::vector<RegistryEntry>& entries) {
@@ -34,9 +35,8 @@ std::vector<std::u16string> KeysDeepestFirst(const std::vector<RegistryEntry>& e
   for (const RegistryEntry& e : entries) {
     if (std::find(keys.begin(), keys.end(), e.key) == keys.end()) keys.push_back(e.key);
   }
-  std::stable_sort(keys.begin(), keys.end(), [](const std::u16string& a, const std::u16string& b) {
-    return Depth(a) > Depth(b);
-  });
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const std::u16string& a, const std::u16string& b) { return Depth(a) > Depth(b); });
   return keys;
 }
 

@@ -88,8 +88,7 @@ Values Load(const fs::path& file) {
   std::string line;
   while (std::getline(in, line)) {
     const size_t eq = line.find('=');
-    if (line.size() < 3 || (line[0] != 'd' && line[0] != 's') || line[1] != ' ' ||
-        eq == std::string::npos) {
+    if (line.size() < 3 || (line[0] != 'd' && line[0] != 's') || line[1] != ' ' || eq == std::string::npos) {
       continue;
     }
     values[line.substr(2, eq - 2)] = {line[0], Unescape(line.substr(eq + 1))};

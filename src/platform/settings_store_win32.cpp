@@ -23,8 +23,8 @@ class Key {
 };
 
 bool OpenForWriting(const std::string& path, Key* key) {
-  return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                         KEY_WRITE, nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
+  return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                         nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
 }
 
 bool OpenForReading(const std::string& path, Key* key) {
@@ -37,16 +37,15 @@ bool SettingsStore::WriteNumber(const std::string& name, uint32_t value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
   const DWORD data = value;
-  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+                        sizeof data) == ERROR_SUCCESS;
 }
 
 bool SettingsStore::WriteString(const std::string& name, const std::string& value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
   // The terminating NUL is part of the stored value.
-  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ,
-                        reinterpret_cast<const BYTE*>(value.c_str()),
+  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                         static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
@@ -54,8 +53,8 @@ bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
   Key key;
   if (!OpenForReading(m_keyPath, &key)) return false;
   DWORD type = 0, data = 0, size = sizeof data;
-  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
-                       &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
+          ERROR_SUCCESS ||
       type != REG_DWORD) {
     return false;
   }
@@ -72,8 +71,8 @@ bool SettingsStore::ReadString(const std::string& name, std::string* value) cons
     return false;
   }
   std::string data(size, '\0');
-  if (size > 0 && RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type,
-                                   reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS) {
+  if (size > 0 && RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                                   &size) != ERROR_SUCCESS) {
     return false;
   }
   // A value written without its NUL by another program ends where its data ends.

@@ -1,14 +1,14 @@
 // Self-registration against an in-memory registry: what is written, that a failure at any step
 // leaves the registry as it was, that unregistration removes only what registration wrote, and
 // which root DllInstall's command line selects.
+#include "addin/registration.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
-
-#include "addin/registration.h"
 
 namespace {
 
@@ -158,8 +158,7 @@ TEST(Registration, DllInstallChoosesTheUsersRootByCommandLine) {
     std::u16string commandLine;
   };
   const Case cases[] = {
-      {true, u"user"}, {true, u"USER"}, {true, u"User"},
-      {false, u""},    {false, u"users"}, {false, u"machine"},
+      {true, u"user"}, {true, u"USER"}, {true, u"User"}, {false, u""}, {false, u"users"}, {false, u"machine"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.commandLine.begin(), c.commandLine.end()));

@@ -21,16 +21,14 @@ class SettingsStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = fs::temp_directory_path() /
-          ("mirel-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+          ("mirel-settings-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  fs::path KeyFile() const {
-    return dir / "mirel" / "Software" / "Velbor" / "FP Mirel Driver" / "Settings";
-  }
+  fs::path KeyFile() const { return dir / "mirel" / "Software" / "Velbor" / "FP Mirel Driver" / "Settings"; }
 
   fs::path dir;
 };
@@ -94,8 +92,8 @@ TEST_F(SettingsStoreTest, RootFollowsTheBaseDirectoryRules) {
     ScopedEnv relative("XDG_CONFIG_HOME", "relative/config");  // ignored: not absolute
     ASSERT_TRUE(plat::SettingsStore(kKey).WriteNumber("ComPort", 1));
   }
-  EXPECT_TRUE(fs::is_regular_file(dir / ".config" / "mirel" / "Software" / "Velbor" /
-                                  "FP Mirel Driver" / "Settings"));
+  EXPECT_TRUE(fs::is_regular_file(dir / ".config" / "mirel" / "Software" / "Velbor" / "FP Mirel Driver" /
+                                  "Settings"));
   EXPECT_FALSE(fs::exists("relative"));
 }
 

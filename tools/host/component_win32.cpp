@@ -1,6 +1,6 @@
-#include "component.h"
-
 #include <cstdio>
+
+#include "component.h"
 
 namespace {
 

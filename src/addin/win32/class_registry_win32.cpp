@@ -6,8 +6,8 @@
 // cross compiler's headers.
 extern "C" {
 HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* ptlib, OLECHAR* szFullPath, OLECHAR* szHelpDir);
-HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libID, WORD wMajorVerNum, WORD wMinorVerNum,
-                                        LCID lcid, SYSKIND syskind);
+HRESULT WINAPI UnRegisterTypeLibForUser(REFGUID libID, WORD wMajorVerNum, WORD wMinorVerNum, LCID lcid,
+                                        SYSKIND syskind);
 }
 
 namespace {
@@ -15,7 +15,9 @@ namespace {
 // The library was registered for the system kind of this build.
 constexpr SYSKIND kSysKind = sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32;
 
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::u16string& text) {
+  return std::wstring(text.begin(), text.end());
+}
 
 HRESULT FromWin32(LONG error) {
   return error == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(error));
@@ -52,17 +54,15 @@ std::wstring WindowsClassRegistry::FullPath(const std::u16string& key) const {
 
 HRESULT WindowsClassRegistry::CreateKey(const std::u16string& key) {
   Key k;
-  return FromWin32(RegCreateKeyExW(m_hRoot, FullPath(key).c_str(), 0, nullptr,
-                                   REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, k.Out(),
-                                   nullptr));
+  return FromWin32(RegCreateKeyExW(m_hRoot, FullPath(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                   KEY_SET_VALUE, nullptr, k.Out(), nullptr));
 }
 
 HRESULT WindowsClassRegistry::SetValue(const std::u16string& key, const std::u16string& name,
                                        const std::u16string& data) {
   Key k;
-  const LONG created = RegCreateKeyExW(m_hRoot, FullPath(key).c_str(), 0, nullptr,
-                                       REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, k.Out(),
-                                       nullptr);
+  const LONG created = RegCreateKeyExW(m_hRoot, FullPath(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                       KEY_SET_VALUE, nullptr, k.Out(), nullptr);
   if (created != ERROR_SUCCESS) return FromWin32(created);
   const std::wstring text = Wide(data);
   const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
@@ -84,8 +84,8 @@ HRESULT WindowsClassRegistry::DeleteKeyIfEmpty(const std::u16string& key) {
     Key k;
     const LONG opened = RegOpenKeyExW(m_hRoot, path.c_str(), 0, KEY_QUERY_VALUE, k.Out());
     if (opened != ERROR_SUCCESS) return IgnoringAbsent(opened);
-    const LONG queried = RegQueryInfoKeyW(k.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                                          nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    const LONG queried = RegQueryInfoKeyW(k.Get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                          &values, nullptr, nullptr, nullptr, nullptr);
     if (queried != ERROR_SUCCESS) return FromWin32(queried);
   }
   if (subkeys != 0 || values != 0) return S_OK;
@@ -113,7 +113,6 @@ HRESULT WindowsClassRegistry::UnregisterTypeLibrary() {
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_QUERY_VALUE, k.Out()) != ERROR_SUCCESS) {
     return S_OK;
   }
-  return IsPerUser()
-             ? UnRegisterTypeLibForUser(LIBID_Mirel240FLib, 1, 0, LOCALE_NEUTRAL, kSysKind)
-             : UnRegisterTypeLib(LIBID_Mirel240FLib, 1, 0, LOCALE_NEUTRAL, kSysKind);
+  return IsPerUser() ? UnRegisterTypeLibForUser(LIBID_Mirel240FLib, 1, 0, LOCALE_NEUTRAL, kSysKind)
+                     : UnRegisterTypeLib(LIBID_Mirel240FLib, 1, 0, LOCALE_NEUTRAL, kSysKind);
 }

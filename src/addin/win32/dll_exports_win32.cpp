@@ -21,7 +21,9 @@ std::wstring ModulePath() {
   }
 }
 
-std::u16string Utf16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string Utf16(const std::wstring& text) {
+  return std::u16string(text.begin(), text.end());
+}
 
 }  // namespace
 
