@@ -188,6 +188,7 @@ const S1Place kS1Places[] = {
     {54, 54, 12},   // taxpayer number
     {67, 67, 20},   // registration number of the register (14 characters in the short form)
     {88, 82, 14},   // serial number
+    {5, 5, 16},     // fiscal drive number
 };
 
 const char kS1Format[] =

@@ -56,7 +56,8 @@ int DecodeInfoRecord(FPContext* ctx, const uint8_t header[4], bool log);
 int64_t DecodeAmount48(const char* field);
 
 // Fields of the "S1" record, at their places in whichever form was received last.
-enum class S1Field { kClerk, kShift, kDocuments, kLastReceipt, kTaxpayer, kRegistration, kSerial };
+// kFiscalDrive: the 16 characters after the clerk, where the supported model names its fiscal drive.
+enum class S1Field { kClerk, kShift, kDocuments, kLastReceipt, kTaxpayer, kRegistration, kSerial, kFiscalDrive };
 // The field's characters, trailing blanks kept, NUL-terminated and cut to outSize - 1.
 void S1Text(const FPContext* ctx, S1Field field, char* out, size_t outSize);
 // The field as a decimal number (0 when it holds no digits).
