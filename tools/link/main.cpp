@@ -1,18 +1,24 @@
 // mirel-link: a service tool that opens the printer's COM port and runs a link-level session:
 // command frames and status polls, with every byte on the line shown as it goes out and comes back.
 //
-//   mirel-link [--com N] [--baud-code C] [--pause MS] ITEM...
+//   mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] ITEM...
 //
 // An ITEM is a command text sent as one transaction, or one of the status polls ENQ, ENQ2, ENQT.
+// With --init the printer is brought up first (InitFP2) and the recognised model and its identity
+// are shown before the items run.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "device/bringup.h"
 #include "device/fp_context.h"
+#include "device/info_queries.h"
+#include "device/info_records.h"
 #include "device/link.h"
 #include "device/serial_port.h"
+#include "platform/codepage.h"
 
 namespace {
 
@@ -49,10 +55,42 @@ int RunItem(FPContext* ctx, const std::string& item, int pauseMs) {
   return ExecTransaction(ctx, item.c_str(), pauseMs, true, false);
 }
 
+void PrintS1Field(const FPContext* ctx, const char* label, S1Field field) {
+  char text[32];
+  S1Text(ctx, field, text, sizeof text);
+  printf("  %-22s %s\n", label, text);
+}
+
+// The model bring-up recognised and the identity the printer reports in its "S1" record.
+void PrintRecognised(FPContext* ctx) {
+  const bool identity = GetBasicInfo(ctx) == 0;
+  printf("== recognised model\n");
+  printf("  %-22s \"%s\"\n", "version banner", plat::AnsiToUtf8(ctx->infoSV + 2).c_str());
+  printf("  %-22s %d.%d (code 0x%X, context kind %d)\n", "model", ctx->nVersionMajor, ctx->nVersionMinor,
+         static_cast<unsigned>(ctx->nVersionCode), ctx->nContextKind);
+  printf("  %-22s %d characters\n", "line width", ctx->nLineWidth);
+  printf("  %-22s %d\n", "fiscal drive format", ctx->nFnFfdVersion);
+  if (!identity) {
+    printf("  identity: the printer did not send its record (code %d)\n\n", ctx->nLastResult);
+    return;
+  }
+  printf("== identity\n");
+  PrintS1Field(ctx, "serial number", S1Field::kSerial);
+  PrintS1Field(ctx, "fiscal drive number", S1Field::kFiscalDrive);
+  PrintS1Field(ctx, "registration number", S1Field::kRegistration);
+  PrintS1Field(ctx, "taxpayer number", S1Field::kTaxpayer);
+  PrintS1Field(ctx, "shift", S1Field::kShift);
+  PrintS1Field(ctx, "fiscal documents", S1Field::kDocuments);
+  PrintS1Field(ctx, "last receipt", S1Field::kLastReceipt);
+  printf("\n");
+}
+
 int Usage() {
   fprintf(stderr,
-          "usage: mirel-link [--com N] [--baud-code C] [--pause MS] ITEM...\n"
+          "usage: mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] ITEM...\n"
           "  ITEM: a command text (one transaction) or a status poll ENQ, ENQ2, ENQT\n"
+          "  --init         bring the printer up first and show its model and identity\n"
+          "  --password P   operator password for --init (default 472913)\n"
           "  --com N        COM port number (default 1; on POSIX MIREL_COM<N> names the device)\n"
           "  --baud-code C  0=4800 1=9600 2=19200 3=38400 4=57600 5=76800 6=115200 (default 6)\n"
           "  --pause MS     pause between a command and its answer (default 110)\n");
@@ -63,6 +101,8 @@ int Usage() {
 
 int main(int argc, char** argv) {
   int port = 1, baudCode = 6, pauseMs = 110;
+  bool init = false;
+  const char* password = "472913";
   std::vector<std::string> items;
   for (int i = 1; i < argc; ++i) {
     const bool hasValue = i + 1 < argc;
@@ -72,13 +112,17 @@ int main(int argc, char** argv) {
       baudCode = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--pause") && hasValue) {
       pauseMs = atoi(argv[++i]);
+    } else if (!strcmp(argv[i], "--init")) {
+      init = true;
+    } else if (!strcmp(argv[i], "--password") && hasValue) {
+      password = argv[++i];
     } else if (argv[i][0] == '-' && argv[i][1] == '-') {
       return Usage();
     } else {
       items.emplace_back(argv[i]);
     }
   }
-  if (items.empty()) return Usage();
+  if (items.empty() && !init) return Usage();
 
   FPContext ctx;
   ctx.pfnLogEnter = PrintEnter;
@@ -88,11 +132,22 @@ int main(int argc, char** argv) {
   ctx.pfnLogRecv = PrintRecv;
   ctx.nVersionMajor = 11;  // the supported printer: a device ENQ is followed by the extended status
 
-  if (OpenSerial2(&ctx, port, baudCode) != kLinkOk) {
+  int failures = 0;
+  if (init) {
+    const int32_t result = InitFP2(&ctx, port, password, baudCode, nullptr);
+    printf("= bring-up -> %d\n\n", static_cast<int>(result));
+    // A printer that waits for its Z report is still recognised and can be looked at.
+    if (ctx.nComPort == 0 || ctx.nVersionCode == 0) {
+      fprintf(stderr, "mirel-link: bring-up of COM%d failed with code %d\n", port, static_cast<int>(result));
+      CloseSerial(&ctx);
+      return 1;
+    }
+    PrintRecognised(&ctx);
+    if (result != 0) ++failures;
+  } else if (OpenSerial2(&ctx, port, baudCode) != kLinkOk) {
     fprintf(stderr, "mirel-link: cannot open COM%d\n", port);
     return 1;
   }
-  int failures = 0;
   for (const std::string& item : items) {
     const int result = RunItem(&ctx, item, pauseMs);
     printf("= %s -> %d %s\n\n", item.c_str(), result, LinkResultText(result));
