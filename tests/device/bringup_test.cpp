@@ -10,6 +10,7 @@
 
 #include "device/bringup.h"
 #include "device/clerks.h"
+#include "device/info_records.h"
 #include "device/serial_port.h"
 #include "device/status.h"
 #include "emu/records.h"
@@ -95,6 +96,12 @@ TEST_F(BringUpTest, DefaultPrinterIsTheSupportedModelWithTheNewerFirmware) {
   EXPECT_EQ(ctx.anClerkSecrets[0], 1);
   EXPECT_EQ(ctx.commTimeouts.ReadTotalTimeoutConstant, 1500u);
   EXPECT_TRUE(log.Has("*ResetFP: Device detected: 11"));
+  // Bring-up read the identity record on the way.
+  char text[32];
+  S1Text(&ctx, S1Field::kFiscalDrive, text, sizeof text);
+  EXPECT_STREQ(text, "9999078900012345");
+  S1Text(&ctx, S1Field::kSerial, text, sizeof text);
+  EXPECT_STREQ(text, "00240000012345");
 }
 
 TEST_F(BringUpTest, SmallFontWidensTheLineOfTheNewerFirmwareOnly) {
