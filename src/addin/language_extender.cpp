@@ -17,10 +17,16 @@ constexpr size_t kMaxPasswordLength = 6;
 bool IsMethod(LONG n) { return n >= 0 && n < kMethodCount; }
 bool IsProp(LONG n) { return n >= 0 && n < kPropCount; }
 
-HRESULT ReturnName(bool valid, const std::string* name, BSTR* pbstrName) {
+HRESULT ReturnName(bool valid, const std::u16string* name, BSTR* pbstrName) {
   if (!pbstrName) return E_POINTER;
-  *pbstrName = AnsiToBstr(valid ? name->c_str() : "");
+  const std::u16string empty;
+  const std::u16string& text = valid ? *name : empty;
+  *pbstrName = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size()));
   return valid ? S_OK : S_FALSE;
+}
+
+std::u16string_view NameOf(BSTR bstr) {
+  return std::u16string_view(reinterpret_cast<const char16_t*>(bstr), SysStringLen(bstr));
 }
 
 HRESULT ReturnFlag(bool valid, BOOL* pFlag) {
@@ -224,7 +230,7 @@ HRESULT CMirel240F::GetNProps(LONG* plProps) {
 HRESULT CMirel240F::FindProp(BSTR bstrPropName, LONG* plPropNum) {
   if (!plPropNum) return E_POINTER;
   try {
-    *plPropNum = bstrPropName ? FindPropNumber(BstrToAnsi(bstrPropName)) : -1;
+    *plPropNum = bstrPropName ? FindPropNumber(NameOf(bstrPropName)) : -1;
   } catch (...) {
     *plPropNum = -1;
   }
@@ -314,7 +320,7 @@ HRESULT CMirel240F::GetNMethods(LONG* plMethods) {
 HRESULT CMirel240F::FindMethod(BSTR bstrMethodName, LONG* plMethodNum) {
   if (!plMethodNum) return E_POINTER;
   try {
-    *plMethodNum = bstrMethodName ? FindMethodNumber(BstrToAnsi(bstrMethodName)) : -1;
+    *plMethodNum = bstrMethodName ? FindMethodNumber(NameOf(bstrMethodName)) : -1;
   } catch (...) {
     *plMethodNum = -1;
   }

@@ -74,32 +74,36 @@ constexpr const char* kProps[kPropCount][2] = {
     {"Timeout", "Таймаут"},
 };
 
-// The names in the 8-bit code page the host's names are converted to, built once per process.
-struct AnsiNames {
-  std::array<std::string, kMethodCount> methodEnglish, methodRussian, methodDisplay;
-  std::array<std::string, kPropCount> propEnglish, propRussian;
+// The names as the host passes and reads them (UTF-16), built once per process. Lookups compare
+// in UTF-16: going through an 8-bit code page would turn every Cyrillic letter into '?' on a
+// system whose code page has none, and make different Russian names of one length match.
+struct HostNames {
+  std::array<std::u16string, kMethodCount> methodEnglish, methodRussian;
+  std::array<std::u16string, kPropCount> propEnglish, propRussian;
+  std::array<std::string, kMethodCount> methodDisplay;  // 8-bit, for the log
 };
 
-const AnsiNames& Names() {
-  static const AnsiNames names = [] {
-    AnsiNames n;
+const HostNames& Names() {
+  static const HostNames names = [] {
+    HostNames n;
     for (int i = 0; i < kMethodCount; ++i) {
-      n.methodEnglish[i] = plat::Utf8ToAnsi(kMethods[i].english);
-      n.methodRussian[i] = plat::Utf8ToAnsi(kMethods[i].russian);
-      n.methodDisplay[i] = n.methodEnglish[i] + " (" + n.methodRussian[i] + ")";
+      n.methodEnglish[i] = plat::Utf8ToUtf16(kMethods[i].english);
+      n.methodRussian[i] = plat::Utf8ToUtf16(kMethods[i].russian);
+      n.methodDisplay[i] =
+          plat::Utf8ToAnsi(std::string(kMethods[i].english) + " (" + kMethods[i].russian + ")");
     }
     for (int i = 0; i < kPropCount; ++i) {
-      n.propEnglish[i] = plat::Utf8ToAnsi(kProps[i][0]);
-      n.propRussian[i] = plat::Utf8ToAnsi(kProps[i][1]);
+      n.propEnglish[i] = plat::Utf8ToUtf16(kProps[i][0]);
+      n.propRussian[i] = plat::Utf8ToUtf16(kProps[i][1]);
     }
     return n;
   }();
   return names;
 }
 
-char FoldLatin(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char16_t FoldLatin(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - u'a' + u'A') : c; }
 
-bool EqualsFoldingLatin(std::string_view a, std::string_view b) {
+bool EqualsFoldingLatin(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (FoldLatin(a[i]) != FoldLatin(b[i])) return false;
@@ -108,8 +112,8 @@ bool EqualsFoldingLatin(std::string_view a, std::string_view b) {
 }
 
 template <size_t N>
-int FindIn(const std::array<std::string, N>& english, const std::array<std::string, N>& russian,
-           std::string_view name) {
+int FindIn(const std::array<std::u16string, N>& english, const std::array<std::u16string, N>& russian,
+           std::u16string_view name) {
   for (size_t i = 0; i < N; ++i) {
     if (EqualsFoldingLatin(name, english[i]) || EqualsFoldingLatin(name, russian[i])) {
       return static_cast<int>(i);
@@ -122,20 +126,20 @@ int FindIn(const std::array<std::string, N>& english, const std::array<std::stri
 
 const MethodInfo& MethodAt(int n) { return kMethods[n]; }
 
-const std::string& MethodName(int n, bool russian) {
+const std::u16string& MethodName(int n, bool russian) {
   return russian ? Names().methodRussian[n] : Names().methodEnglish[n];
 }
 
 const std::string& MethodDisplayName(int n) { return Names().methodDisplay[n]; }
 
-const std::string& PropName(int n, bool russian) {
+const std::u16string& PropName(int n, bool russian) {
   return russian ? Names().propRussian[n] : Names().propEnglish[n];
 }
 
-int FindMethodNumber(std::string_view name) {
+int FindMethodNumber(std::u16string_view name) {
   return FindIn(Names().methodEnglish, Names().methodRussian, name);
 }
 
-int FindPropNumber(std::string_view name) {
+int FindPropNumber(std::u16string_view name) {
   return FindIn(Names().propEnglish, Names().propRussian, name);
 }

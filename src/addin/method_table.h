@@ -52,13 +52,13 @@ enum PropNumber { kPropPort, kPropSpeed, kPropUserPassword, kPropAdminPassword, 
 // Entry n of the method table, 0 <= n < kMethodCount.
 const MethodInfo& MethodAt(int n);
 
-// Names in the driver's 8-bit code page, converted once. russian = false gives the English name.
-const std::string& MethodName(int n, bool russian);
+// Names as the host sees them (UTF-16). russian = false gives the English name.
+const std::u16string& MethodName(int n, bool russian);
 // "GetVersion (ПолучитьНомерВерсии)": the name the log shows for method n.
 const std::string& MethodDisplayName(int n);
-const std::string& PropName(int n, bool russian);
+const std::u16string& PropName(int n, bool russian);
 
-// The number of the method or property with this 8-bit name, or -1. Latin letters A-Z match in
-// either case; every other character, Cyrillic included, must match exactly.
-int FindMethodNumber(std::string_view name);
-int FindPropNumber(std::string_view name);
+// The number of the method or property with this name, or -1. Latin letters A-Z match in either
+// case; every other character, Cyrillic included, must match exactly.
+int FindMethodNumber(std::u16string_view name);
+int FindPropNumber(std::u16string_view name);
