@@ -28,9 +28,9 @@ constexpr int kNoPause = -1;
 constexpr int kVersionTextScan = 116;  // 0x7F marks within the banner print as blanks
 constexpr int kClerkForModel10 = 1;
 
-constexpr uint8_t kDocumentOpen = 0x03;   // status 0: a fiscal or a non-fiscal receipt
-constexpr uint8_t kErrorBits = 0x3C;      // status 1: error class and detail
-constexpr uint8_t kSmallFontBit = 0x10;   // device flag 21
+constexpr uint8_t kDocumentOpen = 0x03;  // status 0: a fiscal or a non-fiscal receipt
+constexpr uint8_t kErrorBits = 0x3C;     // status 1: error class and detail
+constexpr uint8_t kSmallFontBit = 0x10;  // device flag 21
 constexpr int kSmallFontFlag = 21;
 constexpr int kSmallFontWidth = 56;
 
@@ -184,7 +184,9 @@ int32_t Recognise(FPContext* ctx) {
   return ctx->nVersionCode;
 }
 
-bool DocumentOpen(const FPContext* ctx) { return (ctx->status[0] & kDocumentOpen) != 0; }
+bool DocumentOpen(const FPContext* ctx) {
+  return (ctx->status[0] & kDocumentOpen) != 0;
+}
 
 // The commands that end an open document, tried in this order until the printer accepts one. The
 // last entry, null, stands for the card details followed by the cancel of the card payment.
@@ -375,7 +377,7 @@ int32_t FastStatus(FPContext* ctx, int32_t* status) {
     uint32_t to;
   };
   static const BitMove kMoves[] = {
-      {0, 0x20, 1u << 1}, {0, 0x10, 1u << 2}, {0, 0x01, 1u << 5}, {0, 0x02, 1u << 6},
+      {0, 0x20, 1u << 1}, {0, 0x10, 1u << 2}, {0, 0x01, 1u << 5},  {0, 0x02, 1u << 6},
       {0, 0x04, 1u << 8}, {1, 0x02, 1u << 9}, {1, 0x01, 1u << 10}, {1, kErrorBits, 0xFFFFF000u},
   };
   uint32_t word = 0;

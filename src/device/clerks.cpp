@@ -47,12 +47,20 @@ int32_t Command(FPContext* ctx, const char* cmd, int pauseMs) {
 bool IsVersion(const FPContext* ctx, int major, int minor) {
   return ctx->nVersionMajor == major && ctx->nVersionMinor == minor;
 }
-bool IsSupportedModel(const FPContext* ctx) { return IsVersion(ctx, 11, 1); }
-bool IsClerkNumber(int n) { return n >= 1 && n <= kClerkCount; }
-bool IsFiscalMode(const FPContext* ctx) { return (ctx->status[0] & st::kFiscalPair) == st::kFiscalPair; }
+bool IsSupportedModel(const FPContext* ctx) {
+  return IsVersion(ctx, 11, 1);
+}
+bool IsClerkNumber(int n) {
+  return n >= 1 && n <= kClerkCount;
+}
+bool IsFiscalMode(const FPContext* ctx) {
+  return (ctx->status[0] & st::kFiscalPair) == st::kFiscalPair;
+}
 
 // The POS number the secrets are generated for: the one programmed, 0 while none is.
-int PosNumber(const FPContext* ctx) { return ctx->anClerkSecrets[0] >= 0 ? ctx->anClerkSecrets[0] : 0; }
+int PosNumber(const FPContext* ctx) {
+  return ctx->anClerkSecrets[0] >= 0 ? ctx->anClerkSecrets[0] : 0;
+}
 
 // The older printers and version 3.1 and 9.3 keep 16 characters of a clerk's name; clerk 1 of the
 // 1.05 firmware 64, the others 35.
@@ -66,7 +74,8 @@ int ClerkNameWidth(const FPContext* ctx, int n) {
 
 int32_t GeneratedClerkSecret(int clerk, int posNumber, int attempt) {
   const int64_t seed = kSecretSeeds[(clerk - 1) & (kClerkCount - 1)];
-  const int64_t mixed = seed + int64_t{posNumber % 10000} * kPosStep + int64_t{attempt % kSecretAttempts} * kAttemptStep;
+  const int64_t mixed =
+      seed + int64_t{posNumber % 10000} * kPosStep + int64_t{attempt % kSecretAttempts} * kAttemptStep;
   // Secret 0 is one the printer refuses to program, so the range is 1..99999.
   return static_cast<int32_t>(1 + mixed % kMaxSecret);
 }
@@ -84,7 +93,8 @@ int32_t SendCPswd(FPContext* ctx, const char* password) {
     code = kCodeBadPassword;
   } else if (code == kCodeWrongCommand) {
     code = MapLinkResult(ctx, Restart(ctx));
-  } else if (ctx->nVersionMajor >= 3 && code == kCodeZ1Required && ctx->nDeviceError == kDeviceErrorNoPassword) {
+  } else if (ctx->nVersionMajor >= 3 && code == kCodeZ1Required &&
+             ctx->nDeviceError == kDeviceErrorNoPassword) {
     code = kCodeBadPassword;
   }
   return Finish(ctx, "SendCPswd", code);
@@ -206,7 +216,8 @@ int32_t ClerkSecretsTest(FPContext* ctx, int32_t* needsProgramming) {
   int32_t needs = 0;
   int32_t code = 0;
   for (int n = 1; n <= kClerkCount && code == 0; ++n) {
-    const long secret = ctx->anClerkSecrets[n] >= 0 ? ctx->anClerkSecrets[n] : GeneratedClerkSecret(n, PosNumber(ctx), 0);
+    const long secret =
+        ctx->anClerkSecrets[n] >= 0 ? ctx->anClerkSecrets[n] : GeneratedClerkSecret(n, PosNumber(ctx), 0);
     const int32_t logOn = LogOnBySecret(ctx, secret);
     if (logOn == kCodeBadSecret) {
       needs = 1;

@@ -1,5 +1,7 @@
 // Device bring-up and access end to end: InitFP2 and the functions under it through the serial code
 // on a pseudo-terminal, against the virtual printer (or against a line nobody answers).
+#include "device/bringup.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "device/bringup.h"
 #include "device/clerks.h"
 #include "device/info_records.h"
 #include "device/serial_port.h"
@@ -62,7 +63,8 @@ class BringUpTest : public ::testing::Test {
   std::vector<std::string> Commands() const {
     std::vector<std::string> texts;
     for (const emu::TraceEntry& e : printer->TraceEntries()) {
-      if (e.direction != emu::TraceEntry::Direction::kRx || e.bytes.size() < 3 || e.bytes[0] != 0x02) continue;
+      if (e.direction != emu::TraceEntry::Direction::kRx || e.bytes.size() < 3 || e.bytes[0] != 0x02)
+        continue;
       texts.emplace_back(e.bytes.begin() + 1, e.bytes.end() - 2);
     }
     return texts;
@@ -279,7 +281,8 @@ TEST_F(BringUpTest, CardDetailsOfTheLastResetAreRecodedAndPadded) {
   SetVersion(11, 1);
   ctx.pRecodeTable = DeviceRecodeTable(3);
   for (const char* prefix : {"7", "81", "t", "18", "f8"}) {
-    printer->AddCommand(prefix, [](emu::PrinterState&, const std::string&) { return emu::Reply::Refuse(47); });
+    printer->AddCommand(prefix,
+                        [](emu::PrinterState&, const std::string&) { return emu::Reply::Refuse(47); });
   }
   printer->ModifyState([](emu::PrinterState& s) { s.receiptOpen = true; });
   ResetOrder(&ctx, 0);
@@ -385,7 +388,8 @@ TEST(ClerkSecretGenerator, FiveDigitsDistinctPerClerkAndPerAttempt) {
     }
     for (int attempt = 0; attempt < kSecretAttempts; ++attempt) {
       std::set<int32_t> clerks;
-      for (int clerk = 1; clerk <= kClerkCount; ++clerk) clerks.insert(GeneratedClerkSecret(clerk, pos, attempt));
+      for (int clerk = 1; clerk <= kClerkCount; ++clerk)
+        clerks.insert(GeneratedClerkSecret(clerk, pos, attempt));
       EXPECT_EQ(clerks.size(), static_cast<size_t>(kClerkCount));
     }
   }
@@ -512,10 +516,12 @@ TEST_F(BringUpTest, ClerkNameWidthFollowsTheModel) {
     size_t width;
   };
   const Case cases[] = {
-      {11, 1, 2, 1, 64}, {11, 1, 2, 2, 35}, {11, 1, 1, 1, 35}, {9, 3, 2, 1, 16}, {3, 1, 1, 2, 16}, {2, 0, 1, 2, 16},
+      {11, 1, 2, 1, 64}, {11, 1, 2, 2, 35}, {11, 1, 1, 1, 35},
+      {9, 3, 2, 1, 16},  {3, 1, 1, 2, 16},  {2, 0, 1, 2, 16},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.major << "." << c.minor << " kind " << c.kind << " clerk " << c.clerk);
+    SCOPED_TRACE(testing::Message() << c.major << "." << c.minor << " kind " << c.kind << " clerk "
+                                    << c.clerk);
     SetVersion(c.major, c.minor);
     ctx.nContextKind = c.kind;
     ctx.anClerkSecrets[c.clerk] = -1;
@@ -576,7 +582,8 @@ TEST_F(BringUpTest, FastStatusWord) {
       {"paper end", [](emu::PrinterState& s) { s.paperEnd = true; }, 0x2 | 0x400},
       // The restart clears a print failure before the status is read again.
       {"print failure", [](emu::PrinterState& s) { s.printFailure = true; }, 0x2},
-      {"stuck error", [](emu::PrinterState& s) { s.stuckErrorBits = 0x20; }, static_cast<int32_t>(0xFFFFF002u)},
+      {"stuck error", [](emu::PrinterState& s) { s.stuckErrorBits = 0x20; },
+       static_cast<int32_t>(0xFFFFF002u)},
       {"not fiscal", [](emu::PrinterState& s) { s.fiscal = false; }, 0},
   };
   for (const Case& c : cases) {

@@ -37,7 +37,8 @@ std::string TrimRight(std::string text) {
 
 // "W", two blanks and six characters. A wrong password also takes back an earlier right one.
 Reply EnterPassword(PrinterState& s, const std::string& text) {
-  s.passwordEntered = text.size() == 9 && text.compare(1, 2, "  ") == 0 && text.substr(3) == s.operatorPassword;
+  s.passwordEntered =
+      text.size() == 9 && text.compare(1, 2, "  ") == 0 && text.substr(3) == s.operatorPassword;
   return s.passwordEntered ? Reply::Accept() : Reply::Refuse(kErrNoPassword);
 }
 
@@ -124,7 +125,9 @@ void AddAccessCommands(CommandTable* table) {
   table->Add("7", CancelDocument);
 }
 
-bool IsRawResetBody(const Bytes& noise) { return noise == kRawResetBody; }
+bool IsRawResetBody(const Bytes& noise) {
+  return noise == kRawResetBody;
+}
 
 void RawReset(PrinterState* state) {
   CloseDocument(state);
