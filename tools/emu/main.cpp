@@ -1,10 +1,13 @@
 // mirel-emu: the virtual printer on a pseudo-terminal, for people and scripts.
 //
 //   mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]
+//             [--firmware 1.05|1.00 | --banner TEXT]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
-// served, so that a script can wait for the file instead of guessing a delay.
+// served, so that a script can wait for the file instead of guessing a delay. --firmware picks the
+// supported model's firmware (1.05 by default); --banner makes the printer report any other version
+// banner (UTF-8, blanks included), that of an older model or of one the driver does not know.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -29,10 +32,12 @@ struct Options {
   bool trace = false;
   unsigned long baud = 0;
   std::string readyFile;
+  std::string banner = emu::kBannerFfd105;
 };
 
 void Usage() {
-  std::cerr << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]\n";
+  std::cerr << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]\n"
+               "                 [--firmware 1.05|1.00 | --banner TEXT]\n";
 }
 
 // Reads a positive number; false when `text` is not one.
@@ -40,6 +45,13 @@ bool ParseNumber(const char* text, unsigned long* value) {
   char* end = nullptr;
   *value = std::strtoul(text, &end, 10);
   return end != text && *end == '\0' && *value > 0;
+}
+
+// The supported model's banner of firmware "1.05" or "1.00"; false for any other text.
+bool FirmwareBanner(const std::string& version, std::string* banner) {
+  if (version != "1.05" && version != "1.00") return false;
+  *banner = version == "1.05" ? emu::kBannerFfd105 : emu::kBannerFfd100;
+  return true;
 }
 
 bool ParseOptions(int argc, char** argv, Options* o) {
@@ -57,6 +69,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->link = argv[++i];
     } else if (arg == "--ready-file" && hasValue) {
       o->readyFile = argv[++i];
+    } else if (arg == "--firmware" && hasValue && FirmwareBanner(argv[++i], &o->banner)) {
+    } else if (arg == "--banner" && hasValue) {
+      o->banner = argv[++i];
     } else {
       return false;
     }
@@ -83,6 +98,7 @@ int main(int argc, char** argv) {
 
   emu::VirtualPrinter printer;
   printer.SetBaudRate(static_cast<uint32_t>(options.baud));
+  printer.ModifyState([&](emu::PrinterState& s) { s.banner = options.banner; });
   if (options.trace) {
     auto start = std::chrono::steady_clock::now();
     printer.SetTraceListener([start](const emu::TraceEntry& e) { PrintLive(e, start); });
