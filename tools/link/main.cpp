@@ -130,7 +130,10 @@ int main(int argc, char** argv) {
   ctx.pfnLogMessage = PrintMessage;
   ctx.pfnLogSend = PrintSend;
   ctx.pfnLogRecv = PrintRecv;
-  ctx.nVersionMajor = 11;  // the supported printer: a device ENQ is followed by the extended status
+  // Until bring-up recognises it, the printer is taken for the supported model (version 11.1):
+  // its extended status has the 27-byte layout, and a device ENQ is followed by it.
+  ctx.nVersionMajor = 11;
+  ctx.nVersionMinor = 1;
 
   int failures = 0;
   if (init) {
