@@ -1,11 +1,12 @@
 // Serial port facility: the operations the device link needs, with the meaning of the Win32
 // communications API on every system.
 //
-// Error rule: every function returning bool returns false on failure and leaves the system's error
-// code in SystemLastError() (GetLastError on Windows, errno on POSIX); SystemErrorText() turns that
-// code into the system's own text. A read or write that runs out of time is NOT a failure: it
-// returns true with a short count, as ReadFile/WriteFile do with COMMTIMEOUTS. SerialRead and
-// SerialWrite set the last error to 0 when they start, so after a time-out it reads 0.
+// Error rule (platform/system_error.h): every function returning bool returns false on failure and
+// leaves the system's error code in SystemLastError() (GetLastError on Windows, errno on POSIX);
+// SystemErrorText() turns that code into the system's own text. A read or write that runs out of
+// time is NOT a failure: it returns true with a short count, as ReadFile/WriteFile do with
+// COMMTIMEOUTS. SerialRead and SerialWrite set the last error to 0 when they start, so after a
+// time-out it reads 0.
 //
 // Time-outs (SerialSetTimeouts) have the Win32 meaning: a read ends when the wanted count has
 // arrived, when ReadIntervalTimeout ms pass between two bytes (counted only after the first byte),
@@ -13,8 +14,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
+
+#include "platform/system_error.h"
 
 namespace plat {
 
@@ -88,9 +90,5 @@ bool SerialClose(PortHandle h);
 
 // Numbers N of the COM ports that exist on this system, ascending.
 std::vector<int> SerialPortNumbers();
-
-uint32_t SystemLastError();
-// The system's text for an error code, in the 8-bit ANSI code page, without a trailing line break.
-std::string SystemErrorText(uint32_t code);
 
 }  // namespace plat

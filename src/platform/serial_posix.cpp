@@ -26,9 +26,6 @@ extern char** environ;
 namespace plat {
 namespace {
 
-// Reported when the port has no modem lines to read (a pseudo-terminal). Bit 29 marks an
-// application-defined code, as on Windows, so it never collides with an errno value.
-constexpr uint32_t kErrModemLinesUnsupported = 0x20000001;
 // Ports 1..kScannedPorts are probed by SerialPortNumbers; MIREL_COM<N> variables may name more.
 constexpr int kScannedPorts = 256;
 constexpr int kMaxPortNumber = 99999;
@@ -37,10 +34,8 @@ constexpr int kMaxPortNumber = 99999;
 constexpr int kHangupSliceMs = 20;
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
-thread_local uint32_t t_lastError = 0;
-
 bool Fail(int error) {
-  t_lastError = static_cast<uint32_t>(error);
+  SetSystemLastError(static_cast<uint32_t>(error));
   return false;
 }
 
@@ -386,7 +381,7 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   if (port == nullptr) return false;
   if (got == nullptr || (buf == nullptr && wanted > 0)) return Fail(EINVAL);
   *got = 0;
-  t_lastError = 0;
+  SetSystemLastError(0);
   const SerialTimeouts& to = port->timeouts;
   // MAXDWORD interval with no total time-out: return at once with whatever is queued.
   const bool immediate = to.ReadIntervalTimeout == kMaxDword && to.ReadTotalTimeoutMultiplier == 0 &&
@@ -421,7 +416,7 @@ bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* writte
   if (port == nullptr) return false;
   if (written == nullptr || (buf == nullptr && count > 0)) return Fail(EINVAL);
   *written = 0;
-  t_lastError = 0;
+  SetSystemLastError(0);
   const SerialTimeouts& to = port->timeouts;
   const std::optional<Deadline> total = DeadlineAfter(
       static_cast<uint64_t>(to.WriteTotalTimeoutMultiplier) * count + to.WriteTotalTimeoutConstant);
@@ -475,33 +470,6 @@ std::vector<int> SerialPortNumbers() {
     ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
   } catch (...) {  // out of memory: no list rather than an exception through the platform API
-    return {};
-  }
-}
-
-uint32_t SystemLastError() {
-  return t_lastError;
-}
-
-namespace {
-// strerror_r comes in two flavours: GNU returns the text, XSI fills the buffer and returns 0.
-// Only the overload of this system's flavour is used.
-[[maybe_unused]] const char* ErrorTextOf(char* gnuText, const char*) {
-  return gnuText;
-}
-[[maybe_unused]] const char* ErrorTextOf(int xsiResult, const char* buffer) {
-  return xsiResult == 0 ? buffer : "Unknown error";
-}
-}  // namespace
-
-std::string SystemErrorText(uint32_t code) {
-  try {
-    if (code == kErrModemLinesUnsupported) return "Modem lines are unsupported on this port";
-    char buffer[256] = "";
-    std::string text = ErrorTextOf(strerror_r(static_cast<int>(code), buffer, sizeof buffer), buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-  } catch (...) {
     return {};
   }
 }

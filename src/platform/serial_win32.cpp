@@ -218,24 +218,4 @@ std::vector<int> SerialPortNumbers() {
   }
 }
 
-uint32_t SystemLastError() {
-  return GetLastError();
-}
-
-std::string SystemErrorText(uint32_t code) {
-  char* text = nullptr;
-  const DWORD len = FormatMessageA(
-      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string result;
-  try {
-    if (len != 0 && text != nullptr) result.assign(text, len);
-    while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
-  } catch (...) {  // out of memory: no text rather than an exception through the platform API
-    result.clear();
-  }
-  LocalFree(text);
-  return result;
-}
-
 }  // namespace plat
