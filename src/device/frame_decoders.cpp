@@ -142,6 +142,12 @@ int DecodeExtendedStatus(FPContext* ctx, const uint8_t header[4], bool /*log*/) 
   return kAnswerEnqtStatus;
 }
 
+void LogUnknownHeader(FPContext* ctx, const uint8_t h[4]) {
+  char text[32];
+  snprintf(text, sizeof text, "[02][%2.2X][%2.2X][%2.2X][%2.2X]", h[0], h[1], h[2], h[3]);
+  LogRecv(ctx, text, LinkResultText(kLinkProtocolError));
+}
+
 FrameDecoderFn FindFrameDecoder(const uint8_t header[4]) {
   FrameDecoderFn best = nullptr;
   size_t bestLength = 0;

@@ -22,6 +22,10 @@ int DecodeShortStatus(FPContext* ctx, const uint8_t header[4], bool forceStatus2
 // The answer to ENQT; stores the status bytes, the extended status and the device error code (kind 16).
 int DecodeExtendedStatus(FPContext* ctx, const uint8_t header[4], bool log);
 
+// The receive-log line of a frame whose header no decoder takes: the four header bytes in
+// hexadecimal with "protocol error".
+void LogUnknownHeader(FPContext* ctx, const uint8_t header[4]);
+
 // The data-frame decoder for a header, or null. The longest matching prefix wins.
 FrameDecoderFn FindFrameDecoder(const uint8_t header[4]);
 

@@ -165,7 +165,7 @@ int ReceiveRecord(FPContext* ctx, const uint8_t* header, const RecordLayout& lay
 }
 
 int RejectRecord(FPContext* ctx, const uint8_t* header, const RecordLayout&) {
-  LogBadFrame(ctx, header, kHeaderLength);
+  LogUnknownHeader(ctx, header);
   return kLinkProtocolError;
 }
 

@@ -69,7 +69,7 @@ int RunTransaction(FPContext* ctx, const TransactionMode& mode, const char* cmd,
   DrainInput(ctx);
   ctx->nTransactionPhase = 0;
   if (ctx->nComPort == 0) return LogReturn(ctx, mode.name, kLinkNoPort);
-  const size_t length = strnlen(cmd, kMaxCommandLength + 1);
+  const size_t length = cmd ? strnlen(cmd, kMaxCommandLength + 1) : kMaxCommandLength + 1;
   if (length > static_cast<size_t>(kMaxCommandLength)) {
     return LogReturn(ctx, mode.name, kLinkProtocolError);
   }
@@ -162,12 +162,6 @@ int HandleDeviceEnq(FPContext* ctx) {
     if (sent == kLinkOk) AcceptData(ctx, kExpectEnqtStatus, true, false);
   }
   return kAnswerStatus;
-}
-
-void LogUnknownHeader(FPContext* ctx, const uint8_t h[4]) {
-  char text[32];
-  snprintf(text, sizeof text, "[02][%2.2X][%2.2X][%2.2X][%2.2X]", h[0], h[1], h[2], h[3]);
-  LogRecv(ctx, text, LinkResultText(kLinkProtocolError));
 }
 
 int AcceptFrame(FPContext* ctx, int expected, bool log) {

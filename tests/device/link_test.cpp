@@ -12,34 +12,17 @@
 #include "device/link.h"
 #include "device/serial_port.h"
 #include "emu/virtual_printer.h"
-#include "support/fake_clock.h"
-#include "support/log_capture.h"
+#include "support/device_on_line.h"
 
 namespace {
 
-constexpr int kPort = 41;
-
 emu::Bytes BytesOf(std::initializer_list<uint8_t> list) { return emu::Bytes(list); }
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public DeviceOnLine {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(printer.Start());
+  LinkTest() : DeviceOnLine(41, 1500) {
     // These tests use "S3" as a plain command that the printer accepts, not as the query it is.
     printer.AddCommand("S3", [](emu::PrinterState&, const std::string&) { return emu::Reply::Accept(); });
-    setenv("MIREL_COM41", printer.PortPath().c_str(), 1);
-    ctx.pClock = &clock;
-    ctx.nVersionMajor = 11;  // the supported printer, version 11.1
-    ctx.nVersionMinor = 1;
-    log.Install(&ctx);
-    ASSERT_EQ(OpenSerial2(&ctx, kPort, 6), 0);
-    // Short time-outs keep the failure cases quick; answers come within milliseconds.
-    ASSERT_EQ(SetCommTimeoutsFP(&ctx, 1500, 1500), 0);
-    log.lines.clear();
-  }
-  void TearDown() override {
-    CloseSerial(&ctx);
-    unsetenv("MIREL_COM41");
   }
 
   // The command frames the printer received, in order.
@@ -60,11 +43,6 @@ class LinkTest : public ::testing::Test {
     }
     return all;
   }
-
-  emu::VirtualPrinter printer;
-  FakeClock clock;
-  FPContext ctx;
-  LogCapture log;
 };
 
 TEST_F(LinkTest, CommandGoesOutAsOneFrameAndAckCompletesIt) {

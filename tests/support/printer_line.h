@@ -11,7 +11,8 @@
 
 class PrinterLine {
  public:
-  explicit PrinterLine(int port) : m_port(port) {}
+  // `clock` decides the printer's own sense of time (the age of its shift).
+  explicit PrinterLine(int port, plat::Clock& clock = plat::SystemClock()) : printer(clock), m_port(port) {}
   ~PrinterLine() { printer.Stop(); }
 
   // Starts the printer and names its port as COM `port` for the driver.
