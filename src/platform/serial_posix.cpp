@@ -310,8 +310,20 @@ bool SerialGetState(PortHandle h, SerialState* state) {
   return true;
 }
 
-// A pseudo-terminal accepts the settings but keeps 8 bits without parity; what the kernel made
-// of them is therefore not checked back.
+// A pseudo-terminal takes the settings but keeps 8 bits without parity, and the C library reports
+// that as EINVAL after the kernel has applied everything else. A line whose settings then differ
+// from the wanted ones in the parity bits alone is therefore set up as far as it can be.
+namespace {
+
+bool OnlyParityRefused(int fd, const struct termios& wanted) {
+  struct termios now;
+  if (errno != EINVAL || tcgetattr(fd, &now) != 0) return false;
+  const tcflag_t parity = PARENB | PARODD;
+  return (now.c_cflag & ~parity) == (wanted.c_cflag & ~parity) && cfgetospeed(&now) == cfgetospeed(&wanted);
+}
+
+}  // namespace
+
 bool SerialSetState(PortHandle h, const SerialState& state) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;
@@ -319,7 +331,7 @@ bool SerialSetState(PortHandle h, const SerialState& state) {
   if (tcgetattr(port->fd, &t) != 0) return Fail(errno);
   const int error = ApplyState(state, &t);
   if (error != 0) return Fail(error);
-  if (tcsetattr(port->fd, TCSANOW, &t) != 0) return Fail(errno);
+  if (tcsetattr(port->fd, TCSANOW, &t) != 0 && !OnlyParityRefused(port->fd, t)) return Fail(errno);
   ApplyModemLines(port->fd, state);
   port->state = state;
   return true;

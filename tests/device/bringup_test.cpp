@@ -40,8 +40,7 @@ class BringUpTest : public ::testing::Test {
     unsetenv("MIREL_COM43");
   }
 
-  // Each opening of the port gets a printer on a new pseudo-terminal: the POSIX serial layer cannot
-  // yet open a pseudo-terminal again once it has set its line up (the parity bit does not stick).
+  // Each test's printer starts from the state it is given, on a pseudo-terminal of its own.
   void StartPrinter(const emu::PrinterState& state = emu::PrinterState()) {
     printer = std::make_unique<emu::VirtualPrinter>();
     printer->ModifyState([&](emu::PrinterState& s) { s = state; });

@@ -68,6 +68,17 @@ TEST_F(SerialPortTest, OpenOnlyOnceAndOnlyTheOpenPort) {
   EXPECT_EQ(ctx.nComPort, 51);
 }
 
+// A host that closes the port and opens it again (Close, then Open) finds it as the first time.
+TEST_F(SerialPortTest, TheSamePortOpensAgainAfterClose) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(OpenSerial2(&ctx, 51, 6), 0);
+    EXPECT_EQ(ctx.dcb.Parity, plat::kEvenParity);
+    EXPECT_EQ(SendChar(&ctx, 0x05), 0);
+    EXPECT_EQ(CloseSerial(&ctx), 0);
+  }
+}
+
 TEST_F(SerialPortTest, OpenFailuresLeaveThePortClosed) {
   struct Case {
     int port;
