@@ -16,16 +16,18 @@
 #include "emu/records.h"
 #include "emu/virtual_printer.h"
 #include "platform/codepage.h"
-#include "support/fake_clock.h"
-#include "support/log_capture.h"
+#include "support/device_on_line.h"
 
 namespace {
 
 constexpr int kPort = 42;
 
-class InfoRecordsTest : public ::testing::Test {
+class InfoRecordsTest : public DeviceOnLine {
  protected:
+  InfoRecordsTest() : DeviceOnLine(kPort, 1500) {}
+
   void SetUp() override {
+    DeviceOnLine::SetUp();
     printer.ModifyState([](emu::PrinterState& s) {
       s.clerk = 3;
       s.shiftNumber = 0x1234;
@@ -42,20 +44,7 @@ class InfoRecordsTest : public ::testing::Test {
       s.deviceError = 41;
       s.fpSubversion = 0x17;
     });
-    ASSERT_TRUE(printer.Start());
-    setenv("MIREL_COM42", printer.PortPath().c_str(), 1);
-    ctx.pClock = &clock;
-    ctx.nVersionMajor = 11;
-    ctx.nVersionMinor = 1;
     ctx.nContextKind = 2;
-    log.Install(&ctx);
-    ASSERT_EQ(OpenSerial2(&ctx, kPort, 6), 0);
-    ASSERT_EQ(SetCommTimeoutsFP(&ctx, 1500, 1500), 0);
-    log.lines.clear();
-  }
-  void TearDown() override {
-    CloseSerial(&ctx);
-    unsetenv("MIREL_COM42");
   }
 
   // The ACKs the printer has read: a status poll after them is answered only once they are read.
@@ -64,11 +53,6 @@ class InfoRecordsTest : public ::testing::Test {
     EXPECT_EQ(AcceptData(&ctx, kExpectEnqStatus, false, false), kAnswerStatus);
     return printer.DataFramesAcknowledged();
   }
-
-  emu::VirtualPrinter printer;
-  FakeClock clock;
-  FPContext ctx;
-  LogCapture log;
 };
 
 enum class Ack { kAtOnce, kAfterPause, kNone };

@@ -9,31 +9,19 @@
 
 #include "device/serial_port.h"
 #include "platform/codepage.h"
-#include "support/fake_clock.h"
-#include "support/log_capture.h"
-#include "support/printer_line.h"
+#include "support/device_on_line.h"
 
 namespace {
 
-class Programming : public ::testing::Test {
+class Programming : public DeviceOnLine {
  protected:
-  void SetUp() override {
-    line.Start();
-    ctx.pClock = &clock;
-    ctx.nVersionMajor = 11;  // the supported printer, as bring-up leaves it
-    ctx.nVersionMinor = 1;
-    ctx.nLineWidth = 42;
-    ctx.pRecodeTable = DeviceRecodeTable(3);
-    log.Install(&ctx);
-    ASSERT_EQ(0, OpenSerial2(&ctx, line.Port(), 6));
-    ASSERT_EQ(0, SetCommTimeoutsFP(&ctx, 1500, 1500));
-  }
-  void TearDown() override { CloseSerial(&ctx); }
+  Programming() : DeviceOnLine(43, 1500) {}
 
-  PrinterLine line{43};
-  FakeClock clock;
-  FPContext ctx;
-  LogCapture log;
+  void SetUp() override {
+    DeviceOnLine::SetUp();
+    ctx.nLineWidth = 42;  // the supported printer, as bring-up leaves it
+    ctx.pRecodeTable = DeviceRecodeTable(3);
+  }
 };
 
 TEST_F(Programming, CommandTexts) {

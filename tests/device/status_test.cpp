@@ -17,8 +17,7 @@
 #include "emu/virtual_printer.h"
 #include "platform/codepage.h"
 #include "platform/pty.h"
-#include "support/fake_clock.h"
-#include "support/log_capture.h"
+#include "support/device_on_line.h"
 #include "support/scoped_env.h"
 
 namespace {
@@ -161,39 +160,11 @@ TEST_F(ExtendedStatusTest, EveryFrameLengthDecodesToTheCommonLayout) {
   }
 }
 
-class StatusTest : public ::testing::Test {
+class StatusTest : public DeviceOnLine {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(printer.Start());
-    setenv("MIREL_COM43", printer.PortPath().c_str(), 1);
-    ctx.pClock = &clock;
-    ctx.nVersionMajor = 11;
-    ctx.nVersionMinor = 1;
-    log.Install(&ctx);
-    ASSERT_EQ(OpenSerial2(&ctx, 43, 6), 0);
-    ASSERT_EQ(SetCommTimeoutsFP(&ctx, 300, 300), 0);
-    log.lines.clear();
-  }
-  void TearDown() override {
-    CloseSerial(&ctx);
-    unsetenv("MIREL_COM43");
-  }
+  StatusTest() : DeviceOnLine(43, 300) {}
 
-  // The command texts the printer received, in order.
-  std::vector<std::string> Commands() {
-    std::vector<std::string> texts;
-    for (const auto& e : printer.TraceEntries()) {
-      if (e.direction == emu::TraceEntry::Direction::kRx && e.bytes.size() >= 3 && e.bytes[0] == ctl::STX) {
-        texts.emplace_back(e.bytes.begin() + 1, e.bytes.end() - 2);
-      }
-    }
-    return texts;
-  }
-
-  FakeClock clock;
-  emu::VirtualPrinter printer{clock};
-  FPContext ctx;
-  LogCapture log;
+  std::vector<std::string> Commands() const { return line.Commands(); }
 };
 
 TEST_F(StatusTest, StatusRequestsSendTheirByteAndStoreTheAnswer) {
