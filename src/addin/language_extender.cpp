@@ -57,12 +57,14 @@ class CallArgs {
   CallArgs(const CallArgs&) = delete;
   CallArgs& operator=(const CallArgs&) = delete;
 
-  // False when the array cannot carry the method's parameters (null, not one-dimensional, too
-  // short): the method must not be called.
+  // False when the array cannot carry the method's parameters (null, not of VARIANTs, not
+  // one-dimensional, too short): the method must not be called.
   bool Fetch(SAFEARRAY* psa, const MethodInfo& method) {
     if (method.nParams == 0) return true;
     LONG lower = 0, upper = -1;
-    if (!psa || SafeArrayGetDim(psa) != 1 || FAILED(SafeArrayGetLBound(psa, 1, &lower)) ||
+    VARTYPE vt = VT_EMPTY;
+    if (!psa || FAILED(SafeArrayGetVartype(psa, &vt)) || vt != VT_VARIANT || SafeArrayGetDim(psa) != 1 ||
+        FAILED(SafeArrayGetLBound(psa, 1, &lower)) ||
         FAILED(SafeArrayGetUBound(psa, 1, &upper)) ||
         int64_t{upper} - lower + 1 < method.nParams) {
       return false;

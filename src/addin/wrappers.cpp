@@ -16,6 +16,21 @@ constexpr size_t kErrorTextSize = 256;
 // The host's version text is kept to this many characters.
 constexpr size_t kHostVersionLength = 20;
 
+// [out] parameters start cleared, so that a caller never reads what the call did not give it,
+// whatever its outcome (CallAsFunc clears them itself; a direct caller of IMirel240F may not).
+void ClearOut(BSTR* p) {
+  if (p) *p = nullptr;
+}
+
+void ClearOut(LONG* p) {
+  if (p) *p = 0;
+}
+
+template <typename... Out>
+void ClearOuts(Out*... outs) {
+  (ClearOut(outs), ...);
+}
+
 }  // namespace
 
 void CMirel240F::ClearErrorState() {
@@ -108,6 +123,7 @@ void CMirel240F::CopyHostPlatformInfo() {
 }
 
 HRESULT CMirel240F::OdinS_Open(BSTR* pbstrDeviceID, LONG* pboolSuccess) {
+  ClearOuts(pbstrDeviceID);
   return RunLocked(pboolSuccess, [&] {
     CopyHostPlatformInfo();
     return Open(pbstrDeviceID);
@@ -139,6 +155,7 @@ HRESULT CMirel240F::OdinS_OpenCashDrawer(BSTR bstrDeviceID, LONG* pboolSuccess) 
 
 HRESULT CMirel240F::OdinS_GetDataKKT(BSTR bstrDeviceID, BSTR* pbstrTableParametersKKT,
                                      LONG* pboolSuccess) {
+  ClearOuts(pbstrTableParametersKKT);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return GetDataKKT(id, pbstrTableParametersKKT);
   });
@@ -154,6 +171,7 @@ HRESULT CMirel240F::OdinS_OperationFN(BSTR bstrDeviceID, LONG OperationType, BST
 HRESULT CMirel240F::OdinS_OpenShift(BSTR bstrDeviceID, BSTR InputParameters,
                                     BSTR* OutputParameters, LONG* SessionNumber,
                                     LONG* DocumentNumber, LONG* pboolSuccess) {
+  ClearOuts(OutputParameters, SessionNumber, DocumentNumber);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return OpenShift(id, TextArg::Utf8(InputParameters).Get(), OutputParameters, SessionNumber,
                      DocumentNumber);
@@ -163,6 +181,7 @@ HRESULT CMirel240F::OdinS_OpenShift(BSTR bstrDeviceID, BSTR InputParameters,
 HRESULT CMirel240F::OdinS_CloseShift(BSTR bstrDeviceID, BSTR InputParameters,
                                      BSTR* OutputParameters, LONG* SessionNumber,
                                      LONG* DocumentNumber, LONG* pboolSuccess) {
+  ClearOuts(OutputParameters, SessionNumber, DocumentNumber);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return CloseShift(id, TextArg::Utf8(InputParameters).Get(), OutputParameters, SessionNumber,
                       DocumentNumber);
@@ -172,6 +191,7 @@ HRESULT CMirel240F::OdinS_CloseShift(BSTR bstrDeviceID, BSTR InputParameters,
 HRESULT CMirel240F::OdinS_ProcessCheck(BSTR bstrDeviceID, LONG Electronically, BSTR CheckPackage,
                                        LONG* CheckNumber, LONG* SessionNumber, BSTR* FiscalSign,
                                        BSTR* AddressSiteInspections, LONG* pboolSuccess) {
+  ClearOuts(CheckNumber, SessionNumber, FiscalSign, AddressSiteInspections);
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
       [&](const char* id) {
@@ -185,6 +205,7 @@ HRESULT CMirel240F::OdinS_ProcessCorrectionCheck(BSTR bstrDeviceID, BSTR CheckCo
                                                  LONG* CheckNumber, LONG* SessionNumber,
                                                  BSTR* FiscalSign, BSTR* AddressSiteInspections,
                                                  LONG* pboolSuccess) {
+  ClearOuts(CheckNumber, SessionNumber, FiscalSign, AddressSiteInspections);
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
       [&](const char* id) {
@@ -205,6 +226,7 @@ HRESULT CMirel240F::OdinS_PrintTextDocument(BSTR bstrDeviceID, BSTR DocumentPack
 HRESULT CMirel240F::OdinS_GetCurrentStatus(BSTR bstrDeviceID, LONG* CheckNumber,
                                            LONG* SessionNumber, LONG* SessionState,
                                            BSTR* StatusParameters, LONG* pboolSuccess) {
+  ClearOuts(CheckNumber, SessionNumber, SessionState, StatusParameters);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return GetCurrentStatus(id, CheckNumber, SessionNumber, SessionState, StatusParameters);
   });
@@ -214,6 +236,7 @@ HRESULT CMirel240F::OdinS_ReportCurrentStatusOfSettlements(BSTR bstrDeviceID,
                                                            BSTR InputParameters,
                                                            BSTR* OutputParameters,
                                                            LONG* pboolSuccess) {
+  ClearOuts(OutputParameters);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return ReportCurrentStatusOfSettlements(id, TextArg::Utf8(InputParameters).Get(),
                                             OutputParameters);
@@ -221,6 +244,7 @@ HRESULT CMirel240F::OdinS_ReportCurrentStatusOfSettlements(BSTR bstrDeviceID,
 }
 
 HRESULT CMirel240F::OdinS_GetLineLength(BSTR bstrDeviceID, LONG* LineLength, LONG* pboolSuccess) {
+  ClearOuts(LineLength);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess,
                          [&](const char* id) { return GetLineLength(id, LineLength); });
 }
@@ -238,6 +262,7 @@ HRESULT CMirel240F::OdinS_GetDescription(BSTR* bstrName, BSTR* bstrDescription,
                                          BSTR* bstrEquipmentType, LONG* InterfaceRevision,
                                          LONG* IntegrationLibrary, LONG* MainDriverInstalled,
                                          BSTR* bstrDownloadURL, LONG* pboolSuccess) {
+  ClearOuts(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision, IntegrationLibrary, MainDriverInstalled, bstrDownloadURL);
   return RunLocked(pboolSuccess, [&] {
     return GetDescription(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision,
                           IntegrationLibrary, MainDriverInstalled, bstrDownloadURL);
@@ -245,6 +270,7 @@ HRESULT CMirel240F::OdinS_GetDescription(BSTR* bstrName, BSTR* bstrDescription,
 }
 
 HRESULT CMirel240F::OdinS_GetParameters(BSTR* bstrTableParameters, LONG* pboolSuccess) {
+  ClearOuts(bstrTableParameters);
   return RunLocked(pboolSuccess, [&] { return GetParameters(bstrTableParameters); });
 }
 
@@ -256,6 +282,7 @@ HRESULT CMirel240F::OdinS_SetParameter(BSTR bstrName, VARIANT bstrValue, LONG* p
 }
 
 HRESULT CMirel240F::OdinS_GetAdditionalActions(BSTR* bstrTableActions, LONG* pboolSuccess) {
+  ClearOuts(bstrTableActions);
   return RunLocked(pboolSuccess, [&] { return GetAdditionalActions(bstrTableActions); });
 }
 
@@ -266,6 +293,7 @@ HRESULT CMirel240F::OdinS_DoAdditionalAction(BSTR bstrActionName, LONG* pboolSuc
 
 HRESULT CMirel240F::OdinS_DeviceTest(BSTR* bstrDescription, BSTR* bstrReserved,
                                      LONG* pboolSuccess) {
+  ClearOuts(bstrDescription, bstrReserved);
   return RunLocked(pboolSuccess, [&] { return DeviceTest(bstrDescription, bstrReserved); });
 }
 

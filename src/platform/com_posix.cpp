@@ -155,6 +155,7 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
   if (!block) return nullptr;
   auto* psa = static_cast<SAFEARRAY*>(block);
   psa->cDims = static_cast<USHORT>(cDims);
+  psa->fFeatures = FADF_VARIANT;
   psa->cbElements = sizeof(VARIANT);
   for (UINT i = 0; i < cDims; ++i) psa->rgsabound[cDims - 1 - i] = rgsabound[i];
   psa->pvData = std::calloc(count ? count : 1, sizeof(VARIANT));
@@ -165,6 +166,13 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound) {
   auto* elements = static_cast<VARIANT*>(psa->pvData);
   for (size_t i = 0; i < count; ++i) VariantInit(&elements[i]);
   return psa;
+}
+
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt) {
+  if (!psa || !pvt) return E_INVALIDARG;
+  if (!(psa->fFeatures & FADF_VARIANT)) return E_INVALIDARG;
+  *pvt = VT_VARIANT;
+  return S_OK;
 }
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {

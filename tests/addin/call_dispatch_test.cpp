@@ -206,6 +206,9 @@ TEST_F(CallAsFunc, OutParametersAreRetypedWhateverTheHostPassed) {
 
 TEST_F(CallAsFunc, RefusedArraysDoNotReachTheMethod) {
   SAFEARRAYBOUND twoDims[2] = {{3, 0}, {3, 0}};
+  // An array whose elements are not VARIANTs (a host passing an array of strings, say).
+  SAFEARRAY* notVariants = SafeArrayCreateVector(VT_VARIANT, 0, 3);
+  notVariants->fFeatures = 0;
   struct Case {
     const char* what;
     SAFEARRAY* psa;
@@ -216,6 +219,7 @@ TEST_F(CallAsFunc, RefusedArraysDoNotReachTheMethod) {
       {"two dimensions", SafeArrayCreate(VT_VARIANT, 2, twoDims), true},
       {"too short", SafeArrayCreateVector(VT_VARIANT, 0, 2), true},
       {"empty", SafeArrayCreateVector(VT_VARIANT, 0, 0), true},
+      {"elements not VARIANTs", notVariants, true},
   };
   for (Case& c : cases) {
     Device()->nLastResult = 77;  // a wrapper would clear this first
@@ -224,8 +228,27 @@ TEST_F(CallAsFunc, RefusedArraysDoNotReachTheMethod) {
     EXPECT_EQ(VT_BOOL, result.vt) << c.what;
     EXPECT_EQ(VARIANT_FALSE, result.boolVal) << c.what;
     EXPECT_EQ(77, Device()->nLastResult) << c.what;
+    if (c.psa) c.psa->fFeatures = FADF_VARIANT;  // so that it is destroyed as it was made
     SafeArrayDestroy(c.psa);
   }
+}
+
+// A caller of the component's own interface gets every [out] parameter cleared, whatever it held
+// before and whether or not the call got as far as the method.
+TEST_F(CallAsFunc, OutParametersOfTheComponentInterfaceStartCleared) {
+  IMirel240F* direct = nullptr;
+  ASSERT_EQ(S_OK, ext->QueryInterface(IID_IMirel240F, reinterpret_cast<void**>(&direct)));
+  BSTR id = SysAllocString(u"no-such-device");
+  BSTR output = reinterpret_cast<BSTR>(0x1);  // garbage the caller left in place
+  LONG session = 99, document = 99, ok = 1;
+  EXPECT_EQ(S_OK, direct->OdinS_OpenShift(id, nullptr, &output, &session, &document, &ok));
+  EXPECT_EQ(nullptr, output);
+  EXPECT_EQ(0, session);
+  EXPECT_EQ(0, document);
+  EXPECT_EQ(0, ok);
+  EXPECT_EQ(kResultNoDevice, Device()->nLastResult);
+  SysFreeString(id);
+  direct->Release();
 }
 
 TEST_F(CallAsFunc, UnknownNumberIsNamedInTheLog) {

@@ -177,6 +177,8 @@ struct SAFEARRAY {
   SAFEARRAYBOUND rgsabound[1];  // cDims bounds follow, last dimension first
 };
 
+constexpr USHORT FADF_VARIANT = 0x0800;
+
 // Only VT_VARIANT arrays are supported; other element types give null.
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBOUND* rgsabound);
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements);
@@ -188,6 +190,8 @@ HRESULT SafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound);
 // (GetElement) or in (PutElement, which clears the element it replaces).
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv);
+// The element type: VT_VARIANT for every array this layer creates (FADF_VARIANT set).
+HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 HRESULT SafeArrayLock(SAFEARRAY* psa);
 HRESULT SafeArrayUnlock(SAFEARRAY* psa);
 
