@@ -151,6 +151,50 @@ TEST_F(Lifecycle, InitReadsTheProfileAndDoneWritesItBackAndLetsGo) {
   EXPECT_EQ(written, host.stored);
 }
 
+// What the host sets during a session reaches the profile at Done, and the next session's Init
+// reads it back.
+TEST_F(Lifecycle, OfdSettingsOfOneSessionReachTheNextThroughTheProfile) {
+  host.values = {{"ComPort", "1"}, {"Speed", "1"}, {"FDOPort", "7777"}, {"FDOAddr", "1"}};
+  ASSERT_EQ(S_OK, InitDone()->Init(&host));
+  auto set = [&](const char* setting, const VARIANT& value) {
+    ParamArray params(2);
+    Variant name;
+    SetText(&name, setting);
+    params.Put(0, name);
+    params.Put(1, value);
+    Variant result;
+    ASSERT_EQ(S_OK, ext->CallAsFunc(Find("SetParameter"), &result, params.Ptr()));
+    EXPECT_EQ(VARIANT_TRUE, result.boolVal) << setting;
+  };
+  Variant address, port;
+  SetText(&address, "ofd.example.test");
+  port.vt = VT_I4;
+  port.lVal = 7790;
+  set("AddressFDO", address);
+  set("PortFDO", port);
+  ASSERT_EQ(S_OK, InitDone()->Done());
+  EXPECT_EQ("ofd.example.test", host.stored["FDOAddr"]);
+  EXPECT_EQ("7790", host.stored["FDOPort"]);
+
+  // The next session: a new component, the same profile.
+  ILanguageExtender* next = nullptr;
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_ILanguageExtender, reinterpret_cast<void**>(&next)));
+  factory->Release();
+  FakeConnection nextHost;
+  nextHost.values = host.stored;
+  IInitDone* nextInit = nullptr;
+  ASSERT_EQ(S_OK, next->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&nextInit)));
+  ASSERT_EQ(S_OK, nextInit->Init(&nextHost));
+  FPContext* device = static_cast<CMirel240F*>(next)->Device();
+  EXPECT_STREQ("ofd.example.test", device->szFdoAddress);
+  EXPECT_EQ(7790, device->nFdoPort);
+  nextInit->Done();
+  nextInit->Release();
+  next->Release();
+}
+
 TEST_F(Lifecycle, InitWithoutProfileKeepsDefaultsAndFailedReadFails) {
   host.offerProfile = false;
   ASSERT_EQ(S_OK, InitDone()->Init(&host));
