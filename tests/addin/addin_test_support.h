@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "driver/com_text.h"
+#include "support/scoped_env.h"
 #include "addin/host_interfaces.h"
 #include "addin/imirel240f.h"
 #include "addin/method_table.h"
@@ -70,10 +73,26 @@ class ParamArray {
   SAFEARRAY* m_psa;
 };
 
-// The component as the host creates it, with the interfaces the host uses.
+// The component as the host creates it, with the interfaces the host uses. Its settings store and
+// default log folder are a temporary folder of the test's own, never the user's.
 class ComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    char folder[] = "/tmp/mirel-component-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(folder));
+    m_folder = folder;
+    m_config = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (m_folder + "/config").c_str());
+    m_state = std::make_unique<ScopedEnv>("XDG_STATE_HOME", (m_folder + "/state").c_str());
+    CreateComponent();
+  }
+  void TearDown() override {
+    ReleaseComponent();
+    std::error_code ec;
+    std::filesystem::remove_all(m_folder, ec);
+  }
+
+  // Creates the component through the class factory, as the host does for each session.
+  void CreateComponent() {
     IClassFactory* pFactory = nullptr;
     ASSERT_EQ(S_OK, DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory,
                                       reinterpret_cast<void**>(&pFactory)));
@@ -83,8 +102,10 @@ class ComponentTest : public ::testing::Test {
     // The tests look into the object behind the interface: its device context and call name.
     object = static_cast<CMirel240F*>(ext);
   }
-  void TearDown() override {
+  void ReleaseComponent() {
     if (ext) ext->Release();
+    ext = nullptr;
+    object = nullptr;
   }
 
   FPContext* Device() { return object->Device(); }
@@ -111,4 +132,8 @@ class ComponentTest : public ::testing::Test {
 
   ILanguageExtender* ext = nullptr;
   CMirel240F* object = nullptr;
+
+ private:
+  std::string m_folder;
+  std::unique_ptr<ScopedEnv> m_config, m_state;
 };

@@ -314,8 +314,8 @@ TEST_F(Settings, StoreCarriesTheLogSettingsToANewInstance) {
   EXPECT_TRUE(SetString("PathLog", logs));
   EXPECT_TRUE(SetFlag("DailyLogEnabled", true));
   // A new component: its LogEnabled takes the directory and the daily choice from the store.
-  ComponentTest::TearDown();
-  ComponentTest::SetUp();
+  ReleaseComponent();
+  CreateComponent();
   Device()->pClock = &clock;
   EXPECT_TRUE(SetFlag("LogEnabled", true));
   EXPECT_EQ(logs, Device()->szLogPath);
@@ -334,8 +334,8 @@ TEST_F(Settings, DamagedStoreIsIgnored) {
     std::ofstream(e.path(), std::ios::binary | std::ios::trunc) << (damaged++ % 2 ? "\x01\xFF" : "");
   }
   ASSERT_GT(damaged, 0);
-  ComponentTest::TearDown();
-  ComponentTest::SetUp();
+  ReleaseComponent();
+  CreateComponent();
   Device()->pClock = &clock;
   const std::string before = Device()->szLogPath;
   EXPECT_TRUE(SetFlag("LogEnabled", false));
