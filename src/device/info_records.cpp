@@ -325,12 +325,16 @@ int ReceiveFdMessage(FPContext* ctx, const uint8_t* header, const RecordLayout& 
 
 // ---- Values ----
 
-int DecimalField(const uint8_t* at, int width) {
-  int value = 0;
-  for (int i = 0; i < width; ++i) {
-    if (at[i] >= '0' && at[i] <= '9') value = value * 10 + (at[i] - '0');
-  }
-  return value;
+// A decimal number in a fixed field, blanks around it allowed; anything else makes the field 0,
+// so that a damaged field is never read as some other number. More than 18 digits (the 20-digit
+// registration number) cannot be held in 64 bits: such a field is text (S1Text), and reads as 0.
+int64_t DecimalField(const uint8_t* at, int width) {
+  int64_t value = 0;
+  int i = 0, digits = 0;
+  while (i < width && at[i] == ' ') ++i;
+  for (; i < width && at[i] >= '0' && at[i] <= '9'; ++i, ++digits) value = value * 10 + (at[i] - '0');
+  while (i < width && at[i] == ' ') ++i;
+  return i == width && digits <= 18 ? value : 0;
 }
 
 int HexDigit(uint8_t c) {
@@ -344,7 +348,7 @@ constexpr int kTaxRateAt[4] = {2, 7, 12, 17};
 constexpr int kFirstFlagAt = 22;  // flag k at 20 + 2k
 
 void DecodeTaxRatesAndFlags(FPContext* ctx, const uint8_t* frame, int length) {
-  for (int i = 0; i < 4; ++i) ctx->anTaxRates[i] = DecimalField(frame + kTaxRateAt[i], 4);
+  for (int i = 0; i < 4; ++i) ctx->anTaxRates[i] = static_cast<int32_t>(DecimalField(frame + kTaxRateAt[i], 4));
   // The flags run up to the LF before ETX: 22 on the newer printers, 20 on the older ones.
   const int flags = (length - 3 - kFirstFlagAt) / 2;
   for (int k = 1; k <= flags && k < static_cast<int>(sizeof ctx->abDeviceFlags); ++k) {
@@ -556,7 +560,7 @@ void S1Text(const FPContext* ctx, S1Field field, char* out, size_t outSize) {
   snprintf(out, outSize, "%.*s", FieldWidth(ctx, field), ctx->infoS1 + at);
 }
 
-long S1Number(const FPContext* ctx, S1Field field) {
+int64_t S1Number(const FPContext* ctx, S1Field field) {
   const int at = FieldStart(ctx, kS1Places[static_cast<int>(field)]);
   return DecimalField(reinterpret_cast<const uint8_t*>(ctx->infoS1) + at, FieldWidth(ctx, field));
 }

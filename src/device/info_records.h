@@ -60,8 +60,8 @@ int64_t DecodeAmount48(const char* field);
 enum class S1Field { kClerk, kShift, kDocuments, kLastReceipt, kTaxpayer, kRegistration, kSerial, kFiscalDrive };
 // The field's characters, trailing blanks kept, NUL-terminated and cut to outSize - 1.
 void S1Text(const FPContext* ctx, S1Field field, char* out, size_t outSize);
-// The field as a decimal number (0 when it holds no digits).
-long S1Number(const FPContext* ctx, S1Field field);
+// The field as a decimal number (0 when it holds anything but digits with blanks around them).
+int64_t S1Number(const FPContext* ctx, S1Field field);
 
 // The "Sf" / "Sg" records: the shift number, and amount 0..7 (7 is the cash in the drawer).
 int ShiftRecordNumber(const char* record);

@@ -238,6 +238,22 @@ TEST_F(InfoRecordsTest, MalformedRecordsAreRefusedWithoutAck) {
   }
 }
 
+// A rate field is a number with blanks around it, or it reads as 0: a damaged field must never
+// pass for another rate.
+TEST_F(InfoRecordsTest, TaxRateFieldsAreNumbersOrZero) {
+  printer.AddCommand("S3", [](emu::PrinterState& s, const std::string&) {
+    emu::Bytes record = emu::S3Record(s);
+    const char* fields[4] = {"2000", "12 3", " 180", "-1  "};
+    for (int i = 0; i < 4; ++i) std::memcpy(&record[2 + 5 * i], fields[i], 4);
+    return emu::Reply::Data(std::string(record.begin(), record.end()));
+  });
+  EXPECT_EQ(ReadInfo3(&ctx), 0);
+  EXPECT_EQ(ctx.anTaxRates[0], 2000);
+  EXPECT_EQ(ctx.anTaxRates[1], 0);
+  EXPECT_EQ(ctx.anTaxRates[2], 180);
+  EXPECT_EQ(ctx.anTaxRates[3], 0);
+}
+
 TEST_F(InfoRecordsTest, AckInsteadOfARecordIsNotAnError) {
   printer.AddCommand("S3", [](emu::PrinterState&, const std::string&) { return emu::Reply::Accept(); });
   EXPECT_EQ(ReadInfo3(&ctx), 0);
