@@ -107,6 +107,8 @@ struct FPContext {
   int32_t nDailyLogLifeTime = 7;       // days after which daily files are deleted
   char szDailyNameH[30] = {};          // name (no directory) of the daily file now open
   char szDailyNameL[30] = {};
+  char szOpenLogH[260] = {};           // path of the file each stream has open (what a trim acts on)
+  char szOpenLogL[260] = {};
   // Defaults of the three paths above ("c:\Mirel-H.log", "c:\Mirel-L.log", "c:\" on Windows).
   // Members are initialised in declaration order, so the fields exist when this runs.
   bool bLogPathsDefaulted = SetDefaultLogPath(szLogFileH, "Mirel-H.log") &

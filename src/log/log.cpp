@@ -57,7 +57,7 @@ void PopLevel(LogFileRef file) {
 // After a failed close or rename the file cannot be trimmed: it is opened again under its own name
 // and grows on, with a line that says why.
 void ReopenAfterTrimFailure(FPContext* ctx, LogFileRef file, const std::string& path, const char* text) {
-  file.stream = OpenForAppend(path);
+  OpenLogFile(file, path);
   if (file.stream == nullptr) return;
   PrintLine(ctx, file.stream, kMessageFormat, ctx->szLogIndentH, "Log Error ", text);
   std::fflush(file.stream);
@@ -81,8 +81,8 @@ void CopyTail(const std::string& from, long start, FILE* to) {
 // backup's tail from (size - nLogMaxSize + nLogTrimSize) is copied into it before the backup goes.
 void TrimLog(FPContext* ctx, LogKind kind) {
   LogFileRef file = LogFileOf(ctx, kind);
-  const std::string path = OpenLogPath(ctx, kind);
-  // The path fields were cleared while the file was open: there is no name to start again under.
+  // The file the stream has open, whatever the settings have become since it was opened.
+  const std::string path = file.openPath;
   if (path.empty()) return;
   FILE* old = file.stream;
   // After fclose the stream is gone whatever it returns, so the field is cleared first.
@@ -94,12 +94,18 @@ void TrimLog(FPContext* ctx, LogKind kind) {
   std::string backup = path;
   backup.back() = '_';
   std::error_code ec;
+  // A backup left by an earlier trim that could not finish is the only copy of its lines: the
+  // rename fails rather than replace it, as it does on Windows.
+  if (fs::exists(backup, ec) || ec) {
+    ReopenAfterTrimFailure(ctx, file, path, "Failed to rename file");
+    return;
+  }
   fs::rename(path, backup, ec);
   if (ec) {
     ReopenAfterTrimFailure(ctx, file, path, "Failed to rename file");
     return;
   }
-  file.stream = OpenForAppend(path);
+  OpenLogFile(file, path);
   // Without a new file the backup is the only copy of the log: it stays.
   if (file.stream == nullptr) return;
   // The start is taken from the backup itself, so a file shorter than the stream's position (one

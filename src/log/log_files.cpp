@@ -101,7 +101,7 @@ void DeleteExpiredLogs(FPContext* ctx, LogKind kind, const std::string& dir) {
 
 void OpenDailyLog(LogFileRef file, const std::string& dir, const std::string& name) {
   std::snprintf(file.dailyName, sizeof file.dailyName, "%s", name.c_str());
-  file.stream = OpenForAppend(dir + name);
+  OpenLogFile(file, dir + name);
 }
 
 void OpenDailyLogs(FPContext* ctx, const std::string& dir) {
@@ -127,7 +127,7 @@ void OpenFixedLogs(FPContext* ctx) {
     LogFileRef file = LogFileOf(ctx, kind);
     if (file.stream != nullptr) continue;
     CreateDefaultDirectoryFor(file.fixedPath);
-    file.stream = OpenForAppend(file.fixedPath);
+    OpenLogFile(file, file.fixedPath);
   }
 }
 
@@ -142,23 +142,19 @@ void CloseStream(FILE*& stream) {
 
 LogFileRef LogFileOf(FPContext* ctx, LogKind kind) {
   if (kind == LogKind::kH) {
-    return {ctx->fileLogH,   ctx->szLogIndentH, ctx->nLogDepthH,
-            ctx->szLogFileH, ctx->szDailyNameH, "Mirel-H-"};
+    return {ctx->fileLogH,     ctx->szLogIndentH, ctx->nLogDepthH, ctx->szLogFileH,
+            ctx->szDailyNameH, ctx->szOpenLogH,   "Mirel-H-"};
   }
-  return {ctx->fileLogL, ctx->szLogIndentL, ctx->nLogDepthL, ctx->szLogFileL, ctx->szDailyNameL, "Mirel-L-"};
+  return {ctx->fileLogL,     ctx->szLogIndentL, ctx->nLogDepthL, ctx->szLogFileL,
+          ctx->szDailyNameL, ctx->szOpenLogL,   "Mirel-L-"};
 }
 
-FILE* OpenForAppend(const std::string& path) {
-  if (path.empty()) return nullptr;
-  return std::fopen(path.c_str(), "a");
-}
-
-std::string OpenLogPath(FPContext* ctx, LogKind kind) {
-  LogFileRef file = LogFileOf(ctx, kind);
-  // Without a remembered daily name there is no daily file, and the folder alone must never be
-  // taken for one (a trim would rename it).
-  if (ctx->bDailyLog) return file.dailyName[0] != '\0' ? DailyDirectory(ctx) + file.dailyName : "";
-  return file.fixedPath;
+void OpenLogFile(LogFileRef file, const std::string& path) {
+  file.stream = nullptr;
+  file.openPath[0] = '\0';
+  if (path.empty() || path.size() >= sizeof file.openPath) return;
+  file.stream = std::fopen(path.c_str(), "a");
+  if (file.stream) std::snprintf(file.openPath, sizeof file.openPath, "%s", path.c_str());
 }
 
 void FollowDayChange(FPContext* ctx) {

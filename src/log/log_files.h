@@ -17,17 +17,15 @@ struct LogFileRef {
   int32_t& depth;
   char (&fixedPath)[260];
   char (&dailyName)[30];
+  char (&openPath)[260];    // the path the stream has open
   const char* dailyPrefix;  // "Mirel-H-" or "Mirel-L-"
 };
 
 LogFileRef LogFileOf(FPContext* ctx, LogKind kind);
 
-// fopen in append mode; null for an empty path or a file that cannot be opened.
-FILE* OpenForAppend(const std::string& path);
-
-// The path of the file a stream of this kind has open: today's daily file in daily mode, else
-// the fixed file.
-std::string OpenLogPath(FPContext* ctx, LogKind kind);
+// Opens the file's stream on `path` in append mode and remembers the path; the stream stays null
+// for an empty or over-long path or a file that cannot be opened.
+void OpenLogFile(LogFileRef file, const std::string& path);
 
 // In daily mode, before every line: moves each file whose daily name is no longer today's to the
 // new day's file (L first, then H). When the folder cannot be used, daily mode is switched off and

@@ -64,21 +64,51 @@ TEST_F(LogTest, TrimAppliesToTheHighLevelFileToo) {
   EXPECT_EQ(H(), "5 09:07:03 {Second enter\n2024-03-05 09:07:03 }Second ret 0\n\n");
 }
 
+// The rename to the backup fails when something stands in its place: a directory, or the backup an
+// earlier trim kept because it could not finish (the only copy of its lines, never replaced).
 TEST_F(LogTest, FailedRenameLeavesTheFileGrowingWithAnErrorLine) {
+  const std::string keptBackup = "lines an earlier trim could not copy\n";
+  for (bool directory : {true, false}) {
+    SCOPED_TRACE(directory ? "directory" : "kept backup");
+    CloseLogs(&ctx);
+    fs::remove_all(dir.path() / "L.log");
+    fs::remove_all(dir.path() / "L.lo_");
+    if (directory) {
+      fs::create_directories(dir.path() / "L.lo_" / "keep");
+    } else {
+      WriteAll(dir.path() / "L.lo_", keptBackup);
+    }
+    ctx.nLogMaxSize = 50;
+    ctx.nLogTrimSize = 10;
+    SwitchOn();
+    ctx.pfnLogEnter(&ctx, "Fn");
+    ctx.pfnLogReturn(&ctx, "Fn", "0");
+    ctx.pfnLogMessage(&ctx, "Next", "line");
+
+    EXPECT_EQ(L(),
+              "2024-03-05 09:07:03 {Fn enter\n"
+              "2024-03-05 09:07:03 }Fn ret 0\n"
+              "2024-03-05 09:07:03 *Log Error : Failed to rename file\n"
+              "2024-03-05 09:07:03 *Next: line\n");
+    if (!directory) EXPECT_EQ(ReadAll(dir.path() / "L.lo_"), keptBackup);
+  }
+}
+
+// A trim acts on the file the stream has open, even when the log folder setting has changed since
+// that file was opened.
+TEST_F(LogTest, TrimActsOnTheOpenFileAfterTheFolderChanged) {
+  ctx.bDailyLog = 1;
   ctx.nLogMaxSize = 50;
   ctx.nLogTrimSize = 10;
-  // A directory that is not empty where the backup would go makes the rename fail.
-  fs::create_directories(dir.path() / "L.lo_" / "keep");
   SwitchOn();
+  const fs::path dailyFile = dir.path() / "Log" / "Mirel-L-2024-03-05.log";
+  ASSERT_TRUE(fs::exists(dailyFile));
+  const fs::path other = dir.path() / "elsewhere";
+  SetPath(ctx.szLogPath, other / "");
   ctx.pfnLogEnter(&ctx, "Fn");
-  ctx.pfnLogReturn(&ctx, "Fn", "0");
-  ctx.pfnLogMessage(&ctx, "Next", "line");
-
-  EXPECT_EQ(L(),
-            "2024-03-05 09:07:03 {Fn enter\n"
-            "2024-03-05 09:07:03 }Fn ret 0\n"
-            "2024-03-05 09:07:03 *Log Error : Failed to rename file\n"
-            "2024-03-05 09:07:03 *Next: line\n");
+  ctx.pfnLogReturn(&ctx, "Fn", "0");  // 60 bytes: kept from 60 - 50 + 10 = 20 on
+  EXPECT_EQ(ReadAll(dailyFile), "{Fn enter\n2024-03-05 09:07:03 }Fn ret 0\n");
+  EXPECT_FALSE(fs::exists(other));
 }
 
 }  // namespace
