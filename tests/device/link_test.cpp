@@ -11,6 +11,7 @@
 #include "device/frame_decoders.h"
 #include "device/link.h"
 #include "device/serial_port.h"
+#include "emu/records.h"
 #include "emu/virtual_printer.h"
 #include "support/device_on_line.h"
 
@@ -122,12 +123,35 @@ TEST_F(LinkTest, StrayBytesAreAProtocolErrorAndResetTheLine) {
   EXPECT_EQ(ctx.nProtocolErrors, 0);
 }
 
+// Both a record the driver reads to its end (the S1 record, whose check character is then wrong)
+// and a header no decoder takes are refused without an ACK.
 TEST_F(LinkTest, DataFrameWithWrongCheckCharacterIsNotAcknowledged) {
-  printer.AnswerNextWithBadCheck("SQ", "0123456789");
-  EXPECT_EQ(ExecTransaction(&ctx, "SQ", -3, true, false), -5);
-  EXPECT_EQ(printer.DataFramesAcknowledged(), 0);
-  const emu::Bytes sent = BytesReceived();
-  EXPECT_EQ(std::count(sent.begin(), sent.end(), ctl::ACK), 0);
+  const emu::Bytes s1 = emu::S1Record(printer.State());
+  const struct {
+    std::string header, body;
+  } cases[] = {
+      {std::string(s1.begin(), s1.begin() + 2), std::string(s1.begin() + 2, s1.end())},
+      {"SQ", "0123456789"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    printer.ClearTrace();
+    printer.AnswerNextWithBadCheck(c.header, c.body);
+    EXPECT_EQ(ExecTransaction(&ctx, c.header.c_str(), -3, true, false), -5);
+    EXPECT_EQ(printer.DataFramesAcknowledged(), 0);
+    const emu::Bytes sent = BytesReceived();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), ctl::ACK), 0);
+  }
+}
+
+// A short status frame whose second byte carries both bits 0x30 is the second status, also when it
+// answers a command.
+TEST_F(LinkTest, Status2FrameAsACommandAnswer) {
+  printer.AnswerNextWithData("\x40\x70", "");
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 5);
+  EXPECT_EQ(ctx.status2[0], 0x40);
+  EXPECT_EQ(ctx.status2[1], 0x70);
+  EXPECT_TRUE(log.Has(">recv [02][40h][70h][03][33h] (Status2)")) << log.Text();
 }
 
 // The common reception of a data frame: body, terminator and check character, then the ACK.
@@ -179,6 +203,17 @@ TEST_F(LinkTest, DeviceEnqIsAcknowledgedAndFollowedByTheStatus) {
   EXPECT_TRUE(log.Has("<send [1A] (ENQT) ok"));
   EXPECT_EQ(log.Count(">recv [02]"), 2) << log.Text();  // the short status and the extended status
   EXPECT_EQ(log.Count(">recv Decoded: "), 1);
+}
+
+// After a device ENQ the command counts as answered by the status that followed: a busy printer
+// gets the command again after the busy pause, as after a busy status answer.
+TEST_F(LinkTest, BusyStatusAfterADeviceEnqIsRetried) {
+  printer.AnswerNextWithEnq();
+  printer.ModifyState([](emu::PrinterState& s) { s.busy = true; });
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), 2);
+  EXPECT_EQ(ctx.nBusyCount, 30);
+  EXPECT_EQ(clock.CountSleeps(330), 29);
+  EXPECT_EQ(FramesReceived().size(), 30u);
 }
 
 TEST_F(LinkTest, OlderPrintersGetNoExtendedStatusAfterADeviceEnq) {
