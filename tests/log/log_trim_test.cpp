@@ -90,7 +90,9 @@ TEST_F(LogTest, FailedRenameLeavesTheFileGrowingWithAnErrorLine) {
               "2024-03-05 09:07:03 }Fn ret 0\n"
               "2024-03-05 09:07:03 *Log Error : Failed to rename file\n"
               "2024-03-05 09:07:03 *Next: line\n");
-    if (!directory) EXPECT_EQ(ReadAll(dir.path() / "L.lo_"), keptBackup);
+    if (!directory) {
+      EXPECT_EQ(ReadAll(dir.path() / "L.lo_"), keptBackup);
+    }
   }
 }
 
