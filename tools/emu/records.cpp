@@ -18,10 +18,13 @@ void AppendField(Bytes* out, const std::string& text, size_t width) {
   Append(out, field);
 }
 
+// A counter in a fixed field keeps its low digits, as a counter of that width wraps; a negative
+// value (a test's mistake) counts as 0. The field never grows past its width.
 void AppendNumber(Bytes* out, long value, int width) {
   char text[24];
-  snprintf(text, sizeof text, "%0*ld", width, value);
-  Append(out, text);
+  snprintf(text, sizeof text, "%0*ld", width, value < 0 ? 0L : value);
+  const std::string digits(text);
+  Append(out, digits.substr(digits.size() - static_cast<size_t>(width)));
 }
 
 void AppendZeros(Bytes* out, size_t count) { out->insert(out->end(), count, '0'); }
