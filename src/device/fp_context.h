@@ -209,6 +209,10 @@ struct FPContext {
   uint8_t bClerkLoggedOn = 0;          // a clerk was programmed (and so logged on) by the driver
   // ---- end of bring-up ----
 
+  // ---- Fiscal drive: owned by the fiscal-drive commands ----
+  uint8_t nFdTaxSystems = 0;           // bit n: tax system n (0..5) registered in the fiscal drive
+  // ---- end of fiscal drive ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 
