@@ -219,7 +219,7 @@ constexpr Invoker kInvokers[kMethodCount] = {
 
 HRESULT CMirel240F::RegisterExtensionAs(BSTR* bstrExtensionName) {
   if (!bstrExtensionName) return E_POINTER;
-  *bstrExtensionName = AnsiToBstr(kExtensionName);
+  *bstrExtensionName = Cp1251ToBstr(kExtensionName);
   return *bstrExtensionName ? S_OK : E_OUTOFMEMORY;
 }
 
@@ -259,7 +259,7 @@ HRESULT CMirel240F::GetPropVal(LONG lPropNum, VARIANT* pvarPropVal) {
       return S_OK;
     case kPropUserPassword:
     case kPropAdminPassword:
-      pvarPropVal->bstrVal = AnsiToBstr(m_szPassword);
+      pvarPropVal->bstrVal = Cp1251ToBstr(m_szPassword);
       if (!pvarPropVal->bstrVal) return E_OUTOFMEMORY;
       pvarPropVal->vt = VT_BSTR;
       return S_OK;
@@ -288,7 +288,7 @@ HRESULT CMirel240F::SetPropVal(LONG lPropNum, VARIANT* varPropVal) {
     case kPropAdminPassword: {
       try {
         const std::string password =
-            varPropVal->vt == VT_BSTR ? BstrToAnsi(varPropVal->bstrVal) : std::string();
+            varPropVal->vt == VT_BSTR ? BstrToCp1251(varPropVal->bstrVal) : std::string();
         if (varPropVal->vt == VT_BSTR && IsValidPassword(password)) {
           std::snprintf(m_szPassword, sizeof m_szPassword, "%s", password.c_str());
           return S_OK;

@@ -90,7 +90,7 @@ const HostNames& Names() {
       n.methodEnglish[i] = plat::Utf8ToUtf16(kMethods[i].english);
       n.methodRussian[i] = plat::Utf8ToUtf16(kMethods[i].russian);
       n.methodDisplay[i] =
-          plat::Utf8ToAnsi(std::string(kMethods[i].english) + " (" + kMethods[i].russian + ")");
+          plat::Utf8ToCp1251(std::string(kMethods[i].english) + " (" + kMethods[i].russian + ")");
     }
     for (int i = 0; i < kPropCount; ++i) {
       n.propEnglish[i] = plat::Utf8ToUtf16(kProps[i][0]);

@@ -140,7 +140,7 @@ namespace {
 bool ReadProfileValue(IPropertyProfile* pProfile, const char* name, VARTYPE vt, VARIANT* value) {
   VariantInit(value);
   value->vt = vt;
-  BSTR bstrName = AnsiToBstr(name);
+  BSTR bstrName = Cp1251ToBstr(name);
   const HRESULT hr = bstrName ? pProfile->Read(bstrName, value, nullptr) : E_OUTOFMEMORY;
   SysFreeString(bstrName);
   if (FAILED(hr) || value->vt != vt) {
@@ -151,7 +151,7 @@ bool ReadProfileValue(IPropertyProfile* pProfile, const char* name, VARTYPE vt, 
 }
 
 void WriteProfileValue(IPropertyProfile* pProfile, const char* name, VARIANT* value) {
-  BSTR bstrName = AnsiToBstr(name);
+  BSTR bstrName = Cp1251ToBstr(name);
   if (bstrName) pProfile->Write(bstrName, value);
   SysFreeString(bstrName);
   VariantClear(value);
@@ -160,7 +160,7 @@ void WriteProfileValue(IPropertyProfile* pProfile, const char* name, VARIANT* va
 }  // namespace
 
 HRESULT CMirel240F::ReadProfile() {
-  BSTR profileName = AnsiToBstr(kProfileName);
+  BSTR profileName = Cp1251ToBstr(kProfileName);
   m_pProfile->RegisterProfileAs(profileName);
   SysFreeString(profileName);
 
@@ -177,7 +177,7 @@ HRESULT CMirel240F::ReadProfile() {
   m_pDevice->nFdoPort = (fdoPort.lVal > 0 && fdoPort.lVal <= 65535) ? fdoPort.lVal : 0;
   // The profile's default "1" is a placeholder, not an address; one too long for the field is
   // refused like the setting "AddressFDO" refuses it, rather than cut into another address.
-  const std::string address = BstrToAnsi(fdoAddr.bstrVal);
+  const std::string address = BstrToCp1251(fdoAddr.bstrVal);
   if (address.size() > 1 && address.size() < sizeof m_pDevice->szFdoAddress) {
     std::snprintf(m_pDevice->szFdoAddress, sizeof m_pDevice->szFdoAddress, "%s", address.c_str());
   }
@@ -198,7 +198,7 @@ void CMirel240F::WriteProfile() {
   value.lVal = m_pDevice->nFdoPort;
   WriteProfileValue(m_pProfile, "FDOPort", &value);
   value.vt = VT_BSTR;
-  value.bstrVal = AnsiToBstr(m_pDevice->szFdoAddress);
+  value.bstrVal = Cp1251ToBstr(m_pDevice->szFdoAddress);
   WriteProfileValue(m_pProfile, "FDOAddr", &value);
 }
 
@@ -207,7 +207,7 @@ void CMirel240F::WriteProfile() {
 HRESULT CMirel240F::SetLocale(BSTR bstrLocale) {
   try {
     std::lock_guard<std::recursive_mutex> lock(m_pDevice->csDevice);
-    const TextArg locale = TextArg::Ansi(bstrLocale);
+    const TextArg locale = TextArg::Cp1251(bstrLocale);
     SetLocale(locale.Get());
   } catch (...) {
     // The host's language request has no result to report.

@@ -66,7 +66,7 @@ template <typename Body>
 HRESULT CMirel240F::RunWithDeviceID(BSTR bstrDeviceID, LONG* pboolSuccess, Body body, bool prepare) {
   return RunLocked(pboolSuccess, [&] {
     if (prepare) PrepareOperation();
-    const TextArg id = TextArg::Ansi(bstrDeviceID);
+    const TextArg id = TextArg::Cp1251(bstrDeviceID);
     if (!IsOpenDeviceID(id.Get())) {
       m_pDevice->nLastResult = kResultNoDevice;
       return false;
@@ -83,7 +83,7 @@ HRESULT CMirel240F::OdinS_GetVersion(BSTR* bstrVersion) {
   try {
     LogEnterH("GetVersion");
     LogMessageH("GetVersion", GetVersion());
-    *bstrVersion = AnsiToBstr(GetVersion());
+    *bstrVersion = Cp1251ToBstr(GetVersion());
     LogReturnH("GetVersion", "0");
   } catch (...) {
     *bstrVersion = nullptr;
@@ -97,7 +97,7 @@ HRESULT CMirel240F::OdinS_GetLastError(BSTR* pbstrErrorDescription, LONG* plResu
   char szDescription[kErrorTextSize] = {};
   try {
     *plResult = GetLastError(szDescription, sizeof szDescription);
-    *pbstrErrorDescription = AnsiToBstr(szDescription);
+    *pbstrErrorDescription = Cp1251ToBstr(szDescription);
   } catch (...) {
     *plResult = m_pDevice->nLastResult;
     *pbstrErrorDescription = nullptr;
@@ -116,7 +116,7 @@ void CMirel240F::CopyHostPlatformInfo() {
   }
   BSTR bstr = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(version.data()),
                                 static_cast<UINT>(version.size()));
-  const std::string ansi = BstrToAnsi(bstr);
+  const std::string ansi = BstrToCp1251(bstr);
   SysFreeString(bstr);
   std::snprintf(m_pDevice->szHostVersion, sizeof m_pDevice->szHostVersion, "%s", ansi.c_str());
   m_pDevice->nHostApplication = pInfo->nApplication;
@@ -134,7 +134,7 @@ HRESULT CMirel240F::OdinS_Close(BSTR bstrDeviceID, LONG* pboolSuccess) {
   // Close checks the identifier itself; without one there is nothing to close.
   return RunLocked(pboolSuccess, [&] {
     if (!bstrDeviceID) return false;
-    return Close(TextArg::Ansi(bstrDeviceID).Get());
+    return Close(TextArg::Cp1251(bstrDeviceID).Get());
   });
 }
 
@@ -277,7 +277,7 @@ HRESULT CMirel240F::OdinS_GetParameters(BSTR* bstrTableParameters, LONG* pboolSu
 HRESULT CMirel240F::OdinS_SetParameter(BSTR bstrName, VARIANT bstrValue, LONG* pboolSuccess) {
   return RunLocked(pboolSuccess, [&] {
     if (!bstrName) return false;
-    return SetParameter(TextArg::Ansi(bstrName).Get(), bstrValue);
+    return SetParameter(TextArg::Cp1251(bstrName).Get(), bstrValue);
   });
 }
 
@@ -287,8 +287,7 @@ HRESULT CMirel240F::OdinS_GetAdditionalActions(BSTR* bstrTableActions, LONG* pbo
 }
 
 HRESULT CMirel240F::OdinS_DoAdditionalAction(BSTR bstrActionName, LONG* pboolSuccess) {
-  return RunLocked(pboolSuccess,
-                   [&] { return DoAdditionalAction(TextArg::Ansi(bstrActionName).Get()); });
+  return RunLocked(pboolSuccess, [&] { return DoAdditionalAction(TextArg::Cp1251(bstrActionName).Get()); });
 }
 
 HRESULT CMirel240F::OdinS_DeviceTest(BSTR* bstrDescription, BSTR* bstrReserved,
@@ -298,5 +297,5 @@ HRESULT CMirel240F::OdinS_DeviceTest(BSTR* bstrDescription, BSTR* bstrReserved,
 }
 
 HRESULT CMirel240F::OdinS_SetLocale(BSTR bstrLocale, LONG* pboolSuccess) {
-  return RunLocked(pboolSuccess, [&] { return SetLocale(TextArg::Ansi(bstrLocale).Get()); });
+  return RunLocked(pboolSuccess, [&] { return SetLocale(TextArg::Cp1251(bstrLocale).Get()); });
 }

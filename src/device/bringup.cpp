@@ -81,7 +81,7 @@ const DeviceModel kUnknownModel = {"", 0x900, 9, 0, 42, 42, 36, 158, 3, kUnchang
 const std::vector<std::string>& ModelTexts() {
   static const std::vector<std::string> texts = [] {
     std::vector<std::string> t;
-    for (const DeviceModel& m : kModels) t.push_back(plat::Utf8ToAnsi(m.text));
+    for (const DeviceModel& m : kModels) t.push_back(plat::Utf8ToCp1251(m.text));
     return t;
   }();
   return texts;
@@ -165,9 +165,10 @@ int32_t Recognise(FPContext* ctx) {
   ctx->nVersionCode = 0x101;
   ctx->nVersionMajor = 1;
   const int32_t cleared = ClearError(ctx);
-  static const std::string kShiftTooLong = plat::Utf8ToAnsi("SVФР Мирел. Превышена продолжительность смены.");
-  static const std::string kStateError = plat::Utf8ToAnsi("SVФР Мирел. Ошибка состояния");
-  static const std::string kFirstModel = plat::Utf8ToAnsi("SVФР Мирел-380 вер. 1");
+  static const std::string kShiftTooLong =
+      plat::Utf8ToCp1251("SVФР Мирел. Превышена продолжительность смены.");
+  static const std::string kStateError = plat::Utf8ToCp1251("SVФР Мирел. Ошибка состояния");
+  static const std::string kFirstModel = plat::Utf8ToCp1251("SVФР Мирел-380 вер. 1");
   if (cleared == kCodeZ1Required) {
     LogMessage(ctx, "FixDeviceVersion", kShiftTooLong.c_str());
   } else if (cleared != 0) {
@@ -197,8 +198,8 @@ constexpr const char kCancelPayment[] = "f70000000000";
 
 int SendResetCommand(FPContext* ctx, const char* cmd) {
   if (!cmd) {
-    static const std::string kCard = plat::Utf8ToAnsi("Безналичная");
-    static const std::string kPayment = plat::Utf8ToAnsi("оплата");
+    static const std::string kCard = plat::Utf8ToCp1251("Безналичная");
+    static const std::string kPayment = plat::Utf8ToCp1251("оплата");
     CardAuthData(ctx, kCard.c_str(), kPayment.c_str());
     cmd = kCancelPayment;
   }

@@ -353,8 +353,8 @@ struct AnsiDeviceTexts {
 const AnsiDeviceTexts& Texts() {
   static const AnsiDeviceTexts texts = [] {
     AnsiDeviceTexts t;
-    for (int i = 0; i < kDeviceTextCount; ++i) t.texts[i] = plat::Utf8ToAnsi(kDeviceTexts[i]);
-    t.none = plat::Utf8ToAnsi(kNoText);
+    for (int i = 0; i < kDeviceTextCount; ++i) t.texts[i] = plat::Utf8ToCp1251(kDeviceTexts[i]);
+    t.none = plat::Utf8ToCp1251(kNoText);
     return t;
   }();
   return texts;

@@ -141,12 +141,12 @@ struct AnsiTexts {
 const AnsiTexts& Texts() {
   static const AnsiTexts texts = [] {
     AnsiTexts t;
-    for (int i = 0; i < kLowCount; ++i) t.low[i] = plat::Utf8ToAnsi(kDriverTextsLow[i]);
-    for (int i = 0; i < kHighCount; ++i) t.high[i] = plat::Utf8ToAnsi(kDriverTextsHigh[i]);
+    for (int i = 0; i < kLowCount; ++i) t.low[i] = plat::Utf8ToCp1251(kDriverTextsLow[i]);
+    for (int i = 0; i < kHighCount; ++i) t.high[i] = plat::Utf8ToCp1251(kDriverTextsHigh[i]);
     for (size_t i = 0; i < std::size(kLimitTexts); ++i) {
-      t.completed[i] = t.low[kLimitTexts[i].code] + kLimitTexts[i].limit + plat::Utf8ToAnsi(" максимум)");
+      t.completed[i] = t.low[kLimitTexts[i].code] + kLimitTexts[i].limit + plat::Utf8ToCp1251(" максимум)");
     }
-    t.none = plat::Utf8ToAnsi(kNoText);
+    t.none = plat::Utf8ToCp1251(kNoText);
     return t;
   }();
   return texts;

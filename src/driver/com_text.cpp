@@ -56,10 +56,10 @@ bool Narrow(T value, LONG* out) {
 
 }  // namespace
 
-TextArg TextArg::Ansi(BSTR bstr) {
+TextArg TextArg::Cp1251(BSTR bstr) {
   TextArg arg;
   arg.m_bNull = bstr == nullptr;
-  arg.m_text = plat::Utf16ToAnsi(View(bstr));
+  arg.m_text = plat::Utf16ToCp1251(View(bstr));
   return arg;
 }
 
@@ -70,11 +70,15 @@ TextArg TextArg::Utf8(BSTR bstr) {
   return arg;
 }
 
-std::string BstrToAnsi(BSTR bstr) { return plat::Utf16ToAnsi(View(bstr)); }
+std::string BstrToCp1251(BSTR bstr) {
+  return plat::Utf16ToCp1251(View(bstr));
+}
 
 std::string BstrToUtf8(BSTR bstr) { return plat::Utf16ToUtf8(View(bstr)); }
 
-BSTR AnsiToBstr(const char* text) { return NewBstr(plat::AnsiToUtf16(text ? text : "")); }
+BSTR Cp1251ToBstr(const char* text) {
+  return NewBstr(plat::Cp1251ToUtf16(text ? text : ""));
+}
 
 BSTR Utf8ToBstr(const char* text) { return NewBstr(plat::Utf8ToUtf16(text ? text : "")); }
 
@@ -89,7 +93,8 @@ bool VariantToInt32(const VARIANT& v, LONG* out) {
     case VT_UI8: return Narrow(v.ullVal, out);
     case VT_R4: return RoundToInt32(v.fltVal, out);
     case VT_R8: return RoundToInt32(v.dblVal, out);
-    case VT_BSTR: return ParseDecimal(BstrToAnsi(v.bstrVal), out);
+    case VT_BSTR:
+      return ParseDecimal(BstrToCp1251(v.bstrVal), out);
     default: return false;
   }
 }

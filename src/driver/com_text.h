@@ -10,7 +10,7 @@
 // BSTR stays null (Get() returns nullptr), which driver methods tell apart from an empty string.
 class TextArg {
  public:
-  static TextArg Ansi(BSTR bstr);
+  static TextArg Cp1251(BSTR bstr);
   static TextArg Utf8(BSTR bstr);
   const char* Get() const { return m_bNull ? nullptr : m_text.c_str(); }
   const std::string& Text() const { return m_text; }
@@ -20,10 +20,10 @@ class TextArg {
   bool m_bNull = true;
 };
 
-std::string BstrToAnsi(BSTR bstr);
+std::string BstrToCp1251(BSTR bstr);
 std::string BstrToUtf8(BSTR bstr);
 // New BSTRs, the receiver's to free; null text gives an empty string.
-BSTR AnsiToBstr(const char* text);
+BSTR Cp1251ToBstr(const char* text);
 BSTR Utf8ToBstr(const char* text);
 
 // A 32-bit integer from any numeric VARIANT, VT_BOOL (-1/0) or a BSTR of decimal digits. Doubles

@@ -17,12 +17,12 @@ constexpr const char* kDownloadUrl = "https://drivers.mirel.example/mirel-240-f/
 
 // Log names are written in the driver's 8-bit code page, like the texts they introduce.
 const char* InternalErrorName() {
-  static const std::string name = plat::Utf8ToAnsi("Внутренняя ошибка");
+  static const std::string name = plat::Utf8ToCp1251("Внутренняя ошибка");
   return name.c_str();
 }
 
 const char* PrinterErrorName() {
-  static const std::string name = plat::Utf8ToAnsi("Ошибка ФР");
+  static const std::string name = plat::Utf8ToCp1251("Ошибка ФР");
   return name.c_str();
 }
 

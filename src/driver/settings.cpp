@@ -376,7 +376,7 @@ bool ReadSettingValue(const VARIANT& value, SettingKind kind, SettingValue* out)
   switch (kind) {
     case SettingKind::kText:
       if (value.vt != VT_BSTR) return false;
-      out->text = BstrToAnsi(value.bstrVal);
+      out->text = BstrToCp1251(value.bstrVal);
       return true;
     case SettingKind::kNumber:
       return VariantToInt32(value, &out->number);
@@ -391,14 +391,17 @@ bool ReadSettingValue(const VARIANT& value, SettingKind kind, SettingValue* out)
 // The value and its kind on the high-level log: texts, whole numbers and booleans; other types
 // are not logged.
 void LogSettingValue(FPContext* ctx, const VARIANT& value) {
-  static const std::string kText = plat::Utf8ToAnsi("строка");
-  static const std::string kNumber = plat::Utf8ToAnsi("число");
-  static const std::string kBoolean = plat::Utf8ToAnsi("булево");
+  static const std::string kText = plat::Utf8ToCp1251("строка");
+  static const std::string kNumber = plat::Utf8ToCp1251("число");
+  static const std::string kBoolean = plat::Utf8ToCp1251("булево");
   if (!ctx->pfnLogMessageH) return;
   std::string text;
   const std::string* kind = nullptr;
   switch (value.vt) {
-    case VT_BSTR: text = BstrToAnsi(value.bstrVal); kind = &kText; break;
+    case VT_BSTR:
+      text = BstrToCp1251(value.bstrVal);
+      kind = &kText;
+      break;
     case VT_BOOL: text = value.boolVal ? "true" : "false"; kind = &kBoolean; break;
     case VT_I2: text = std::to_string(value.iVal); kind = &kNumber; break;
     case VT_I4: text = std::to_string(value.lVal); kind = &kNumber; break;

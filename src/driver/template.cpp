@@ -130,7 +130,7 @@ LONG CMirelDriver::SetOrderHeader(int nNumStr, const char* szText, bool bBold) {
 
 LONG CMirelDriver::SetOrderFooter(int nNumStr, char* szText) {
   static const char kName[] = "SetOrderFooter";
-  static const std::string kLengthMessage = plat::Utf8ToAnsi("Длина строки = ");
+  static const std::string kLengthMessage = plat::Utf8ToCp1251("Длина строки = ");
   FPContext* ctx = m_pDevice.get();
   const int width = ctx->nLineWidth < kMaxFooterWidth ? ctx->nLineWidth : kMaxFooterWidth;
   LogEnterH(kName);

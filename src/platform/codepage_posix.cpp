@@ -1,5 +1,5 @@
-// The driver's 8-bit code page on POSIX is always Windows-1251, whatever the locale says: the
-// printer, the settings and the 1C side all speak it.
+// Windows-1251 on POSIX by a table of our own: the locale's converters are not there to rely on
+// (a minimal system has no 1251 locale), and the table maps exactly what Windows maps.
 #include "platform/codepage.h"
 #include "platform/utf16.h"
 
@@ -39,18 +39,18 @@ char ToByte(char16_t c) {
 
 }  // namespace
 
-std::u16string AnsiToUtf16(std::string_view ansi) {
+std::u16string Cp1251ToUtf16(std::string_view cp1251) {
   try {
     std::u16string out;
-    out.reserve(ansi.size());
-    for (char b : ansi) out.push_back(FromByte(static_cast<unsigned char>(b)));
+    out.reserve(cp1251.size());
+    for (char b : cp1251) out.push_back(FromByte(static_cast<unsigned char>(b)));
     return out;
   } catch (...) {  // out of memory: an empty text rather than an exception through the platform API
     return {};
   }
 }
 
-std::string Utf16ToAnsi(std::u16string_view text) {
+std::string Utf16ToCp1251(std::u16string_view text) {
   try {
     std::string out;
     out.reserve(text.size());

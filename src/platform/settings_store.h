@@ -1,5 +1,5 @@
-// The driver's settings key: named values, each a 32-bit number or a string in the driver's 8-bit
-// code page. On Windows this is a registry key under HKEY_CURRENT_USER, strings stored with their
+// The driver's settings key: named values, each a 32-bit number or a string in Windows-1251. On
+// Windows this is a registry key under HKEY_CURRENT_USER, strings stored in UTF-16 with their
 // terminating NUL. Elsewhere each key is one small file under the user's configuration directory
 // ("$XDG_CONFIG_HOME/mirel/" when that variable holds an absolute path, else
 // "$HOME/.config/mirel/"), the key path's components as directories; every write replaces the file

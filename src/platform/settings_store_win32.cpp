@@ -1,9 +1,12 @@
-// The settings key in the registry under HKEY_CURRENT_USER.
+// The settings key in the registry under HKEY_CURRENT_USER, through the wide API: names and
+// strings are the driver's 1251 text converted to UTF-16, so the registry holds the real letters
+// and a value reads back byte for byte whatever the system's ANSI code page is.
 #include <windows.h>
 
 #include <algorithm>
 #include <utility>
 
+#include "platform/codepage.h"
 #include "platform/settings_store.h"
 
 namespace plat {
@@ -22,13 +25,18 @@ class Key {
   HKEY m_h = nullptr;
 };
 
+std::wstring Wide(const std::string& cp1251) {
+  const std::u16string text = Cp1251ToUtf16(cp1251);
+  return std::wstring(text.begin(), text.end());
+}
+
 bool OpenForWriting(const std::string& path, Key* key) {
-  return RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                         nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
+  return RegCreateKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                         KEY_WRITE, nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
 }
 
 bool OpenForReading(const std::string& path, Key* key) {
-  return RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, key->Out()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, KEY_READ, key->Out()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -37,24 +45,25 @@ bool SettingsStore::WriteNumber(const std::string& name, uint32_t value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
   const DWORD data = value;
-  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
+  return RegSetValueExW(key.Get(), Wide(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
                         sizeof data) == ERROR_SUCCESS;
 }
 
 bool SettingsStore::WriteString(const std::string& name, const std::string& value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
+  const std::wstring text = Wide(value);
   // The terminating NUL is part of the stored value.
-  return RegSetValueExA(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                        static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+  return RegSetValueExW(key.Get(), Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
   Key key;
   if (!OpenForReading(m_keyPath, &key)) return false;
   DWORD type = 0, data = 0, size = sizeof data;
-  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) !=
-          ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.Get(), Wide(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
+                       &size) != ERROR_SUCCESS ||
       type != REG_DWORD) {
     return false;
   }
@@ -65,21 +74,22 @@ bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
 bool SettingsStore::ReadString(const std::string& name, std::string* value) const {
   Key key;
   if (!OpenForReading(m_keyPath, &key)) return false;
+  const std::wstring wideName = Wide(name);
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       type != REG_SZ) {
     return false;
   }
-  std::string data(size, '\0');
-  if (size > 0 && RegQueryValueExA(key.Get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                                   &size) != ERROR_SUCCESS) {
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+  if (size > 0 && RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(&data[0]), &size) != ERROR_SUCCESS) {
     return false;
   }
   // A value written without its NUL by another program ends where its data ends.
-  data.resize(std::min<size_t>(size, data.size()));
-  const size_t nul = data.find('\0');
-  if (nul != std::string::npos) data.resize(nul);
-  *value = std::move(data);
+  data.resize(std::min<size_t>(size / sizeof(wchar_t), data.size()));
+  const size_t nul = data.find(L'\0');
+  if (nul != std::wstring::npos) data.resize(nul);
+  *value = Utf16ToCp1251(std::u16string(data.begin(), data.end()));
   return true;
 }
 

@@ -20,7 +20,7 @@ constexpr uint32_t kErrModemLinesUnsupported = 0x20000001;
 constexpr uint32_t kErrResolverBase = 0x20010000;
 
 uint32_t SystemLastError();
-// The system's text for an error code, in the 8-bit ANSI code page, without a trailing line break.
+// The system's text for an error code, in Windows-1251 like every driver text, without a trailing line break.
 std::string SystemErrorText(uint32_t code);
 // For the platform backends: records the calling thread's error (SetLastError on Windows).
 void SetSystemLastError(uint32_t code);

@@ -2,6 +2,7 @@
 // in the same slot and FormatMessage knows their texts, so sockets need nothing of their own.
 #include <windows.h>
 
+#include "platform/codepage.h"
 #include "platform/system_error.h"
 
 namespace plat {
@@ -14,14 +15,17 @@ void SetSystemLastError(uint32_t code) {
   SetLastError(code);
 }
 
+// The wide text converted to 1251: the narrow call would give it in the ANSI code page, which is
+// not the driver's on a Windows set up in another language.
 std::string SystemErrorText(uint32_t code) {
-  char* text = nullptr;
-  const DWORD len = FormatMessageA(
+  wchar_t* text = nullptr;
+  const DWORD len = FormatMessageW(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&text), 0, nullptr);
+      code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::string result;
   try {
-    if (len != 0 && text != nullptr) result.assign(text, len);
+    if (len != 0 && text != nullptr)
+      result = Utf16ToCp1251(std::u16string_view(reinterpret_cast<const char16_t*>(text), len));
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
   } catch (...) {  // out of memory: no text rather than an exception through the platform API
     result.clear();

@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string Ansi(const char* utf8) { return plat::Utf8ToAnsi(utf8); }
+std::string Cp1251(const char* utf8) {
+  return plat::Utf8ToCp1251(utf8);
+}
 
 // Whether another thread could take the device lock right now.
 bool LockIsFree(FPContext* ctx) {
@@ -105,7 +107,7 @@ TEST_F(CallAsFunc, GetVersionAndGetLastErrorResultTypes) {
   EXPECT_EQ(S_OK, ext->CallAsFunc(kMethodGetVersion, &version, nullptr));  // no parameters
   ASSERT_EQ(VT_BSTR, version.vt);
   EXPECT_EQ("1.0.0.24", BstrToUtf8(version.bstrVal));
-  EXPECT_STREQ("GetVersion (ПолучитьНомерВерсии)", plat::AnsiToUtf8(object->CallName()).c_str());
+  EXPECT_STREQ("GetVersion (ПолучитьНомерВерсии)", plat::Cp1251ToUtf8(object->CallName()).c_str());
 
   std::string text;
   EXPECT_EQ(0, LastError(&text));
@@ -317,7 +319,7 @@ TEST(ResultCodes, TextsOfBothRangesAndTheGaps) {
       {152, "Ошибка не установлена"},
       {-1, "Ошибка не установлена"},
   };
-  for (const Case& c : cases) EXPECT_EQ(Ansi(c.text), DriverErrorText(c.code)) << c.code;
+  for (const Case& c : cases) EXPECT_EQ(Cp1251(c.text), DriverErrorText(c.code)) << c.code;
 }
 
 TEST(ResultCodes, LimitTextsAreCompletedOnceForAllObjects) {
@@ -330,7 +332,7 @@ TEST(ResultCodes, LimitTextsAreCompletedOnceForAllObjects) {
       "Стоимость позиции чека слишком велика (4294967295 максимум)",
   };
   for (int code = 39; code <= 42; ++code) {
-    EXPECT_EQ(Ansi(expected[code - 39]), DriverErrorText(code)) << code;
+    EXPECT_EQ(Cp1251(expected[code - 39]), DriverErrorText(code)) << code;
   }
   first->Release();
   second->Release();

@@ -22,7 +22,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Ansi(const std::string& utf8) { return plat::Utf8ToAnsi(utf8); }
+std::string Cp1251(const std::string& utf8) {
+  return plat::Utf8ToCp1251(utf8);
+}
 
 class Settings : public ComponentTest {
  protected:
@@ -189,7 +191,7 @@ TEST_F(Settings, TooLongTextsKeepThePreviousValue) {
   EXPECT_EQ(13, code);
   EXPECT_TRUE(SetString("Cashier", "Иванова " + std::string(70, 'x')));
   EXPECT_EQ(64u, std::strlen(Device()->szClerkName));
-  EXPECT_EQ(Ansi("Иванова ") + std::string(56, 'x'), Device()->szClerkName);
+  EXPECT_EQ(Cp1251("Иванова ") + std::string(56, 'x'), Device()->szClerkName);
 }
 
 TEST_F(Settings, PathLog) {
@@ -213,10 +215,10 @@ TEST_F(Settings, PrinterSettingsNeedTheOpenPort) {
   LONG code = 0;
   EXPECT_FALSE(SetString("PaymentMean1", "КАРТА", &code));
   EXPECT_EQ(2, code);
-  EXPECT_EQ(Ansi("КАРТА"), Device()->aszPaymentMeanName[0]);  // kept for Open
+  EXPECT_EQ(Cp1251("КАРТА"), Device()->aszPaymentMeanName[0]);  // kept for Open
   EXPECT_FALSE(SetString("HeaderString3", "ООО Ромашка", &code));
   EXPECT_EQ(2, code);
-  EXPECT_EQ(Ansi("ООО Ромашка"), Device()->aszHeaderText[2]);
+  EXPECT_EQ(Cp1251("ООО Ромашка"), Device()->aszHeaderText[2]);
 }
 
 TEST_F(Settings, PrinterSettingsReachThePrinter) {
@@ -229,7 +231,7 @@ TEST_F(Settings, PrinterSettingsReachThePrinter) {
   EXPECT_TRUE(SetFlag("PrintDepartment", true));
   EXPECT_FALSE(SetString("PaymentMean1", "БЕЗНАЛИЧНЫМИ-15", &code));  // 15 characters
   EXPECT_EQ(13, code);
-  EXPECT_EQ(Ansi("БЕЗНАЛИЧНЫМИ-1"), Device()->aszPaymentMeanName[0]);
+  EXPECT_EQ(Cp1251("БЕЗНАЛИЧНЫМИ-1"), Device()->aszPaymentMeanName[0]);
 
   const emu::PrinterState s = line.printer.State();
   EXPECT_EQ("КАРТА", s.programmed.paymentMeans[1]);

@@ -171,7 +171,7 @@ TEST_F(BringUpTest, EveryModelRowIsRecognisedByItsBanner) {
     EXPECT_EQ(fresh.nMaxItemNameLength, row.name);
     EXPECT_EQ(fresh.pRecodeTable, DeviceRecodeTable(row.table));
     EXPECT_EQ(fresh.nContextKind, row.kind);
-    EXPECT_EQ(std::string(fresh.infoSV + 2), plat::Utf8ToAnsi(row.banner));
+    EXPECT_EQ(std::string(fresh.infoSV + 2), plat::Utf8ToCp1251(row.banner));
     CloseSerial(&fresh);
   }
 }
@@ -437,7 +437,7 @@ TEST_F(BringUpTest, SetClerkProgramsAndLogsOnAndDeinitLogsOff) {
   StartPrinter();
   ASSERT_EQ(BringUp(), 0);
   EXPECT_EQ(SafeLogOn(&ctx, 2), 26);  // no secret known yet
-  const std::string name = plat::Utf8ToAnsi("Иванова");
+  const std::string name = plat::Utf8ToCp1251("Иванова");
   ASSERT_EQ(SetClerk(&ctx, 2, name.c_str()), 0) << log.Text();
   emu::PrinterState s = printer->State();
   const emu::Bytes deviceName = emu::DeviceText("Иванова");

@@ -150,7 +150,7 @@ TEST_F(InfoRecordsTest, ReceiveLinesShowTheFieldsWithTheKindText) {
 }
 
 TEST_F(InfoRecordsTest, VersionBannerIsTranslatedAndTerminated) {
-  const std::string banner1251 = plat::Utf8ToAnsi(emu::kBannerFfd105);
+  const std::string banner1251 = plat::Utf8ToCp1251(emu::kBannerFfd105);
   EXPECT_EQ(ExecTransaction(&ctx, "SV", -3, true, false), kRecordVersion);
   EXPECT_STREQ(ctx.infoSV + 2, banner1251.c_str());
   EXPECT_EQ(clock.CountSleeps(30), 1);
@@ -379,7 +379,7 @@ TEST(CharacterTables, PrintersBannersReadAsTheirModelTexts) {
     const emu::Bytes device = emu::DeviceText(banner);
     std::string text(device.begin(), device.end());
     RecodeFromDevice(&ctx, text.data(), static_cast<int>(text.size()));
-    EXPECT_EQ(text, plat::Utf8ToAnsi(banner));
+    EXPECT_EQ(text, plat::Utf8ToCp1251(banner));
   }
 }
 

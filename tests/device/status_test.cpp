@@ -91,7 +91,7 @@ TEST(StatusCodes, TextsOfDriverAndDeviceCodesAreInTheDriversCodePage) {
       {DeviceErrorText, 324, "Ошибка не установлена"},
       {DeviceErrorText, -1, "Ошибка не установлена"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.text(c.code), plat::Utf8ToAnsi(c.utf8)) << c.code;
+  for (const auto& c : cases) EXPECT_EQ(c.text(c.code), plat::Utf8ToCp1251(c.utf8)) << c.code;
 }
 
 // A line of our own on a pseudo-terminal, for frames the virtual printer does not send.
@@ -237,8 +237,8 @@ TEST_F(StatusTest, StdTransactionReportsTheRefusalWithTheDeviceErrorCode) {
     EXPECT_EQ(Commands(), c.commands);
   }
   EXPECT_EQ(clock.CountSleeps(1000), 1) << "the pause before the restart";
-  EXPECT_EQ(DriverErrorText(10), plat::Utf8ToAnsi("Неправильная команда"));
-  EXPECT_EQ(DeviceErrorText(41), plat::Utf8ToAnsi("Пароль не введен, или неверный"));
+  EXPECT_EQ(DriverErrorText(10), plat::Utf8ToCp1251("Неправильная команда"));
+  EXPECT_EQ(DeviceErrorText(41), plat::Utf8ToCp1251("Пароль не введен, или неверный"));
 
   printer.ClearTrace();
   EXPECT_EQ(StdTransaction(&ctx, "P1", 110, true, false), 0);

@@ -12,7 +12,7 @@ namespace {
 std::string LastError(CMirelDriver& driver, LONG* code) {
   char text[256];
   *code = driver.GetLastError(text, sizeof text);
-  return plat::AnsiToUtf8(text);
+  return plat::Cp1251ToUtf8(text);
 }
 
 TEST(LastError, ComposesDriverAndPrinterTexts) {

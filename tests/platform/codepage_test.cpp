@@ -10,7 +10,7 @@ namespace {
 TEST(CodePage, Windows1251MatchesKnownCharacters) {
   struct Case {
     const char* utf8;
-    std::string ansi;
+    std::string cp1251;
   } cases[] = {
       {"Привет, мир!", "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0!"},
       {"АЯаяЁё", "\xC0\xDF\xE0\xFF\xA8\xB8"},
@@ -21,25 +21,26 @@ TEST(CodePage, Windows1251MatchesKnownCharacters) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.utf8);
-    EXPECT_EQ(plat::Utf8ToAnsi(c.utf8), c.ansi);
-    EXPECT_EQ(plat::AnsiToUtf8(c.ansi), c.utf8);
+    EXPECT_EQ(plat::Utf8ToCp1251(c.utf8), c.cp1251);
+    EXPECT_EQ(plat::Cp1251ToUtf8(c.cp1251), c.utf8);
   }
 }
 
-// Every byte survives ANSI -> UTF-16 -> ANSI, so a table entry that is wrong or duplicated shows.
+// Every byte survives 1251 -> UTF-16 -> 1251, so a table entry that is wrong or duplicated shows.
 TEST(CodePage, EveryWindows1251ByteRoundTrips) {
   std::string all;
   for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-  const std::u16string wide = plat::AnsiToUtf16(all);
+  const std::u16string wide = plat::Cp1251ToUtf16(all);
   ASSERT_EQ(wide.size(), 256u);
-  EXPECT_EQ(plat::Utf16ToAnsi(wide), all);
+  EXPECT_EQ(plat::Utf16ToCp1251(wide), all);
   EXPECT_EQ(wide[0xB9], u'№');
 }
 
 TEST(CodePage, UnmappableCharactersBecomeQuestionMarks) {
-  EXPECT_EQ(plat::Utf8ToAnsi("日本"), "??");
-  EXPECT_EQ(plat::Utf8ToAnsi("a😀b"), "a?b") << "one character outside the BMP is one '?'";
-  EXPECT_EQ(plat::Utf16ToAnsi(std::u16string(u"x\xD800y")), "x?y");
+  EXPECT_EQ(plat::Utf8ToCp1251("日本"), "??");
+  EXPECT_EQ(plat::Utf8ToCp1251("a😀b"), "a?b") << "one character outside the BMP is one '?'";
+  EXPECT_EQ(plat::Utf16ToCp1251(std::u16string(u"x\xD800y")), "x?y");
+  EXPECT_EQ(plat::Utf8ToCp1251("café Ĳ"), "caf? ?") << "no look-alike letter stands in";
 }
 
 TEST(CodePage, Utf8RoundTripsWithSurrogatePairs) {

@@ -65,7 +65,7 @@ void PrintS1Field(const FPContext* ctx, const char* label, S1Field field) {
 void PrintRecognised(FPContext* ctx) {
   const bool identity = GetBasicInfo(ctx) == 0;
   printf("== recognised model\n");
-  printf("  %-22s \"%s\"\n", "version banner", plat::AnsiToUtf8(ctx->infoSV + 2).c_str());
+  printf("  %-22s \"%s\"\n", "version banner", plat::Cp1251ToUtf8(ctx->infoSV + 2).c_str());
   printf("  %-22s %d.%d (code 0x%X, context kind %d)\n", "model", ctx->nVersionMajor, ctx->nVersionMinor,
          static_cast<unsigned>(ctx->nVersionCode), ctx->nContextKind);
   printf("  %-22s %d characters\n", "line width", ctx->nLineWidth);
