@@ -1,6 +1,7 @@
 #include "emu/command_table.h"
 
 #include "emu/access.h"
+#include "emu/fiscal_drive.h"
 #include "emu/programming.h"
 #include "emu/records.h"
 
@@ -9,7 +10,9 @@ namespace {
 
 // Information queries ("S" and a record letter) are accepted; their records come with the
 // information commands.
-Reply InfoQuery(PrinterState&, const std::string&) { return Reply::Accept(); }
+Reply InfoQuery(PrinterState&, const std::string&) {
+  return Reply::Accept();
+}
 
 // "e" brings the printer out of an error state. Accepting it already clears the last command's
 // error code and bits; a print failure goes too, a stuck fault does not.
@@ -26,6 +29,7 @@ CommandTable::CommandTable() {
   AddRecordQueries(this);
   AddProgrammingCommands(this);
   AddAccessCommands(this);
+  AddFiscalDriveCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {

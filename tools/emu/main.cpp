@@ -1,13 +1,19 @@
 // mirel-emu: the virtual printer on a pseudo-terminal, for people and scripts.
 //
 //   mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]
-//             [--firmware 1.05|1.00 | --banner TEXT]
+//             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
+//             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
+//             [--fd-endless-echo]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
 // served, so that a script can wait for the file instead of guessing a delay. --firmware picks the
 // supported model's firmware (1.05 by default); --banner makes the printer report any other version
 // banner (UTF-8, blanks included), that of an older model or of one the driver does not know.
+// --fd-backlog preloads N signed receipts waiting for the operator; the other --fd- options are
+// faults of the fiscal drive: an error answer with CODE to every exchange status request, the next
+// N message blocks without data, without any answer or longer than asked, the next N operator
+// acknowledgements refused, and a reprint echo that never ends.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -24,7 +30,9 @@ namespace {
 
 std::atomic<bool> g_quit{false};
 
-void OnSignal(int) { g_quit = true; }
+void OnSignal(int) {
+  g_quit = true;
+}
 
 struct Options {
   int com = 1;
@@ -33,11 +41,15 @@ struct Options {
   unsigned long baud = 0;
   std::string readyFile;
   std::string banner = emu::kBannerFfd105;
+  unsigned long fdBacklog = 0;
+  emu::FdFaults fdFaults;
 };
 
 void Usage() {
   std::cerr << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]\n"
-               "                 [--firmware 1.05|1.00 | --banner TEXT]\n";
+               "                 [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
+               "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
+               "                 [--fd-refuse N] [--fd-endless-echo]\n";
 }
 
 // Reads a positive number; false when `text` is not one.
@@ -51,6 +63,29 @@ bool ParseNumber(const char* text, unsigned long* value) {
 bool FirmwareBanner(const std::string& version, std::string* banner) {
   if (version != "1.05" && version != "1.00") return false;
   *banner = version == "1.05" ? emu::kBannerFfd105 : emu::kBannerFfd100;
+  return true;
+}
+
+// The fiscal drive's options that take a number.
+bool ParseFiscalDriveOption(const std::string& arg, const char* value, Options* o) {
+  unsigned long n = 0;
+  if (!value || !ParseNumber(value, &n)) return false;
+  const int count = static_cast<int>(n);
+  if (arg == "--fd-backlog") {
+    o->fdBacklog = n;
+  } else if (arg == "--fd-error" && n <= 0xFF) {
+    o->fdFaults.errorAnswer = static_cast<uint8_t>(n);
+  } else if (arg == "--fd-zero-blocks") {
+    o->fdFaults.zeroBlocks = count;
+  } else if (arg == "--fd-stall") {
+    o->fdFaults.stalledReads = count;
+  } else if (arg == "--fd-overlong") {
+    o->fdFaults.overlongBlocks = count;
+  } else if (arg == "--fd-refuse") {
+    o->fdFaults.refusedReceipts = count;
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -72,6 +107,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (arg == "--firmware" && hasValue && FirmwareBanner(argv[++i], &o->banner)) {
     } else if (arg == "--banner" && hasValue) {
       o->banner = argv[++i];
+    } else if (arg == "--fd-endless-echo") {
+      o->fdFaults.endlessEcho = true;
+    } else if (ParseFiscalDriveOption(arg, hasValue ? argv[i + 1] : nullptr, o)) {
+      ++i;
     } else {
       return false;
     }
@@ -98,7 +137,11 @@ int main(int argc, char** argv) {
 
   emu::VirtualPrinter printer;
   printer.SetBaudRate(static_cast<uint32_t>(options.baud));
-  printer.ModifyState([&](emu::PrinterState& s) { s.banner = options.banner; });
+  printer.ModifyState([&](emu::PrinterState& s) {
+    s.banner = options.banner;
+    s.fd.faults = options.fdFaults;
+    emu::PreloadDocuments(&s, static_cast<int>(options.fdBacklog));
+  });
   if (options.trace) {
     auto start = std::chrono::steady_clock::now();
     printer.SetTraceListener([start](const emu::TraceEntry& e) { PrintLive(e, start); });

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/fiscal_drive.h"
 #include "emu/programmed.h"
 #include "emu/wire.h"
 
@@ -27,7 +28,7 @@ constexpr const char kBannerFfd100[] = "  М И Р Е Л - 2 4 0 - Ф  вер. 1
 struct PrinterState {
   bool fiscal = true;  // registered with the fiscal drive: status byte 0 carries both bits 0x60
   bool busy = false;
-  bool receiptOpen = false;        // a non-fiscal receipt (any receipt on a non-fiscal register)
+  bool receiptOpen = false;  // a non-fiscal receipt (any receipt on a non-fiscal register)
   bool fiscalReceiptOpen = false;
   bool shiftOpen = false;
   bool zReportRequired = false;
@@ -36,44 +37,48 @@ struct PrinterState {
   // Status byte 1 error bits of a fault that no command clears, "e" included: a printer stuck in
   // an error state.
   uint8_t stuckErrorBits = 0;
-  uint8_t deviceError = 0;  // error code of the last command, 0 = none
-  uint8_t errorBits = 0;    // kCommandError / kFiscalError with detail, while deviceError stands
-  uint8_t documentType = 0; // type of the open document, 0 = none
+  uint8_t deviceError = 0;    // error code of the last command, 0 = none
+  uint8_t errorBits = 0;      // kCommandError / kFiscalError with detail, while deviceError stands
+  uint8_t documentType = 0;   // type of the open document, 0 = none
   int64_t shiftOpenedAt = 0;  // seconds since 1970; 0 = never opened
+  int64_t now = 0;            // the printer's clock (seconds since 1970) at the command being handled
   uint8_t maxShiftHours = 24;
 
   // ---- What the information records report (emu/records.h) ----
-  std::string banner = kBannerFfd105;  // version banner, UTF-8; sent in the printer's character set
-  std::string serialNumber = "00240000012345";          // 14 characters
+  std::string banner = kBannerFfd105;           // version banner, UTF-8; sent in the printer's character set
+  std::string serialNumber = "00240000012345";  // 14 characters
   std::string registrationNumber = "0000000001012345678";  // of the register, up to 20
-  std::string taxpayerNumber = "7701234567";            // up to 12
-  std::string fdNumber = "9999078900012345";            // the fiscal drive's, 16
-  int clerk = 0;                  // logged on, 0 = none
+  std::string taxpayerNumber = "7701234567";               // up to 12
+  std::string fdNumber = "9999078900012345";               // the fiscal drive's, 16
+  int clerk = 0;                                           // logged on, 0 = none
   int shiftNumber = 1;
-  long documentCount = 0;         // fiscal documents
+  long documentCount = 0;  // fiscal documents
   long lastReceiptNumber = 0;
   int taxRates[4] = {2000, 1000, 0, 0};  // hundredths of a percent
-  uint8_t flags[23] = {};         // device flags 1..22 (index 0 unused)
-  int64_t shiftTotals[8] = {};    // kopecks; [7] is the cash in the drawer
-  int64_t documentTotal = 0;      // the open document's total and what has been paid of it
+  uint8_t flags[23] = {};                // device flags 1..22 (index 0 unused)
+  int64_t shiftTotals[8] = {};           // kopecks; [7] is the cash in the drawer
+  int64_t documentTotal = 0;             // the open document's total and what has been paid of it
   int64_t documentPaid = 0;
   uint8_t fpSubversion = 3;
-  uint8_t fdFfdVersion = 2;       // format version of the fiscal drive: 1 = 1.0, 2 = 1.05
+  uint8_t fdFfdVersion = 2;  // format version of the fiscal drive: 1 = 1.0, 2 = 1.05
 
   // ---- Access: operator password, POS number and clerks (emu/access.h) ----
   struct Clerk {
-    long secret = -1;             // -1: not programmed
-    std::string name;             // as sent, in the printer's character set, trailing blanks cut
+    long secret = -1;  // -1: not programmed
+    std::string name;  // as sent, in the printer's character set, trailing blanks cut
     std::string taxpayerNumber;
   };
   std::string operatorPassword = "472913";
-  bool passwordEntered = false;   // the operator password was accepted since the last reset
+  bool passwordEntered = false;  // the operator password was accepted since the last reset
   int posNumber = 1;
-  Clerk clerks[17];               // clerks 1..16 (index 0 unused)
+  Clerk clerks[17];  // clerks 1..16 (index 0 unused)
 
   // ---- Programming (emu/programming.h): the printer's own settings and what it has printed ----
   Programmed programmed;
   std::vector<TapeLine> tape;
+
+  // ---- The fiscal drive and its documents (emu/fiscal_drive.h) ----
+  FiscalDrive fd;
 };
 
 struct StatusBytes {

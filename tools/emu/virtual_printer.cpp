@@ -24,7 +24,9 @@ constexpr uint64_t kBitsPerByte = 11;
 
 VirtualPrinter::VirtualPrinter(plat::Clock& clock) : clock_(clock) {}
 
-VirtualPrinter::~VirtualPrinter() { Stop(); }
+VirtualPrinter::~VirtualPrinter() {
+  Stop();
+}
 
 bool VirtualPrinter::Start(const std::string& linkPath) {
   if (Running() || !pty_.Open()) return false;
@@ -54,7 +56,9 @@ void VirtualPrinter::Stop() {
   pty_.Close();
 }
 
-std::string VirtualPrinter::PortPath() const { return pty_.SlavePath(); }
+std::string VirtualPrinter::PortPath() const {
+  return pty_.SlavePath();
+}
 
 PrinterState VirtualPrinter::State() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -63,6 +67,7 @@ PrinterState VirtualPrinter::State() const {
 
 void VirtualPrinter::ModifyState(const std::function<void(PrinterState&)>& change) {
   std::lock_guard<std::mutex> lock(mutex_);
+  state_.now = clock_.UnixTime();
   change(state_);
 }
 
@@ -208,6 +213,7 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
     enqSent_ = next.enq;
     return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
   }
+  state_.now = now;
   return Render(commands_.Dispatch(state_, frame.text), false);
 }
 
@@ -221,6 +227,10 @@ Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
       return {ctl::kAck};
     case Reply::Kind::kRefuse:
       return ShortStatusFrame(state_, clock_.UnixTime());
+    case Reply::Kind::kSilent:
+      return {};
+    case Reply::Kind::kRaw:
+      return Bytes(reply.data.begin(), reply.data.end());
     case Reply::Kind::kData: {
       Bytes frame = Frame(reply.data);
       if (badCheck) frame.back() ^= 0xFF;

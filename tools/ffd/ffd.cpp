@@ -15,15 +15,6 @@ constexpr size_t kLengthAt = 24;  // the container's length in the session heade
 constexpr uint8_t kFormatVersion = 0x02;
 constexpr size_t kMaxValue = 0xFFFF;
 
-void PutU16(Bytes* out, uint16_t v) {
-  out->push_back(static_cast<uint8_t>(v));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(Bytes* out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 uint16_t GetU16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -69,6 +60,15 @@ char16_t UnicodeOf(uint8_t b) {
 }
 
 }  // namespace
+
+void PutU16(Bytes* out, uint16_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutU32(Bytes* out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
 
 uint16_t Crc16(const uint8_t* bytes, size_t count) {
   uint16_t crc = 0xFFFF;

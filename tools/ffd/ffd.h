@@ -59,6 +59,10 @@ constexpr size_t kContainerHeaderSize = 21;  // length, CRC, types, version, dri
 constexpr size_t kDriveNumberDigits = 16;
 constexpr size_t kOperatorSignSize = 18;
 
+// Little-endian integers appended to a byte string.
+void PutU16(Bytes* out, uint16_t v);
+void PutU32(Bytes* out, uint32_t v);
+
 // CRC16-CCITT: polynomial 0x1021, initial value 0xFFFF, no reflection, no final XOR.
 uint16_t Crc16(const uint8_t* bytes, size_t count);
 
