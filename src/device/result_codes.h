@@ -7,11 +7,24 @@
 // The codes the driver sets by name in its own checks.
 enum DriverResult : int32_t {
   kResultOk = 0,
-  kResultNoDevice = 2,         // missing, empty or foreign device identifier
-  kResultBadPassword = 18,     // access password not 1..6 decimal digits
-  kResultNotSupported = 35,    // the capability is not available
-  kResultInternal = 36,        // the driver could not finish a call for a reason of its own
-  kResultBadInput = 133,       // a parameter of the wrong kind
+  kResultNoDevice = 2,        // missing, empty or foreign device identifier
+  kResultWrongTax = 12,       // a tax the receipt cannot carry
+  kResultBadPassword = 18,    // access password not 1..6 decimal digits
+  kResultNotSupported = 35,   // the capability is not available
+  kResultInternal = 36,       // the driver could not finish a call for a reason of its own
+  kResultNoClerkName = 46,    // no cashier name in the package nor in the settings (no text of its own)
+  kResultBadCheckData = 121,  // the check package is malformed or incomplete
+  kResultTaxSystemNotRegistered = 123,  // the receipt's tax system is not registered in the fiscal drive
+  kResultQuantityAboveLimit = 132,      // an item's quantity above 99999
+  kResultBadInput = 133,                // a parameter of the wrong kind
+  // An item field missing or invalid: name, price, sum, quantity, the two calculation signs, agent sign.
+  kResultBadItemName = 142,
+  kResultBadItemPrice = 143,
+  kResultBadItemSum = 144,
+  kResultBadItemQuantity = 145,
+  kResultBadMethodCalculation = 146,
+  kResultBadCalculationObject = 147,
+  kResultBadAgentSign = 148,
 };
 
 // The text of a driver result code in the driver's 8-bit code page (Windows-1251). The pointer
