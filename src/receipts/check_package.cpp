@@ -360,7 +360,7 @@ int32_t PreCheck(FPContext* ctx, const TiXmlDocument* document, std::string* mes
 std::optional<std::string> GetXmlAttr(const TiXmlElement* element, const char* name) {
   const char* value = element ? element->Attribute(name) : nullptr;
   if (!value) return std::nullopt;
-  return plat::Utf8ToAnsi(value);
+  return plat::Utf8ToCp1251(value);
 }
 
 double ParseXmlNumber(const char* text) {

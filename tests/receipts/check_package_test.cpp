@@ -101,7 +101,7 @@ struct Parsed {
 };
 
 std::string Ansi(const char* utf8) {
-  return plat::Utf8ToAnsi(utf8);
+  return plat::Utf8ToCp1251(utf8);
 }
 
 class CheckPackageTest : public ::testing::Test {
