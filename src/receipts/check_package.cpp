@@ -71,6 +71,13 @@ constexpr TaxText kTaxTexts[] = {
     {"0", 3, 0, false},     {"18/118", 4, 0, true}, {"20/120", 4, 0, true}, {"10/110", 5, 10, false},
 };
 
+struct BarcodeName {
+  const char* name;
+  BarcodeKind kind;
+};
+constexpr BarcodeName kBarcodeNames[] = {
+    {"EAN13", kBarcodeEan13}, {"EAN8", kBarcodeEan8}, {"CODE39", kBarcodeCode39}, {"QR", kBarcodeQr}};
+
 constexpr int kStampTypeDigits = 4;
 constexpr size_t kGtinDigits = 15;
 constexpr int kGtinBytes = 6;
@@ -468,6 +475,25 @@ int32_t ParseFiscalString(FPContext* ctx, const TiXmlElement* element, CheckPosi
   ParseAgentData(element->FirstChildElement("AgentData"), &position->agent);
   ParsePurveyorData(element->FirstChildElement("PurveyorData"), &position->agent);
   ParseGoodCodeData(element->FirstChildElement("GoodCodeData"), position->abGoodCode);
+  return kResultOk;
+}
+
+BarcodeKind BarcodeKindOf(const char* type) {
+  for (const BarcodeName& b : kBarcodeNames) {
+    if (type && std::strcmp(type, b.name) == 0) return b.kind;
+  }
+  return kBarcodeNone;
+}
+
+int32_t ParseBarcode(const TiXmlElement* element, CheckBarcode* barcode, std::string* message) {
+  const auto type = GetXmlAttr(element, "BarcodeType");
+  if (!Present(type)) return Fail(message, kResultBadCheckData, "Tag \"Barcode\"->\"BarcodeType\" error");
+  barcode->kind = BarcodeKindOf(type->c_str());
+  if (barcode->kind == kBarcodeNone)
+    return Invalid(message, kResultBadCheckData, element, "BarcodeType", type);
+  const auto data = GetXmlAttr(element, "Barcode");
+  if (!Present(data)) return Fail(message, kResultBadCheckData, "Tag \"Barcode\"->\"Barcode\" error");
+  barcode->data = *data;
   return kResultOk;
 }
 

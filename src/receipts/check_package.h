@@ -36,6 +36,21 @@ struct CheckParameters {
   double dCashProvision = 0;
 };
 
+// The printer's barcode kinds by the names of the package's BarcodeType; kBarcodeNone for any other.
+enum BarcodeKind : int32_t {
+  kBarcodeNone = 0,
+  kBarcodeEan13 = 2,
+  kBarcodeEan8 = 3,
+  kBarcodeCode39 = 4,
+  kBarcodeQr = 9,
+};
+
+// A "Barcode" element of Positions, printed inside the receipt after its payments.
+struct CheckBarcode {
+  BarcodeKind kind = kBarcodeNone;
+  std::string data;  // Windows-1251
+};
+
 // The attribute `name` of `element` in Windows-1251; nothing when the element or the attribute is
 // missing. An attribute that is present but empty is an empty text.
 std::optional<std::string> GetXmlAttr(const TiXmlElement* element, const char* name);
@@ -77,6 +92,12 @@ int32_t ParseCheckParameters(FPContext* ctx, const TiXmlDocument* document, Chec
 // result code with its message, as ParseCheckParameters.
 int32_t ParseFiscalString(FPContext* ctx, const TiXmlElement* element, CheckPosition* position,
                           std::string* message);
+
+BarcodeKind BarcodeKindOf(const char* type);
+
+// Reads one "Barcode" element into `barcode`. 0 on success; else 121 with the message of a missing or
+// unknown type or missing data, and the caller passes the element over.
+int32_t ParseBarcode(const TiXmlElement* element, CheckBarcode* barcode, std::string* message);
 
 // The pre-check before a receipt is opened: reads the device's tax rates, then checks that the
 // package has items and that every item has its required fields. False with the code in

@@ -42,9 +42,17 @@ Attrs With(Attrs base, const Attr& change) {
   return base;
 }
 
+std::string Escaped(const std::string& value) {
+  std::string text;
+  for (char c : value) {
+    text += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '"' ? "&quot;" : std::string(1, c);
+  }
+  return text;
+}
+
 std::string Element(const std::string& name, const Attrs& attrs, const std::string& children = "") {
   std::string text = "<" + name;
-  for (const Attr& a : attrs) text += " " + a.name + "=\"" + *a.value + "\"";
+  for (const Attr& a : attrs) text += " " + a.name + "=\"" + Escaped(*a.value) + "\"";
   return children.empty() ? text + "/>" : text + ">" + children + "</" + name + ">";
 }
 
@@ -587,6 +595,46 @@ TEST(AgentData, VatinsAndLimits) {
   EXPECT_STREQ("kept", block.szPurveyorName);            // the supplier part is not the agent's
   ParsePurveyorData(nullptr, &block);
   EXPECT_STREQ("", block.szPurveyorName);
+}
+
+TEST(Barcodes, KnownTypesAndTheMessagesOfABadElement) {
+  const std::string tag = "Tag \"Barcode\"->";
+  struct Case {
+    Attrs attrs;
+    int32_t code;
+    BarcodeKind kind;
+    std::string message;
+  } cases[] = {
+      {{{"BarcodeType", "EAN13"}, {"Barcode", "4601234567890"}}, 0, kBarcodeEan13, ""},
+      {{{"BarcodeType", "EAN8"}, {"Barcode", "46012345"}}, 0, kBarcodeEan8, ""},
+      {{{"BarcodeType", "CODE39"}, {"Barcode", "ABC-1"}}, 0, kBarcodeCode39, ""},
+      {{{"BarcodeType", "QR"}, {"Barcode", "t=20260101T1200&s=1.00"}}, 0, kBarcodeQr, ""},
+      {{{"Barcode", "1"}}, 121, kBarcodeNone, tag + "\"BarcodeType\" error"},
+      {{{"BarcodeType", ""}, {"Barcode", "1"}}, 121, kBarcodeNone, tag + "\"BarcodeType\" error"},
+      {{{"BarcodeType", "PDF417"}, {"Barcode", "1"}},
+       121,
+       kBarcodeNone,
+       tag + "\"BarcodeType\" error: PDF417"},
+      {{{"BarcodeType", "ean13"}, {"Barcode", "1"}}, 121, kBarcodeNone, tag + "\"BarcodeType\" error: ean13"},
+      {{{"BarcodeType", std::string(250, 'T')}},
+       121,
+       kBarcodeNone,
+       tag + "\"BarcodeType\" error: " + std::string(200, 'T')},
+      {{{"BarcodeType", "QR"}}, 121, kBarcodeQr, tag + "\"Barcode\" error"},
+      {{{"BarcodeType", "EAN8"}, {"Barcode", ""}}, 121, kBarcodeEan8, tag + "\"Barcode\" error"},
+  };
+  for (const Case& c : cases) {
+    TiXmlDocument doc;
+    doc.Parse(Element("Barcode", c.attrs).c_str(), nullptr, TIXML_ENCODING_UTF8);
+    CheckBarcode barcode;
+    std::string message;
+    EXPECT_EQ(c.code, ParseBarcode(doc.FirstChildElement(), &barcode, &message)) << c.message;
+    EXPECT_EQ(c.kind, barcode.kind) << c.message;
+    EXPECT_EQ(c.message, message);
+    if (c.code == 0) {
+      EXPECT_EQ(*c.attrs[1].value, barcode.data);
+    }
+  }
 }
 
 // The pre-check against the virtual printer: it reads the rates and sends nothing else.
