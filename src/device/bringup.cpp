@@ -10,7 +10,7 @@
 #include "device/info_queries.h"
 #include "device/info_records.h"
 #include "device/link.h"
-#include "device/receipt_commands.h"
+#include "device/payment_commands.h"
 #include "device/serial_port.h"
 #include "device/status.h"
 #include "platform/codepage.h"

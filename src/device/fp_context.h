@@ -213,6 +213,11 @@ struct FPContext {
   uint8_t nFdTaxSystems = 0;           // bit n: tax system n (0..5) registered in the fiscal drive
   // ---- end of fiscal drive ----
 
+  // ---- Receipt commands: owned by device/receipt_commands ----
+  // Order header: keep a zero order number, first and second number as zeros rather than blanks.
+  int32_t anKeepZeroExtra[3] = {};
+  // ---- end of receipt commands ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 

@@ -6,10 +6,10 @@
 
 #include <string>
 
+#include "command_fixture.h"
+
 namespace {
 
-using emu::CommandTable;
-using emu::PrinterState;
 using emu::Reply;
 using emu::TapeLine;
 
@@ -17,18 +17,7 @@ using emu::TapeLine;
 const std::string kCashierDevice = "\x8B\xB0\xC2\xC2\xB9\xC1";
 const std::string kBold = "\x7F";
 
-class EmuProgramming : public ::testing::Test {
- protected:
-  Reply Send(const std::string& text) { return table.Dispatch(state, text); }
-  bool Accepted(const std::string& text) { return Send(text).kind == Reply::Kind::kAccept; }
-  uint8_t Refusal(const std::string& text) {
-    const Reply r = Send(text);
-    return r.kind == Reply::Kind::kRefuse ? r.deviceError : 0;
-  }
-
-  CommandTable table;
-  PrinterState state;
-};
+using EmuProgramming = EmuCommands;
 
 TEST_F(EmuProgramming, StoresWhatEachCommandPrograms) {
   EXPECT_TRUE(Accepted("PH3" + kCashierDevice));

@@ -3,6 +3,7 @@
 #include "emu/access.h"
 #include "emu/fiscal_drive.h"
 #include "emu/programming.h"
+#include "emu/receipt.h"
 #include "emu/records.h"
 
 namespace emu {
@@ -30,6 +31,7 @@ CommandTable::CommandTable() {
   AddProgrammingCommands(this);
   AddAccessCommands(this);
   AddFiscalDriveCommands(this);
+  AddReceiptCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,41 @@ namespace emu {
 // its detail in 0x0C); a refused command leaves them set until a command is accepted.
 constexpr uint8_t kCommandError = 0x10;
 constexpr uint8_t kFiscalError = 0x20;
+
+// One item of a receipt as the printer registered it. Texts are UTF-8; tags whose values are bytes
+// keep them as bytes (the nibble characters decoded), text tags are UTF-8.
+struct ReceiptItem {
+  std::string name;
+  int taxGroup = 0;         // 0..5 as the item letter gives it
+  int department = 0;
+  int64_t price = 0;        // kopecks
+  int64_t quantity = 0;     // thousandths; 0 for a return by amount
+  int64_t sum = 0;          // kopecks, after discount and markup lines; negative for a negative item
+  std::map<int, std::string> tags;  // fiscal tag number -> value
+};
+
+// A receipt (or cash document) as the printer keeps it while it is open, and as it closed it.
+struct Receipt {
+  uint8_t kind = 0;           // kSaleReceipt, kReturnReceipt, kCashIn, kCashOut
+  bool purchase = false;      // opened in purchase mode ("m1")
+  int taxVariant = 0;         // 0..5 ("mA".."mF")
+  std::string cashier;        // the logged-on clerk's name, UTF-8
+  std::string orderHeader;    // the order header as sent, "*" or "j" included
+  std::vector<ReceiptItem> items;
+  int64_t total = 0;          // kopecks
+  int64_t payments[10] = {};  // kopecks by payment type 0..9 (8 is cash)
+  int64_t change = 0;
+  std::map<int, std::string> attributes;  // "P@": receipt attributes by number, UTF-8
+  std::map<int, std::string> tags;        // "Su": receipt-level fiscal tags, values as for items
+  std::vector<std::string> lines;         // texts and card details printed in the receipt
+  long number = 0;                        // receipt number, once closed
+};
+
+// Document kinds: the digit the printer reports for its open document.
+constexpr uint8_t kSaleReceipt = 1;
+constexpr uint8_t kReturnReceipt = 2;
+constexpr uint8_t kCashIn = 4;
+constexpr uint8_t kCashOut = 5;
 
 // Status2 byte 0 carries the base bit 0x40 like every status byte, so "Z report required" (0x20)
 // and "shift time exceeded" (0x60, both bits) cannot be told apart there: either one sets 0x60.
@@ -39,7 +75,7 @@ struct PrinterState {
   uint8_t stuckErrorBits = 0;
   uint8_t deviceError = 0;    // error code of the last command, 0 = none
   uint8_t errorBits = 0;      // kCommandError / kFiscalError with detail, while deviceError stands
-  uint8_t documentType = 0;   // type of the open document, 0 = none
+  uint8_t documentType = 0;   // kind of the open document (above), 0 = none
   int64_t shiftOpenedAt = 0;  // seconds since 1970; 0 = never opened
   int64_t now = 0;            // the printer's clock (seconds since 1970) at the command being handled
   uint8_t maxShiftHours = 24;
@@ -72,6 +108,15 @@ struct PrinterState {
   bool passwordEntered = false;  // the operator password was accepted since the last reset
   int posNumber = 1;
   Clerk clerks[17];  // clerks 1..16 (index 0 unused)
+
+  // ---- Receipts (emu/receipt.h): the open document, the header switches for the next one, and
+  // every document closed since the printer started ----
+  Receipt receipt;                // the open document (documentType says whether there is one)
+  bool purchaseMode = false;      // "m1": receipts open as purchases
+  int taxVariant = 0;             // "mA".."mF"
+  std::string orderHeader;        // "*" / "j": for the next receipt
+  std::vector<Receipt> closedReceipts;
+  int drawerOpenings = 0;
 
   // ---- Programming (emu/programming.h): the printer's own settings and what it has printed ----
   Programmed programmed;

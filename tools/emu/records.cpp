@@ -1,5 +1,6 @@
 #include "emu/records.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "platform/codepage.h"
@@ -42,13 +43,15 @@ Bytes SeRecord(const PrinterState& s) {
   return out;
 }
 
-// "SI": the open document's total and payments, three state digits and a spare byte.
+// "SI": the open document's total and payments, three state digits (the document's kind, its items
+// up to 9, and 1 while it is open) and a spare byte.
 Bytes SIRecord(const PrinterState& s) {
   Bytes out{'S', 'I'};
   AppendAmount(&out, s.documentTotal);
   AppendAmount(&out, s.documentPaid);
   out.push_back(static_cast<uint8_t>('0' + s.documentType % 10));
-  Append(&out, "00");
+  out.push_back(static_cast<uint8_t>('0' + std::min<size_t>(s.receipt.items.size(), 9)));
+  out.push_back(s.documentType != 0 ? '1' : '0');
   out.push_back('0');
   return out;
 }

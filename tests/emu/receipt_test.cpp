@@ -1,0 +1,176 @@
+// The virtual printer's receipts: the cashier's session, items with their tags, discount lines,
+// payments and change, returns, cash documents and the refusals, driven by command texts built
+// here byte by byte.
+#include "emu/receipt.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "command_fixture.h"
+#include "emu/records.h"
+
+namespace {
+
+using emu::Reply;
+
+class EmuReceipt : public EmuCommands {
+ protected:
+  void SetUp() override {
+    state.clerks[1].secret = 12345;
+    state.clerks[1].name = "\x8B\xB0\xC2\xC2\xB9\xC1";  // "Кассир"
+    state.passwordEntered = true;
+    state.now = 1796806800;
+    ASSERT_TRUE(Accepted("o0112345"));
+  }
+};
+
+TEST_F(EmuReceipt, SessionOpensWithTheCashierAndClosesWithZz) {
+  EXPECT_TRUE(state.shiftOpen);
+  EXPECT_EQ(1, state.clerk);
+  EXPECT_EQ(1796806800, state.shiftOpenedAt);
+  EXPECT_TRUE(Accepted("zz"));
+  EXPECT_FALSE(state.shiftOpen);
+  EXPECT_EQ(0, state.clerk);
+  EXPECT_EQ(41, Refusal("o0154321"));  // no clerk has this secret
+  EXPECT_EQ(1, Refusal("o01"));
+  // Nothing is sold without a session.
+  const Reply r = Send(
+      "!0000010000001000"
+      "01A");
+  EXPECT_EQ(Reply::Kind::kRefuse, r.kind);
+  EXPECT_EQ(0x18, r.errorBits);
+}
+
+TEST_F(EmuReceipt, SaleWithTagsDiscountAndChange) {
+  EXPECT_TRUE(Accepted("mC"));
+  EXPECT_TRUE(Accepted("*" + std::string(29, ' ')));
+  EXPECT_TRUE(state.fiscalReceiptOpen);
+  EXPECT_TRUE(Accepted("P@00 "));
+  // 1.5 pieces at 100.01: 150.015 rounds to 150.02; then 0.02 discount.
+  EXPECT_TRUE(
+      Accepted("\x21"
+               "0001000100001500"
+               "07Tea\xDA\x84"
+               "01\xDA\x86"
+               "04\xD9\xD2"
+               "1234\xDA\x91Supplier"));
+  const emu::Bytes word = emu::DeviceText("СКИДКА ");
+  EXPECT_TRUE(Accepted(" 000000000000000094" + std::string(word.begin(), word.end()) + "\x7F" +
+                       std::string(15, ' ') + std::string(9, ' ') + "0.02"));
+  EXPECT_TRUE(
+      Accepted("\xA3"
+               "0000050000001000"
+               "01Back"));  // a negative item of 5.00
+  EXPECT_EQ(14500, state.documentTotal);
+  EXPECT_EQ(47, Refusal("mA"));  // switches belong before the receipt
+
+  EXPECT_TRUE(Accepted("L10000004500"));  // part paid by card: still open
+  EXPECT_TRUE(state.fiscalReceiptOpen);
+  EXPECT_TRUE(Accepted("L80000020000"));  // the rest in cash, with change
+  EXPECT_FALSE(state.fiscalReceiptOpen);
+  EXPECT_EQ(0, state.documentType);
+  ASSERT_EQ(1u, state.closedReceipts.size());
+  const emu::Receipt& r = state.closedReceipts[0];
+  EXPECT_EQ(emu::kSaleReceipt, r.kind);
+  EXPECT_EQ(2, r.taxVariant);
+  EXPECT_EQ("Кассир", r.cashier);
+  EXPECT_EQ(14500, r.total);
+  EXPECT_EQ(4500, r.payments[1]);
+  EXPECT_EQ(20000, r.payments[8]);
+  EXPECT_EQ(10000, r.change);
+  EXPECT_EQ(1, r.number);
+  EXPECT_EQ(10000, state.shiftTotals[7]);  // 200.00 cash in, 100.00 change out
+  ASSERT_EQ(2u, r.items.size());
+  const emu::ReceiptItem& tea = r.items[0];
+  EXPECT_EQ("Tea", tea.name);
+  EXPECT_EQ(1, tea.taxGroup);
+  EXPECT_EQ(7, tea.department);
+  EXPECT_EQ(10001, tea.price);
+  EXPECT_EQ(1500, tea.quantity);
+  EXPECT_EQ(15000, tea.sum);
+  EXPECT_EQ("\x01", tea.tags.at(1212));
+  EXPECT_EQ("\x04", tea.tags.at(1214));
+  EXPECT_EQ("\x12\x34", tea.tags.at(1162));
+  EXPECT_EQ("Supplier", tea.tags.at(1225));
+  EXPECT_EQ(-500, r.items[1].sum);
+  EXPECT_EQ(" ", r.attributes.at(0));
+}
+
+TEST_F(EmuReceipt, PriceFieldTakesTheCharactersAfterNine) {
+  EXPECT_EQ(0, emu::ExtendedDigitsValue("00000000"));
+  EXPECT_EQ(99999999, emu::ExtendedDigitsValue("99999999"));
+  EXPECT_EQ(100000000, emu::ExtendedDigitsValue(":0000000"));
+  EXPECT_EQ(2299999977, emu::ExtendedDigitsValue(std::string(8, '\xFF')));
+  EXPECT_EQ(-1, emu::ExtendedDigitsValue("0000000"));
+}
+
+TEST_F(EmuReceipt, ReturnReceiptNeedsThePasswordAndClosesByItsPayment) {
+  state.passwordEntered = false;
+  EXPECT_EQ(41, Refusal("dc0000030000002000"
+                        "01R"));
+  state.passwordEntered = true;
+  EXPECT_TRUE(
+      Accepted("dc0000030000002000"
+               "01R"));
+  EXPECT_TRUE(
+      Accepted("d0000020000000000"
+               "01S"));  // no quantity: the price as an amount
+  EXPECT_TRUE(state.receiptOpen);
+  EXPECT_EQ(47, Refusal("L80000000100"));  // a sale payment
+  EXPECT_TRUE(Accepted("K80000000800"));
+  ASSERT_EQ(1u, state.closedReceipts.size());
+  EXPECT_EQ(emu::kReturnReceipt, state.closedReceipts[0].kind);
+  EXPECT_EQ(3, state.closedReceipts[0].items[0].taxGroup);
+  EXPECT_EQ(800, state.closedReceipts[0].total);
+  EXPECT_EQ(-800, state.shiftTotals[7]);
+}
+
+TEST_F(EmuReceipt, PurchaseAndTotalPayingTheRest) {
+  EXPECT_TRUE(Accepted("m1"));
+  EXPECT_TRUE(
+      Accepted("%0000100000001000"
+               "01Box"));
+  EXPECT_TRUE(Accepted("t"));
+  ASSERT_EQ(1u, state.closedReceipts.size());
+  EXPECT_TRUE(state.closedReceipts[0].purchase);
+  EXPECT_EQ(1000, state.closedReceipts[0].payments[8]);
+  EXPECT_EQ(-1000, state.shiftTotals[7]);
+  EXPECT_EQ(47, Refusal("t"));
+}
+
+TEST_F(EmuReceipt, CashInAndOutMoveTheDrawer) {
+  EXPECT_TRUE(Accepted("9180000005000"));
+  EXPECT_EQ(47, Refusal("!0000010000001000"
+                        "01A"));
+  EXPECT_TRUE(Accepted("t"));
+  EXPECT_TRUE(Accepted("9080000001500"));
+  EXPECT_TRUE(Accepted("t"));
+  EXPECT_EQ(3500, state.shiftTotals[7]);
+  EXPECT_EQ(0, state.documentCount);  // not fiscal receipts
+}
+
+TEST_F(EmuReceipt, PaperEndStopsPrinting) {
+  EXPECT_TRUE(
+      Accepted("!0000010000001000"
+               "01A"));
+  state.paperEnd = true;
+  const Reply r = Send(
+      "!0000010000001000"
+      "01B");
+  EXPECT_EQ(Reply::Kind::kRefuse, r.kind);
+  EXPECT_EQ(emu::kErrorPaperEnd, r.deviceError);
+  EXPECT_EQ(1u, state.receipt.items.size());
+}
+
+TEST_F(EmuReceipt, MalformedCommandsAreRefused) {
+  for (const std::string& text :
+       {std::string("!00000100"), std::string("!0000010000001000"), std::string("dc00"), std::string("L8000"),
+        std::string("*short"), std::string("mX"),
+        std::string("!0000010000001000"
+                    "01A\xDA")}) {
+    EXPECT_EQ(1, Refusal(text)) << text;
+  }
+}
+
+}  // namespace

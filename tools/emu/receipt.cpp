@@ -1,0 +1,458 @@
+#include "emu/receipt.h"
+
+#include <algorithm>
+
+#include "emu/programming.h"
+#include "emu/records.h"
+
+namespace emu {
+namespace {
+
+constexpr uint8_t kErrorNoPassword = 41;
+// Status byte 1 of a command refused because no cashier has opened a session: a command error whose
+// detail reads "cashier not registered".
+constexpr uint8_t kNoCashierBits = kCommandError | 0x08;
+constexpr int kCashType = 8;
+constexpr int kPlaces = 8;  // characters of the price and quantity fields
+
+// Reference bytes of a fiscal tag: 0xD8/0xD9 for tags 952..1167, 0xDA/0xDB for 1168..1295.
+constexpr int kFirstTag = 952;
+bool IsTagByte(uint8_t b) {
+  return b >= 0xD8 && b <= 0xDB;
+}
+int TagNumber(uint8_t first, uint8_t second) {
+  return kFirstTag + second + ((first & 0xFE) == 0xDA ? 128 : 0);
+}
+// The item tags whose values are bytes (nibble characters on the line); the others are texts.
+bool IsByteTag(int tag) {
+  return tag == 1212 || tag == 1214 || tag == 1222 || tag == 1162;
+}
+
+uint8_t At(const std::string& text, size_t i) {
+  return static_cast<uint8_t>(text[i]);
+}
+
+// `count` decimal digits at `at`, blanks before them allowed; -1 when anything else is there.
+int64_t Number(const std::string& text, size_t at, size_t count) {
+  if (at + count > text.size()) return -1;
+  int64_t value = 0;
+  bool digits = false;
+  for (size_t i = at; i < at + count; ++i) {
+    if (text[i] == ' ' && !digits) continue;
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+    digits = true;
+  }
+  return digits ? value : -1;
+}
+
+// Nibble characters back to bytes: each pair is the high and the low nibble.
+std::string NibbleBytes(const std::string& chars) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < chars.size(); i += 2) {
+    bytes.push_back(static_cast<char>((chars[i] & 0x0F) << 4 | (chars[i + 1] & 0x0F)));
+  }
+  return bytes;
+}
+
+// Tags from `pos` to the end: reference bytes, then the value up to the next reference.
+bool ReadTags(const std::string& text, size_t pos, std::map<int, std::string>* tags) {
+  while (pos < text.size()) {
+    if (!IsTagByte(At(text, pos)) || pos + 1 >= text.size()) return false;
+    const int tag = TagNumber(At(text, pos), At(text, pos + 1));
+    size_t end = pos + 2;
+    while (end < text.size() && !IsTagByte(At(text, end))) ++end;
+    const std::string value = text.substr(pos + 2, end - pos - 2);
+    (*tags)[tag] = IsByteTag(tag) ? NibbleBytes(value) : TextFromDevice(value);
+    pos = end;
+  }
+  return true;
+}
+
+// Price, quantity, department, name and tags of an item command from `at`, after its letters.
+bool ReadItem(const std::string& text, size_t at, bool zeroQuantity, ReceiptItem* item) {
+  if (text.size() < at + 2 * kPlaces + 2) return false;
+  item->price = ExtendedDigitsValue(text.substr(at, kPlaces));
+  item->quantity = zeroQuantity ? 0 : Number(text, at + kPlaces, kPlaces);
+  item->department = static_cast<int>(Number(text, at + 2 * kPlaces, 2));
+  if (item->price < 0 || item->quantity < 0 || item->department < 0) return false;
+  size_t nameEnd = at + 2 * kPlaces + 2;
+  while (nameEnd < text.size() && !IsTagByte(At(text, nameEnd))) ++nameEnd;
+  item->name = TextFromDevice(text.substr(at + 2 * kPlaces + 2, nameEnd - at - 2 * kPlaces - 2));
+  // A return by amount (quantity 0) returns the price itself; otherwise price times quantity,
+  // rounded half up to kopecks.
+  item->sum = zeroQuantity ? item->price : (item->price * item->quantity + 500) / 1000;
+  return ReadTags(text, nameEnd, &item->tags);
+}
+
+bool DocumentOpen(const PrinterState& s) {
+  return s.documentType != 0;
+}
+
+void OpenDocument(PrinterState& s, uint8_t kind) {
+  s.receipt = Receipt{};
+  s.receipt.kind = kind;
+  s.receipt.purchase = s.purchaseMode;
+  s.receipt.taxVariant = s.taxVariant;
+  s.receipt.cashier = TextFromDevice(s.clerks[s.clerk].name);
+  s.receipt.orderHeader = s.orderHeader;
+  s.orderHeader.clear();
+  s.documentType = kind;
+  s.documentTotal = 0;
+  s.documentPaid = 0;
+  if (kind == kSaleReceipt) {
+    s.fiscalReceiptOpen = true;
+  } else {
+    s.receiptOpen = true;
+  }
+  PrintHeader(s);
+}
+
+// Cash the drawer gains (or loses, negative) when the document closes.
+int64_t DrawerChange(const Receipt& r) {
+  const int64_t cash = r.payments[kCashType] - r.change;
+  switch (r.kind) {
+    case kSaleReceipt:
+      return r.purchase ? -cash : cash;
+    case kReturnReceipt:
+      return r.purchase ? cash : -cash;
+    case kCashIn:
+      return r.total;
+    case kCashOut:
+      return -r.total;
+  }
+  return 0;
+}
+
+void CloseDocument(PrinterState& s) {
+  Receipt& r = s.receipt;
+  if (r.kind == kSaleReceipt || r.kind == kReturnReceipt) {
+    ++s.documentCount;
+    r.number = ++s.lastReceiptNumber;
+  }
+  s.shiftTotals[7] += DrawerChange(r);
+  PrintFooter(s);
+  s.closedReceipts.push_back(r);
+  s.receipt = Receipt{};
+  s.documentType = 0;
+  s.receiptOpen = false;
+  s.fiscalReceiptOpen = false;
+  s.documentTotal = 0;
+  s.documentPaid = 0;
+}
+
+// A document of `kind` open, or opened now when none is.
+bool EnsureDocument(PrinterState& s, uint8_t kind) {
+  if (!DocumentOpen(s)) OpenDocument(s, kind);
+  return s.documentType == kind;
+}
+
+// The common refusals of a command that prints: no cashier session, no paper.
+bool CanPrint(const PrinterState& s, Reply* refusal) {
+  if (!s.shiftOpen) {
+    *refusal = Reply::Refuse(kErrorNoPassword, kNoCashierBits);
+  } else if (s.paperEnd) {
+    *refusal = Reply::Refuse(kErrorPaperEnd, 0);
+  } else {
+    return true;
+  }
+  return false;
+}
+
+// Adds a payment; the receipt closes once its total is paid, change coming from the cash.
+Reply Payment(PrinterState& s, uint8_t kind, int type, int64_t amount) {
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (s.documentType != kind) return Reply::Refuse(kErrorWrongDocument);
+  Receipt& r = s.receipt;
+  r.payments[type] += amount;
+  s.documentPaid += amount;
+  if (s.documentPaid >= r.total) {
+    r.change = std::min(s.documentPaid - r.total, r.payments[kCashType]);
+    CloseDocument(s);
+  }
+  return Reply::Accept();
+}
+
+// A letter, one digit of payment type and ten digits of amount after `at`.
+bool ReadPayment(const std::string& text, size_t at, int* type, int64_t* amount) {
+  *type = static_cast<int>(Number(text, at, 1));
+  *amount = Number(text, at + 1, 10);
+  return text.size() == at + 11 && *type >= 0 && *amount >= 0;
+}
+
+// ---- Session ----
+
+// "o", the POS number in two digits and the clerk's secret in five: the clerk logs on and the
+// session opens.
+Reply OpenSession(PrinterState& s, const std::string& text) {
+  const int64_t secret = text.size() == 8 ? Number(text, 3, 5) : -1;
+  if (secret < 0 || Number(text, 1, 2) < 0) return Reply::Refuse(kErrorBadParameter);
+  if (!s.passwordEntered) return Reply::Refuse(kErrorNoPassword);
+  for (int n = 1; n <= 16; ++n) {
+    if (s.clerks[n].secret != secret) continue;
+    s.clerk = n;
+    if (!s.shiftOpen) s.shiftOpenedAt = s.now;
+    s.shiftOpen = true;
+    return Reply::Accept();
+  }
+  return Reply::Refuse(kErrorNoPassword);
+}
+
+// "zz": the session closes and the clerk logs off; not while a document is open.
+Reply CloseSession(PrinterState& s, const std::string&) {
+  if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  s.shiftOpen = false;
+  s.clerk = 0;
+  return Reply::Accept();
+}
+
+// ---- Header switches ----
+
+// "m" and 'A'..'F' (tax system) or '0'/'1' (sale or purchase) for the next receipt.
+Reply Mode(PrinterState& s, const std::string& text) {
+  if (text.size() != 2) return Reply::Refuse(kErrorBadParameter);
+  if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  const char c = text[1];
+  if (c >= 'A' && c <= 'F') {
+    s.taxVariant = c - 'A';
+  } else if (c == '0' || c == '1') {
+    s.purchaseMode = c == '1';
+  } else {
+    return Reply::Refuse(kErrorBadParameter);
+  }
+  return Reply::Accept();
+}
+
+// "*" (sale) or "j" (return): the order header, which opens the receipt. The short form has five
+// characters of order number, the long one ("**", "j*") twelve; both 29 or 35 characters in all.
+Reply OrderHeader(PrinterState& s, const std::string& text, uint8_t kind) {
+  const bool longForm = text.size() > 1 && text[1] == '*';
+  if (text.size() != (longForm ? 36u : 30u)) return Reply::Refuse(kErrorBadParameter);
+  if (kind == kReturnReceipt && !s.passwordEntered) return Reply::Refuse(kErrorNoPassword);
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  s.orderHeader = text;
+  OpenDocument(s, kind);
+  return Reply::Accept();
+}
+
+Reply SaleHeader(PrinterState& s, const std::string& text) {
+  return OrderHeader(s, text, kSaleReceipt);
+}
+Reply ReturnHeader(PrinterState& s, const std::string& text) {
+  return OrderHeader(s, text, kReturnReceipt);
+}
+
+// "*@" opens a correction receipt, which this printer does not model: taken without effect.
+Reply Correction(PrinterState&, const std::string&) {
+  return Reply::Accept();
+}
+
+// ---- Items ----
+
+Reply AddItem(PrinterState& s, const ReceiptItem& item, bool negative, uint8_t kind) {
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (kind == kReturnReceipt && !DocumentOpen(s) && !s.passwordEntered)
+    return Reply::Refuse(kErrorNoPassword);
+  if (!EnsureDocument(s, kind)) return Reply::Refuse(kErrorWrongDocument);
+  ReceiptItem added = item;
+  if (negative) added.sum = -added.sum;
+  s.receipt.items.push_back(added);
+  s.receipt.total += added.sum;
+  s.documentTotal = s.receipt.total;
+  s.tape.push_back({added.name, false, false});
+  return Reply::Accept();
+}
+
+// 0x20 + tax group (0xA0 + group for a negative item), then the item's fields.
+Reply SaleItem(PrinterState& s, const std::string& text) {
+  ReceiptItem item;
+  item.taxGroup = At(text, 0) & 0x0F;
+  if (item.taxGroup > 5 || !ReadItem(text, 1, false, &item)) return Reply::Refuse(kErrorBadParameter);
+  return AddItem(s, item, At(text, 0) >= 0xA0, kSaleReceipt);
+}
+
+// 'd' (0xE4 for a negative item), on this printer a second letter 'a'..'e' for tax groups 1..5, then
+// the item's fields; a quantity of "00000000" returns the price as an amount. (A price of
+// 490,000,000 kopecks or more after a group 0 letter would read as a group letter.)
+Reply ReturnItem(PrinterState& s, const std::string& text) {
+  ReceiptItem item;
+  size_t at = 1;
+  if (text.size() > 1 && At(text, 1) >= 'a' && At(text, 1) <= 'e') {
+    item.taxGroup = At(text, 1) - 0x60;
+    at = 2;
+  }
+  const bool zeroQuantity =
+      text.size() >= at + 2 * kPlaces && text.compare(at + kPlaces, kPlaces, "00000000") == 0;
+  if (!ReadItem(text, at, zeroQuantity, &item)) return Reply::Refuse(kErrorBadParameter);
+  return AddItem(s, item, At(text, 0) == 0xE4, kReturnReceipt);
+}
+
+// " 000000000000000094", the word (discount or markup, 7 characters), a text of 16, the roubles in
+// 10 characters and a point, and the kopecks: the last item's sum goes down or up by the amount.
+Reply DiscountLine(PrinterState& s, const std::string& text) {
+  static const Bytes discount = DeviceText("СКИДКА ");
+  static const Bytes markup = DeviceText("НАЦЕНКА");
+  const std::string word = text.substr(19, 7);
+  const int sign = word == std::string(discount.begin(), discount.end()) ? -1
+                   : word == std::string(markup.begin(), markup.end())   ? 1
+                                                                         : 0;
+  const int64_t roubles = Number(text, 42, 10);
+  const int64_t kopecks = Number(text, 53, 2);
+  if (text.size() != 55 || sign == 0 || roubles < 0 || text[52] != '.' || kopecks < 0) {
+    return Reply::Refuse(kErrorBadParameter);
+  }
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (!DocumentOpen(s) || s.receipt.items.empty()) return Reply::Refuse(kErrorWrongDocument);
+  const int64_t amount = sign * (roubles * 100 + kopecks);
+  s.receipt.items.back().sum += amount;
+  s.receipt.total += amount;
+  s.documentTotal = s.receipt.total;
+  return Reply::Accept();
+}
+
+// ---- Payments ----
+
+// A letter, type and amount: a payment of a receipt of `kind`.
+Reply PaymentCommand(PrinterState& s, const std::string& text, uint8_t kind) {
+  int type;
+  int64_t amount;
+  if (!ReadPayment(text, 1, &type, &amount)) return Reply::Refuse(kErrorBadParameter);
+  return Payment(s, kind, type, amount);
+}
+
+// "L": a payment of a sale or purchase receipt.
+Reply Pay(PrinterState& s, const std::string& text) {
+  return PaymentCommand(s, text, kSaleReceipt);
+}
+
+// "1" and a payment type: the rest of a sale receipt paid by that type.
+Reply PayRest(PrinterState& s, const std::string& text) {
+  const int64_t type = text.size() == 2 ? Number(text, 1, 1) : -1;
+  if (type < 0) return Reply::Refuse(kErrorBadParameter);
+  const int64_t rest = std::max<int64_t>(s.receipt.total - s.documentPaid, 0);
+  return Payment(s, kSaleReceipt, static_cast<int>(type), rest);
+}
+
+// "f" or "K": a payment of a return receipt.
+Reply ReturnPayment(PrinterState& s, const std::string& text) {
+  return PaymentCommand(s, text, kReturnReceipt);
+}
+
+// "91" (in) or "90" (out), type and amount: the cash document opens with the first amount.
+Reply CashMove(PrinterState& s, const std::string& text) {
+  int type;
+  int64_t amount;
+  if (!ReadPayment(text, 2, &type, &amount)) return Reply::Refuse(kErrorBadParameter);
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (!EnsureDocument(s, text[1] == '1' ? kCashIn : kCashOut)) return Reply::Refuse(kErrorWrongDocument);
+  s.receipt.payments[type] += amount;
+  s.receipt.total += amount;
+  s.documentTotal = s.receipt.total;
+  return Reply::Accept();
+}
+
+// "t": closes a cash document, or a receipt with its rest paid in cash.
+Reply Total(PrinterState& s, const std::string&) {
+  if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  if (s.documentType == kCashIn || s.documentType == kCashOut) {
+    CloseDocument(s);
+    return Reply::Accept();
+  }
+  const int64_t rest = std::max<int64_t>(s.receipt.total - s.documentPaid, 0);
+  return Payment(s, s.documentType, kCashType, rest);
+}
+
+// ---- Texts and attributes of the open receipt ----
+
+// A text printed in the receipt: "1!" before a sale's end, "f!" before a return's, "1\"" a
+// barcode.
+Reply ReceiptLine(PrinterState& s, const std::string& text) {
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  s.receipt.lines.push_back(TextFromDevice(text));
+  return Reply::Accept();
+}
+
+// "c" and the card details, kept for the receipt that is open (the printer also takes them alone).
+Reply CardDetails(PrinterState& s, const std::string& text) {
+  if (DocumentOpen(s)) s.receipt.lines.push_back(TextFromDevice(text));
+  return Reply::Accept();
+}
+
+// "P@", the attribute number in two digits and its text.
+Reply Attribute(PrinterState& s, const std::string& text) {
+  const int64_t n = Number(text, 2, 2);
+  if (n < 0 || n == 1 || n == 2 || n > 21) return Reply::Refuse(kErrorBadParameter);
+  if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  s.receipt.attributes[static_cast<int>(n)] = TextFromDevice(text.substr(4));
+  return Reply::Accept();
+}
+
+// "Su", ')' (text) or '(' (bytes), the mode, the tag number as four nibble characters (low byte
+// first) and the value.
+Reply TagData(PrinterState& s, const std::string& text) {
+  if (text.size() < 8) return Reply::Refuse(kErrorBadParameter);
+  const std::string number = NibbleBytes(text.substr(4, 4));
+  const int tag = static_cast<uint8_t>(number[0]) | static_cast<uint8_t>(number[1]) << 8;
+  if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  const std::string value = text.substr(8);
+  s.receipt.tags[tag] = text[2] == '(' ? NibbleBytes(value) : TextFromDevice(value);
+  return Reply::Accept();
+}
+
+Reply OpenDrawer(PrinterState& s, const std::string&) {
+  ++s.drawerOpenings;
+  return Reply::Accept();
+}
+
+}  // namespace
+
+int64_t ExtendedDigitsValue(const std::string& field) {
+  int64_t value = 0;
+  for (char c : field) {
+    const int digit = static_cast<uint8_t>(c) - '0';
+    if (digit < 0) return -1;
+    value = value * 10 + digit;
+  }
+  return field.size() == kPlaces ? value : -1;
+}
+
+void AddReceiptCommands(CommandTable* table) {
+  table->Add("o", OpenSession);
+  table->Add("zz", CloseSession);
+  table->Add("m", Mode);
+  table->Add("*", SaleHeader);
+  table->Add("j", ReturnHeader);
+  table->Add("*@", Correction);
+  for (int group = 0; group <= 5; ++group) {
+    table->Add(std::string(1, static_cast<char>(0x20 + group)), SaleItem);
+    table->Add(std::string(1, static_cast<char>(0xA0 + group)), SaleItem);
+  }
+  table->Add("d", ReturnItem);
+  table->Add("\xE4", ReturnItem);
+  table->Add(" 000000000000000094", DiscountLine);
+  table->Add("L", Pay);
+  table->Add("1", PayRest);
+  table->Add("f", ReturnPayment);
+  table->Add("K", ReturnPayment);
+  table->Add("91", CashMove);
+  table->Add("90", CashMove);
+  table->Add("t", Total);
+  table->Add("1!", ReceiptLine);
+  table->Add("f!", ReceiptLine);
+  table->Add("1\"", ReceiptLine);
+  table->Add("c", CardDetails);
+  table->Add("P@", Attribute);
+  table->Add("Su)", TagData);
+  table->Add("Su(", TagData);
+  table->Add("w", OpenDrawer);
+}
+
+}  // namespace emu
