@@ -190,7 +190,7 @@ int64_t Magnitude(int64_t value) {
 
 // The discount word on this model: "СКИДКА" and a blank for a discount, "НАЦЕНКА" for a markup.
 std::string CorrectionWord(FPContext* ctx, bool discount) {
-  static const std::string kWords = plat::Utf8ToAnsi("СКИДКАНАЦЕНКА");
+  static const std::string kWords = plat::Utf8ToCp1251("СКИДКАНАЦЕНКА");
   std::string words = kWords;
   RecodeToDevice(ctx, &words[0], static_cast<int>(words.size()));
   return discount ? words.substr(0, 6) + " " : words.substr(6, 7);

@@ -90,7 +90,7 @@ TEST_F(ReceiptCommands, CommandTexts) {
   CheckPosition twoCodeBytes;
   twoCodeBytes.abGoodCode[0] = 0x12;
   twoCodeBytes.abGoodCode[1] = 0x34;
-  const std::string cyrillic = plat::Utf8ToAnsi("Чай");
+  const std::string cyrillic = plat::Utf8ToCp1251("Чай");
   const std::string chaiDevice = Device("Чай");
   struct Case {
     const char* what;
