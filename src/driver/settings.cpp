@@ -3,9 +3,7 @@
 // they live there, and mirrored into the settings store.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "device/link.h"
 #include "device/programming.h"
@@ -17,6 +15,7 @@
 #include "driver/settings_table.h"
 #include "log/log.h"
 #include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/serial.h"
 
@@ -241,8 +240,7 @@ struct SettingHandlers {
     CopyField(ctx->szLogPath, v.text, kMaxLogPath);
     std::string dir = v.text;
     if (!dir.empty() && dir.back() == plat::PathSeparator()) dir.pop_back();
-    std::error_code ec;
-    if (!std::filesystem::is_directory(dir, ec) && !std::filesystem::create_directory(dir, ec)) {
+    if (!plat::MakeDirectory(dir)) {
       ctx->szLogPath[0] = '\0';
       return Fail(d, kCodeLogFolder);
     }

@@ -1,14 +1,11 @@
 #include "log/log.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <mutex>
 #include <string>
-#include <system_error>
 
 #include "log/log_files.h"
-
-namespace fs = std::filesystem;
+#include "platform/files.h"
 
 namespace {
 
@@ -66,7 +63,7 @@ void ReopenAfterTrimFailure(FPContext* ctx, LogFileRef file, const std::string& 
 // Appends everything of the file at `from` from offset `start` to `to`. Block copies give the same
 // bytes as copying line by line, and a cut first line is kept as it is.
 void CopyTail(const std::string& from, long start, FILE* to) {
-  FILE* in = std::fopen(from.c_str(), "r");
+  FILE* in = plat::OpenFile(from, "r");
   if (in == nullptr) return;
   if (std::fseek(in, start, SEEK_SET) == 0) {
     char block[4096];
@@ -93,15 +90,9 @@ void TrimLog(FPContext* ctx, LogKind kind) {
   }
   std::string backup = path;
   backup.back() = '_';
-  std::error_code ec;
   // A backup left by an earlier trim that could not finish is the only copy of its lines: the
-  // rename fails rather than replace it, as it does on Windows.
-  if (fs::exists(backup, ec) || ec) {
-    ReopenAfterTrimFailure(ctx, file, path, "Failed to rename file");
-    return;
-  }
-  fs::rename(path, backup, ec);
-  if (ec) {
+  // rename fails rather than replace it.
+  if (plat::PathExists(backup) || !plat::RenameFile(path, backup)) {
     ReopenAfterTrimFailure(ctx, file, path, "Failed to rename file");
     return;
   }
@@ -110,12 +101,12 @@ void TrimLog(FPContext* ctx, LogKind kind) {
   if (file.stream == nullptr) return;
   // The start is taken from the backup itself, so a file shorter than the stream's position (one
   // replaced behind the driver's back) is copied whole rather than lost.
-  const uintmax_t size = fs::file_size(backup, ec);
-  if (ec) return;
+  uint64_t size = 0;
+  if (!plat::FileSize(backup, &size)) return;
   const long long start = static_cast<long long>(size) - ctx->nLogMaxSize + ctx->nLogTrimSize;
   CopyTail(backup, static_cast<long>(start < 0 ? 0 : start), file.stream);
   std::fflush(file.stream);
-  fs::remove(backup, ec);
+  plat::RemoveFile(backup);
 }
 
 void TrimIfTooLarge(FPContext* ctx, LogKind kind) {

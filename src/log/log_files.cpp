@@ -2,14 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
-#include <system_error>
+#include <vector>
 
 #include "log/log.h"
+#include "platform/files.h"
 #include "platform/paths.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -42,9 +40,7 @@ bool PrepareDailyDirectory(const FPContext* ctx, std::string* dir) {
   *dir = DailyDirectory(ctx);
   // A folder whose files' paths would be too long counts as unusable, like one that cannot be made.
   if (dir->size() + kDailyNameLength > kMaxPathLength) return false;
-  std::error_code ec;
-  fs::create_directories(*dir, ec);
-  return fs::is_directory(*dir, ec);
+  return plat::MakeDirectories(*dir);
 }
 
 // "Mirel-H-" or "Mirel-L-", the date, ".log": 22 characters.
@@ -86,16 +82,11 @@ void DeleteExpiredLogs(FPContext* ctx, LogKind kind, const std::string& dir) {
   const char* prefix = LogFileOf(ctx, kind).dailyPrefix;
   const int64_t cutoffTime = ctx->pClock->UnixTime() - LifetimeDays(ctx) * 86400;
   const std::string cutoff = DailyName(prefix, plat::LocalTimeOf(cutoffTime));
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    // The names compared are ASCII; UTF-8 keeps any other name from failing the conversion.
-    const std::string name = it->path().filename().u8string();
-    std::error_code typeError;
-    if (!IsDailyName(name, prefix) || it->is_directory(typeError)) continue;
-    if (std::strcmp(name.c_str(), cutoff.c_str()) < 0) {
-      std::error_code removeError;
-      fs::remove(it->path(), removeError);
-    }
+  std::vector<plat::DirectoryEntry> entries;
+  if (!plat::ListDirectory(dir, &entries)) return;
+  for (const plat::DirectoryEntry& entry : entries) {
+    if (entry.directory || !IsDailyName(entry.name, prefix)) continue;
+    if (std::strcmp(entry.name.c_str(), cutoff.c_str()) < 0) plat::RemoveFile(dir + entry.name);
   }
 }
 
@@ -116,10 +107,13 @@ void OpenDailyLogs(FPContext* ctx, const std::string& dir) {
 // c:\ always exists on Windows; the per-user directory that stands for it elsewhere is made the
 // first time a file is opened in it.
 void CreateDefaultDirectoryFor(const std::string& path) {
-  const fs::path defaultDir = fs::path(plat::DefaultLogDirectory()).parent_path();
-  if (fs::path(path).parent_path() != defaultDir) return;
-  std::error_code ec;
-  fs::create_directories(defaultDir, ec);
+  const std::string defaultDir = plat::DefaultLogDirectory();
+  // A file directly in the default directory: its name holds no further separator.
+  if (path.compare(0, defaultDir.size(), defaultDir) != 0 ||
+      path.find(plat::PathSeparator(), defaultDir.size()) != std::string::npos) {
+    return;
+  }
+  plat::MakeDirectories(defaultDir);
 }
 
 void OpenFixedLogs(FPContext* ctx) {
@@ -153,7 +147,7 @@ void OpenLogFile(LogFileRef file, const std::string& path) {
   file.stream = nullptr;
   file.openPath[0] = '\0';
   if (path.empty() || path.size() >= sizeof file.openPath) return;
-  file.stream = std::fopen(path.c_str(), "a");
+  file.stream = plat::OpenFile(path, "a");
   if (file.stream) std::snprintf(file.openPath, sizeof file.openPath, "%s", path.c_str());
 }
 

@@ -10,6 +10,7 @@ namespace plat {
 // a state directory: "$XDG_STATE_HOME/mirel/" when that variable holds an absolute path, else
 // "$HOME/.local/state/mirel/", else the current directory "./". The directory is not created
 // here: whoever first writes into it does so, so that nothing appears on disk until logging is on.
+// Like every driver path it is 1251 text (platform/files.h).
 std::string DefaultLogDirectory();
 
 // The native separator of path components: '\\' on Windows, '/' elsewhere.

@@ -1,22 +1,22 @@
 // The settings key as a file: one line a value, "d NAME=NUMBER" or "s NAME=TEXT", with backslash,
 // newline and carriage return in the text escaped as \\, \n and \r. Names never hold '=' or a line
-// break (they are the driver's own).
+// break (they are the driver's own). The files are reached through the file facility, by 1251
+// paths like every other file of the driver.
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
+#include "platform/codepage.h"
+#include "platform/files.h"
 #include "platform/settings_store.h"
 
 namespace plat {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 struct Value {
   char kind;  // 'd' number, 's' string
@@ -25,20 +25,21 @@ struct Value {
 
 using Values = std::map<std::string, Value>;
 
-bool Root(fs::path* root) {
+// The variables hold UTF-8 names; the file calls take 1251 text.
+bool Root(std::string* root) {
   const char* config = std::getenv("XDG_CONFIG_HOME");
   // The base directory rules ignore relative values of the variable.
   if (config != nullptr && config[0] == '/') {
-    *root = fs::path(config) / "mirel";
+    *root = Utf8ToCp1251(config) + "/mirel";
     return true;
   }
   const char* home = std::getenv("HOME");
   if (home == nullptr || home[0] == '\0') return false;
-  *root = fs::path(home) / ".config" / "mirel";
+  *root = Utf8ToCp1251(home) + "/.config/mirel";
   return true;
 }
 
-bool KeyFile(const std::string& keyPath, fs::path* file) {
+bool KeyFile(const std::string& keyPath, std::string* file) {
   if (!Root(file)) return false;
   size_t start = 0;
   while (start <= keyPath.size()) {
@@ -46,7 +47,7 @@ bool KeyFile(const std::string& keyPath, fs::path* file) {
     const std::string part = keyPath.substr(start, end - start);
     // Empty, "." and ".." components would leave the root; the registry has none of them.
     if (part.empty() || part == "." || part == "..") return false;
-    *file /= part;
+    *file += '/' + part;
     start = end + 1;
   }
   return true;
@@ -82,11 +83,24 @@ std::string Unescape(const std::string& text) {
 }
 
 // A missing file is an empty key; lines that are not values are skipped.
-Values Load(const fs::path& file) {
+std::string ReadText(const std::string& file) {
+  std::string text;
+  std::FILE* in = OpenFile(file, "rb");
+  if (in == nullptr) return text;
+  char block[4096];
+  size_t count;
+  while ((count = std::fread(block, 1, sizeof block, in)) > 0) text.append(block, count);
+  std::fclose(in);
+  return text;
+}
+
+Values Load(const std::string& file) {
   Values values;
-  std::ifstream in(file, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
+  const std::string text = ReadText(file);
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size());
+    const std::string line = text.substr(start, end - start);
+    start = end + 1;
     const size_t eq = line.find('=');
     if (line.size() < 3 || (line[0] != 'd' && line[0] != 's') || line[1] != ' ' || eq == std::string::npos) {
       continue;
@@ -96,30 +110,25 @@ Values Load(const fs::path& file) {
   return values;
 }
 
-bool Save(const fs::path& file, const Values& values) {
-  std::error_code error;
-  fs::create_directories(file.parent_path(), error);
-  if (error) return false;
-  fs::path temp = file;
-  temp += ".tmp." + std::to_string(getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    for (const auto& v : values) {
-      out << v.second.kind << ' ' << v.first << '=' << Escape(v.second.text) << '\n';
-    }
-    out.flush();
-    if (!out) {
-      fs::remove(temp, error);
-      return false;
-    }
-  }
-  fs::rename(temp, file, error);
-  if (error) fs::remove(temp, error);
-  return !error;
+bool WriteText(const std::string& file, const std::string& text) {
+  std::FILE* out = OpenFile(file, "wb");
+  if (out == nullptr) return false;
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  return std::fclose(out) == 0 && written;
+}
+
+bool Save(const std::string& file, const Values& values) {
+  if (!MakeDirectories(file.substr(0, file.rfind('/')))) return false;
+  std::string text;
+  for (const auto& v : values) text += v.second.kind + (' ' + v.first) + '=' + Escape(v.second.text) + '\n';
+  const std::string temp = file + ".tmp." + std::to_string(getpid());
+  if (WriteText(temp, text) && RenameFile(temp, file)) return true;
+  RemoveFile(temp);
+  return false;
 }
 
 bool Store(const std::string& keyPath, const std::string& name, Value value) {
-  fs::path file;
+  std::string file;
   if (!KeyFile(keyPath, &file) || name.empty() || name.find_first_of("=\r\n") != std::string::npos) {
     return false;
   }
@@ -129,7 +138,7 @@ bool Store(const std::string& keyPath, const std::string& name, Value value) {
 }
 
 bool Fetch(const std::string& keyPath, const std::string& name, char kind, std::string* text) {
-  fs::path file;
+  std::string file;
   if (!KeyFile(keyPath, &file)) return false;
   const Values values = Load(file);
   const auto found = values.find(name);

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/codepage.h"
 #include "platform/settings_store.h"
+#include "wide_text.h"
 
 namespace plat {
 
@@ -25,18 +25,13 @@ class Key {
   HKEY m_h = nullptr;
 };
 
-std::wstring Wide(const std::string& cp1251) {
-  const std::u16string text = Cp1251ToUtf16(cp1251);
-  return std::wstring(text.begin(), text.end());
-}
-
 bool OpenForWriting(const std::string& path, Key* key) {
-  return RegCreateKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+  return RegCreateKeyExW(HKEY_CURRENT_USER, WideOf1251(path).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                          KEY_WRITE, nullptr, key->Out(), nullptr) == ERROR_SUCCESS;
 }
 
 bool OpenForReading(const std::string& path, Key* key) {
-  return RegOpenKeyExW(HKEY_CURRENT_USER, Wide(path).c_str(), 0, KEY_READ, key->Out()) == ERROR_SUCCESS;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, WideOf1251(path).c_str(), 0, KEY_READ, key->Out()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -45,16 +40,17 @@ bool SettingsStore::WriteNumber(const std::string& name, uint32_t value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
   const DWORD data = value;
-  return RegSetValueExW(key.Get(), Wide(name).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data),
-                        sizeof data) == ERROR_SUCCESS;
+  return RegSetValueExW(key.Get(), WideOf1251(name).c_str(), 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
 }
 
 bool SettingsStore::WriteString(const std::string& name, const std::string& value) {
   Key key;
   if (!OpenForWriting(m_keyPath, &key)) return false;
-  const std::wstring text = Wide(value);
+  const std::wstring text = WideOf1251(value);
   // The terminating NUL is part of the stored value.
-  return RegSetValueExW(key.Get(), Wide(name).c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+  return RegSetValueExW(key.Get(), WideOf1251(name).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(text.c_str()),
                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
@@ -62,7 +58,7 @@ bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
   Key key;
   if (!OpenForReading(m_keyPath, &key)) return false;
   DWORD type = 0, data = 0, size = sizeof data;
-  if (RegQueryValueExW(key.Get(), Wide(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
+  if (RegQueryValueExW(key.Get(), WideOf1251(name).c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data),
                        &size) != ERROR_SUCCESS ||
       type != REG_DWORD) {
     return false;
@@ -74,7 +70,7 @@ bool SettingsStore::ReadNumber(const std::string& name, uint32_t* value) const {
 bool SettingsStore::ReadString(const std::string& name, std::string* value) const {
   Key key;
   if (!OpenForReading(m_keyPath, &key)) return false;
-  const std::wstring wideName = Wide(name);
+  const std::wstring wideName = WideOf1251(name);
   DWORD type = 0, size = 0;
   if (RegQueryValueExW(key.Get(), wideName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       type != REG_SZ) {
@@ -89,7 +85,7 @@ bool SettingsStore::ReadString(const std::string& name, std::string* value) cons
   data.resize(std::min<size_t>(size / sizeof(wchar_t), data.size()));
   const size_t nul = data.find(L'\0');
   if (nul != std::wstring::npos) data.resize(nul);
-  *value = Utf16ToCp1251(std::u16string(data.begin(), data.end()));
+  *value = Cp1251OfWide(data);
   return true;
 }
 

@@ -2,8 +2,8 @@
 // in the same slot and FormatMessage knows their texts, so sockets need nothing of their own.
 #include <windows.h>
 
-#include "platform/codepage.h"
 #include "platform/system_error.h"
+#include "wide_text.h"
 
 namespace plat {
 
@@ -24,8 +24,7 @@ std::string SystemErrorText(uint32_t code) {
       code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
   std::string result;
   try {
-    if (len != 0 && text != nullptr)
-      result = Utf16ToCp1251(std::u16string_view(reinterpret_cast<const char16_t*>(text), len));
+    if (len != 0 && text != nullptr) result = Cp1251OfWide(std::wstring_view(text, len));
     while (!result.empty() && (result.back() == '\n' || result.back() == '\r')) result.pop_back();
   } catch (...) {  // out of memory: no text rather than an exception through the platform API
     result.clear();

@@ -200,6 +200,13 @@ TEST_F(Settings, PathLog) {
   EXPECT_TRUE(fs::is_directory(dir / "logs"));
   EXPECT_EQ(good, Device()->szLogPath);
 
+  // The driver keeps the path in 1251; the folder is made under its real name.
+  const std::string cyrillic = dir.string() + "/Журнал кассы/";
+  EXPECT_TRUE(SetString("PathLog", cyrillic));
+  EXPECT_TRUE(fs::is_directory(dir / fs::u8path("Журнал кассы")));
+  EXPECT_EQ(Cp1251(cyrillic), Device()->szLogPath);
+  ASSERT_TRUE(SetString("PathLog", good));
+
   LONG code = 0;
   EXPECT_FALSE(SetString("PathLog", std::string(260, 'p'), &code));  // too long for the field
   EXPECT_EQ(13, code);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "log_test_support.h"
+#include "platform/codepage.h"
 
 namespace logtest {
 namespace {
@@ -233,6 +234,31 @@ TEST_F(DailyLogTest, DayChangeIntoAFolderWithTooLongPathsKeepsTheOpenFile) {
   EXPECT_EQ(ctx.bDailyLog, 0);
   EXPECT_FALSE(fs::exists(path));
   EXPECT_EQ(ReadAll(LogDir() / "Mirel-L-2024-02-29.log"), "2024-03-02 00:30:00 *Port: after\n");
+}
+
+// A folder with Cyrillic letters in its name (as a user's profile folder often has): the driver
+// holds its path in 1251, and the daily files are written, expired and trimmed in the folder of
+// that real name, not in one of its byte-for-byte twin.
+TEST_F(DailyLogTest, CyrillicFolderIsUsedUnderItsRealName) {
+  // Now: 00:30 on 10 March in Moscow; the lifetime of seven days keeps 3 March and later.
+  SetTime(1710019800, {2024, 3, 10, 0, 30, 0, 0}, {2024, 3, 9, 21, 30, 0, 0});
+  const fs::path folder = dir.path() / fs::u8path("Журнал ККТ") / "Log";
+  fs::create_directories(folder);
+  WriteAll(folder / "Mirel-L-2024-03-02.log", "expired\n");
+  WriteAll(folder / "Mirel-L-2024-03-03.log", "kept\n");
+  std::snprintf(ctx.szLogPath, sizeof ctx.szLogPath, "%s",
+                plat::Utf8ToCp1251(dir.path().string() + "/Журнал ККТ").c_str());
+  ctx.nLogMaxSize = 40;
+  ctx.nLogTrimSize = 10;
+
+  SwitchOn();
+  ctx.pfnLogEnter(&ctx, "Fn");        // 30 bytes
+  ctx.pfnLogReturn(&ctx, "Fn", "0");  // 30 bytes: 60, keep from 60 - 40 + 10 = 30
+
+  EXPECT_EQ(ReadAll(folder / "Mirel-L-2024-03-09.log"), "2024-03-10 00:30:00 }Fn ret 0\n");
+  EXPECT_EQ(NamesIn(folder), (std::set<std::string>{"Mirel-H-2024-03-09.log", "Mirel-L-2024-03-03.log",
+                                                    "Mirel-L-2024-03-09.log"}));
+  EXPECT_EQ(NamesIn(dir.path()), (std::set<std::string>{"Журнал ККТ"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Shared pieces of the log tests: a clock fixed by the test, a temporary directory and a context
-// whose files live in that directory.
+// Shared pieces of the log tests: a clock fixed by the test and a context whose files live in a
+// temporary directory.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -16,6 +15,7 @@
 #include "log/log.h"
 #include "platform/clock.h"
 #include "support/scoped_env.h"
+#include "support/temp_dir.h"
 
 namespace logtest {
 
@@ -32,27 +32,6 @@ class FixedClock : public plat::Clock {
   plat::CalendarTime local{2024, 3, 5, 9, 7, 3, 0};
   plat::CalendarTime utc{2024, 3, 5, 6, 7, 3, 0};
   int64_t unixTime = 1709618823;  // 2024-03-05 06:07:03 UTC
-};
-
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device random;
-    path_ =
-        fs::temp_directory_path() / ("mirel-log-test-" + std::to_string(random()) + std::to_string(random()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-  // The path as a string with a trailing separator, as szLogPath holds directories.
-  std::string WithSeparator() const { return (path_ / "").string(); }
-
- private:
-  fs::path path_;
 };
 
 inline std::string ReadAll(const fs::path& path) {
