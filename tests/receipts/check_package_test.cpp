@@ -522,23 +522,32 @@ TEST_F(CheckPackageTest, EveryAttributeOfAFullPackageIsStored) {
   ExpectFullPackage(params, position);
 }
 
+// Sets the process locale for its life and puts the old one back, whatever the test's outcome.
+class ScopedLocale {
+ public:
+  explicit ScopedLocale(const char* name) : m_before(std::setlocale(LC_ALL, nullptr)) {
+    m_set = std::setlocale(LC_ALL, name) != nullptr;
+  }
+  ~ScopedLocale() { std::setlocale(LC_ALL, m_before.c_str()); }
+  bool Set() const { return m_set; }
+
+ private:
+  std::string m_before;
+  bool m_set = false;
+};
+
 TEST_F(CheckPackageTest, SameRecordsUnderADecimalCommaLocale) {
-  const std::string before = std::setlocale(LC_ALL, nullptr);
-  ASSERT_NE(nullptr, std::setlocale(LC_ALL, "ru_RU.UTF-8"))
-      << "the locale ru_RU.UTF-8 is missing: scripts/setup generates it";
+  const ScopedLocale russian("ru_RU.UTF-8");
+  ASSERT_TRUE(russian.Set()) << "the locale ru_RU.UTF-8 is missing: scripts/setup generates it";
   ASSERT_STREQ(",", std::localeconv()->decimal_point);
   Parsed doc(kFullPackage);
   CheckParameters params;
   CheckPosition position;
   std::string message;
-  const int32_t header = ParseCheckParameters(&ctx, &doc.doc, &params, &message);
-  const int32_t item = ParseFiscalString(&ctx, doc.Item(), &position, &message);
-  const double comma = ParseXmlNumber("1,5");
-  std::setlocale(LC_ALL, before.c_str());
-  ASSERT_EQ(0, header);
-  ASSERT_EQ(0, item);
+  ASSERT_EQ(0, ParseCheckParameters(&ctx, &doc.doc, &params, &message)) << message;
+  ASSERT_EQ(0, ParseFiscalString(&ctx, doc.Item(), &position, &message)) << message;
   ExpectFullPackage(params, position);
-  EXPECT_EQ(0, comma);  // the locale's separator does not become the package's
+  EXPECT_EQ(0, ParseXmlNumber("1,5"));  // the locale's separator does not become the package's
 }
 
 TEST(GoodCode, StampTypeGtinAndSerialNumber) {
