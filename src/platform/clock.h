@@ -3,8 +3,10 @@
 // clock. Serial and socket time-outs are real time and are not affected by it.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 namespace plat {
 
@@ -18,12 +20,31 @@ struct CalendarTime {
   int millisecond = 0;
 };
 
+// A signal that ends a pause at once, such as a request to stop a worker thread. Once set it stays
+// set until Reset. Safe to use from any thread.
+class WakeEvent {
+ public:
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // Waits up to ms of real time; true when the event is (or becomes) set.
+  bool WaitMs(uint32_t ms);
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable changed_;
+  bool set_ = false;
+};
+
 class Clock {
  public:
   virtual ~Clock() = default;
   // Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
   virtual uint32_t TickMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
+  // Pauses ms unless `wake` is set first; true when it was set. This waits on the event itself in
+  // real time; a test clock may only note the pause and return.
+  virtual bool SleepUnless(uint32_t ms, WakeEvent& wake) { return wake.WaitMs(ms); }
   virtual CalendarTime LocalTime() = 0;
   virtual CalendarTime UtcTime() = 0;
   // Seconds since 1970-01-01 UTC, as time() returns.

@@ -1,6 +1,8 @@
 // TCP client on POSIX: BSD sockets in non-blocking mode, every wait a poll() bounded by a
 // monotonic deadline, so no call blocks longer than the caller allowed.
+#include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,6 +19,10 @@
 namespace plat {
 
 struct TcpConnection {
+  int fd = -1;
+};
+
+struct TcpListenerSocket {
   int fd = -1;
 };
 
@@ -74,6 +80,18 @@ int ConnectOne(const addrinfo& ai, const Deadline& deadline) {
   return -1;
 }
 
+// The handle of a connected socket; nullptr, with the socket closed, when memory runs out.
+TcpHandle WrapSocket(int fd) {
+  TcpHandle h = new (std::nothrow) TcpConnection;
+  if (h == nullptr) {
+    close(fd);
+    Fail(ENOMEM);
+    return nullptr;
+  }
+  h->fd = fd;
+  return h;
+}
+
 // The addresses of host:port, or nullptr with the resolver's error recorded.
 addrinfo* Resolve(const char* host, uint16_t port) {
   char service[8];
@@ -109,36 +127,34 @@ TcpHandle TcpConnect(const char* host, uint16_t port, uint32_t timeoutMs) {
     if (fd < 0 && deadline.Expired()) break;
   }
   freeaddrinfo(list);
-  if (fd < 0) return nullptr;
-  TcpHandle h = new (std::nothrow) TcpConnection;
-  if (h == nullptr) {
-    close(fd);
-    Fail(ENOMEM);
-    return nullptr;
-  }
-  h->fd = fd;
-  return h;
+  return fd < 0 ? nullptr : WrapSocket(fd);
 }
 
 bool TcpSendAll(TcpHandle h, const void* bytes, size_t count, uint32_t timeoutMs) {
+  size_t sent = 0;
+  if (!TcpSendSome(h, bytes, count, timeoutMs, &sent)) return false;
+  return sent == count || Fail(ETIMEDOUT);
+}
+
+bool TcpSendSome(TcpHandle h, const void* bytes, size_t count, uint32_t timeoutMs, size_t* sent) {
   if (h == nullptr || h->fd < 0) return Fail(EBADF);
-  if (bytes == nullptr && count > 0) return Fail(EINVAL);
+  if ((bytes == nullptr && count > 0) || sent == nullptr) return Fail(EINVAL);
+  *sent = 0;
   SetSystemLastError(0);
   const Deadline deadline(timeoutMs);
   const char* data = static_cast<const char*>(bytes);
-  size_t sent = 0;
-  while (sent < count) {
+  while (*sent < count) {
     // MSG_NOSIGNAL: a peer that has gone away is an EPIPE here, not a SIGPIPE ending the host.
-    const ssize_t n = send(h->fd, data + sent, count - sent, MSG_NOSIGNAL);
+    const ssize_t n = send(h->fd, data + *sent, count - *sent, MSG_NOSIGNAL);
     if (n >= 0) {
-      sent += static_cast<size_t>(n);
+      *sent += static_cast<size_t>(n);
       continue;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(errno);
     const Wait wait = WaitReady(h->fd, POLLOUT, deadline);
     if (wait == Wait::kFailed) return false;
-    if (wait == Wait::kTimedOut) return Fail(ETIMEDOUT);
+    if (wait == Wait::kTimedOut) break;
   }
   return true;
 }
@@ -176,6 +192,90 @@ bool TcpClose(TcpHandle h) {
   delete h;
   // The descriptor is released even when close() reports an error, so it is never retried.
   return close(fd) == 0 || Fail(errno);
+}
+
+bool TcpIsTimeout(uint32_t code) {
+  return code == ETIMEDOUT;
+}
+
+bool TcpResolveIPv4(const char* host, uint32_t* address) {
+  if (host == nullptr || host[0] == '\0' || address == nullptr) return Fail(EINVAL);
+  addrinfo hints = {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const int rc = getaddrinfo(host, nullptr, &hints, &list);
+  if (rc != 0) {
+    if (rc == EAI_SYSTEM) return Fail(errno);
+    SetSystemLastError(kErrResolverBase | static_cast<uint16_t>(rc));
+    return false;
+  }
+  *address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(list);
+  return true;
+}
+
+TcpListener TcpListenLoopback(uint16_t port, bool listen) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    Fail(errno);
+    return nullptr;
+  }
+  const int reuse = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  TcpListener l = nullptr;
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      (listen && ::listen(fd, SOMAXCONN) != 0)) {
+    Fail(errno);
+  } else if ((l = new (std::nothrow) TcpListenerSocket) == nullptr) {
+    Fail(ENOMEM);
+  }
+  if (l == nullptr) {
+    close(fd);
+    return nullptr;
+  }
+  l->fd = fd;
+  return l;
+}
+
+uint16_t TcpListenerPort(TcpListener l) {
+  sockaddr_in addr = {};
+  socklen_t len = sizeof addr;
+  if (l == nullptr || getsockname(l->fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+TcpHandle TcpAccept(TcpListener l, uint32_t timeoutMs) {
+  if (l == nullptr) {
+    Fail(EBADF);
+    return nullptr;
+  }
+  const Deadline deadline(timeoutMs);
+  for (;;) {
+    const int fd = accept4(l->fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) return WrapSocket(fd);
+    if (errno == EINTR || errno == ECONNABORTED) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      Fail(errno);
+      return nullptr;
+    }
+    const Wait wait = WaitReady(l->fd, POLLIN, deadline);
+    if (wait == Wait::kFailed) return nullptr;
+    if (wait == Wait::kTimedOut) {
+      Fail(ETIMEDOUT);
+      return nullptr;
+    }
+  }
+}
+
+void TcpCloseListener(TcpListener l) {
+  if (l == nullptr) return;
+  close(l->fd);
+  delete l;
 }
 
 }  // namespace plat

@@ -17,6 +17,10 @@ struct TcpConnection {
   SOCKET s = INVALID_SOCKET;
 };
 
+struct TcpListenerSocket {
+  SOCKET s = INVALID_SOCKET;
+};
+
 namespace {
 
 // send() and recv() take an int count; larger buffers go in pieces of this size.
@@ -101,6 +105,18 @@ SOCKET ConnectOne(const addrinfo& ai, const Deadline& deadline) {
   return INVALID_SOCKET;
 }
 
+// The handle of a connected socket; nullptr, with the socket closed, when memory runs out.
+TcpHandle WrapSocket(SOCKET s) {
+  TcpHandle h = new (std::nothrow) TcpConnection;
+  if (h == nullptr) {
+    closesocket(s);
+    Fail(WSA_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  h->s = s;
+  return h;
+}
+
 // The addresses of host:port, or nullptr with the resolver's error recorded.
 addrinfo* Resolve(const char* host, uint16_t port) {
   char service[8];
@@ -137,35 +153,33 @@ TcpHandle TcpConnect(const char* host, uint16_t port, uint32_t timeoutMs) {
     if (s == INVALID_SOCKET && deadline.Expired()) break;
   }
   freeaddrinfo(list);
-  if (s == INVALID_SOCKET) return nullptr;
-  TcpHandle h = new (std::nothrow) TcpConnection;
-  if (h == nullptr) {
-    closesocket(s);
-    Fail(WSA_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  h->s = s;
-  return h;
+  return s == INVALID_SOCKET ? nullptr : WrapSocket(s);
 }
 
 bool TcpSendAll(TcpHandle h, const void* bytes, size_t count, uint32_t timeoutMs) {
+  size_t sent = 0;
+  if (!TcpSendSome(h, bytes, count, timeoutMs, &sent)) return false;
+  return sent == count || Fail(WSAETIMEDOUT);
+}
+
+bool TcpSendSome(TcpHandle h, const void* bytes, size_t count, uint32_t timeoutMs, size_t* sent) {
   if (h == nullptr || h->s == INVALID_SOCKET) return Fail(WSAENOTSOCK);
-  if (bytes == nullptr && count > 0) return Fail(WSAEINVAL);
+  if ((bytes == nullptr && count > 0) || sent == nullptr) return Fail(WSAEINVAL);
+  *sent = 0;
   SetSystemLastError(0);
   const Deadline deadline(timeoutMs);
   const char* data = static_cast<const char*>(bytes);
-  size_t sent = 0;
-  while (sent < count) {
-    const size_t chunk = count - sent < kMaxChunk ? count - sent : kMaxChunk;
-    const int n = send(h->s, data + sent, static_cast<int>(chunk), 0);
+  while (*sent < count) {
+    const size_t chunk = count - *sent < kMaxChunk ? count - *sent : kMaxChunk;
+    const int n = send(h->s, data + *sent, static_cast<int>(chunk), 0);
     if (n != SOCKET_ERROR) {
-      sent += static_cast<size_t>(n);
+      *sent += static_cast<size_t>(n);
       continue;
     }
     if (WSAGetLastError() != WSAEWOULDBLOCK) return FailWithSocketError();
     const Wait wait = WaitReady(h->s, true, deadline);
     if (wait == Wait::kFailed) return false;
-    if (wait == Wait::kTimedOut) return Fail(WSAETIMEDOUT);
+    if (wait == Wait::kTimedOut) break;
   }
   return true;
 }
@@ -203,6 +217,97 @@ bool TcpClose(TcpHandle h) {
   delete h;
   // The socket is released even when closesocket() reports an error, so it is never retried.
   return closesocket(s) == 0 || FailWithSocketError();
+}
+
+bool TcpIsTimeout(uint32_t code) {
+  return code == WSAETIMEDOUT;
+}
+
+bool TcpResolveIPv4(const char* host, uint32_t* address) {
+  if (host == nullptr || host[0] == '\0' || address == nullptr) return Fail(WSAEINVAL);
+  if (const int error = StartupError(); error != 0) return Fail(error);
+  addrinfo hints = {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (const int rc = getaddrinfo(host, nullptr, &hints, &list); rc != 0) return Fail(rc);
+  *address = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr;
+  freeaddrinfo(list);
+  return true;
+}
+
+TcpListener TcpListenLoopback(uint16_t port, bool listen) {
+  if (const int error = StartupError(); error != 0) {
+    Fail(error);
+    return nullptr;
+  }
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) {
+    FailWithSocketError();
+    return nullptr;
+  }
+  SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+  sockaddr_in addr = {};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  u_long nonBlocking = 1;
+  TcpListener l = nullptr;
+  if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+      bind(s, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      (listen && ::listen(s, SOMAXCONN) != 0)) {
+    FailWithSocketError();
+  } else if ((l = new (std::nothrow) TcpListenerSocket) == nullptr) {
+    Fail(WSA_NOT_ENOUGH_MEMORY);
+  }
+  if (l == nullptr) {
+    closesocket(s);
+    return nullptr;
+  }
+  l->s = s;
+  return l;
+}
+
+uint16_t TcpListenerPort(TcpListener l) {
+  sockaddr_in addr = {};
+  int len = sizeof addr;
+  if (l == nullptr || getsockname(l->s, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  return ntohs(addr.sin_port);
+}
+
+TcpHandle TcpAccept(TcpListener l, uint32_t timeoutMs) {
+  if (l == nullptr) {
+    Fail(WSAENOTSOCK);
+    return nullptr;
+  }
+  const Deadline deadline(timeoutMs);
+  for (;;) {
+    const SOCKET s = accept(l->s, nullptr, nullptr);
+    if (s != INVALID_SOCKET) {
+      SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
+      u_long nonBlocking = 1;
+      if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0) return WrapSocket(s);
+      FailWithSocketError();
+      closesocket(s);
+      return nullptr;
+    }
+    if (WSAGetLastError() != WSAEWOULDBLOCK) {
+      FailWithSocketError();
+      return nullptr;
+    }
+    const Wait wait = WaitReady(l->s, false, deadline);
+    if (wait == Wait::kFailed) return nullptr;
+    if (wait == Wait::kTimedOut) {
+      Fail(WSAETIMEDOUT);
+      return nullptr;
+    }
+  }
+}
+
+void TcpCloseListener(TcpListener l) {
+  if (l == nullptr) return;
+  closesocket(l->s);
+  delete l;
 }
 
 }  // namespace plat

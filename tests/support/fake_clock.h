@@ -18,6 +18,11 @@ class FakeClock : public plat::Clock {
     tick_ += ms;
     sleeps_.push_back(ms);
   }
+  // Notes the pause like SleepMs; only a wake that is already set ends it.
+  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override {
+    SleepMs(ms);
+    return wake.IsSet();
+  }
   plat::CalendarTime LocalTime() override { return local_; }
   plat::CalendarTime UtcTime() override { return utc_; }
   int64_t UnixTime() override { return unix_; }

@@ -1,0 +1,299 @@
+#include "ofd-stub/ofd_stub.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+
+namespace ofdstub {
+namespace {
+
+// How long the server waits for the rest of a message before it gives the connection up.
+constexpr uint32_t kMessageWaitMs = 10000;
+// The slice of every wait, so that Stop is noticed at once.
+constexpr uint32_t kPollMs = 50;
+constexpr int kSegments = 3;
+
+const char* DocumentTypeName(uint8_t type) {
+  switch (type) {
+    case ffd::kRegistration:
+      return "registration";
+    case ffd::kShiftOpening:
+      return "shift opening";
+    case ffd::kReceipt:
+      return "receipt";
+    case ffd::kShiftClosing:
+      return "shift closing";
+    case ffd::kDriveClosing:
+      return "drive closing";
+    case ffd::kReregistration:
+      return "re-registration";
+    case ffd::kSettlementsReport:
+      return "settlements report";
+    case ffd::kCorrectionReceipt:
+      return "correction receipt";
+    default:
+      return "document";
+  }
+}
+
+const char* OperationName(uint8_t operation) {
+  static const char* const kNames[] = {"?", "sale", "sale return", "purchase", "purchase return"};
+  return operation < 5 ? kNames[operation] : "?";
+}
+
+// "YYYY-MM-DD HH:MM" of seconds since 1970, read as the time printed on the document.
+std::string DateText(uint32_t seconds) {
+  // Days to the civil calendar (proleptic Gregorian), from eras of 400 years.
+  const int64_t z = seconds / 86400 + 719468;
+  const int64_t era = z / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02u:%02u", year, month, day,
+                seconds / 3600 % 24, seconds / 60 % 60);
+  return text;
+}
+
+std::string Money(uint64_t kopecks) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%" PRIu64 ".%02" PRIu64, kopecks / 100, kopecks % 100);
+  return text;
+}
+
+uint64_t VlnOf(const std::vector<ffd::Tlv>& tags, uint16_t tag) {
+  uint64_t value = 0;
+  const ffd::Tlv* t = ffd::FindTag(tags, tag);
+  return t && ffd::ReadVln(*t, &value) ? value : 0;
+}
+
+// " sale, 2 items, total 150.00 (cash 100.00, cashless 50.00)" for the tags of a receipt.
+std::string ReceiptText(const std::vector<ffd::Tlv>& tags) {
+  uint8_t operation = 0;
+  const ffd::Tlv* op = ffd::FindTag(tags, ffd::tag::kOperationType);
+  if (op) ffd::ReadU8(*op, &operation);
+  int items = 0;
+  for (const ffd::Tlv& t : tags) items += t.tag == ffd::tag::kItem;
+  return std::string(" ") + OperationName(operation) + ", " + std::to_string(items) + " item(s), total " +
+         Money(VlnOf(tags, ffd::tag::kTotal)) + " (cash " + Money(VlnOf(tags, ffd::tag::kCash)) +
+         ", cashless " + Money(VlnOf(tags, ffd::tag::kCashless)) + ")";
+}
+
+}  // namespace
+
+bool ParseFault(const std::string& name, Fault* fault) {
+  static const struct {
+    const char* name;
+    Fault fault;
+  } kFaults[] = {{"none", Fault::kNone},         {"close", Fault::kClose}, {"stall", Fault::kStall},
+                 {"segments", Fault::kSegments}, {"short", Fault::kShort}, {"garbage", Fault::kGarbage}};
+  for (const auto& f : kFaults) {
+    if (name == f.name) {
+      *fault = f.fault;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string DescribeDocument(const ffd::Container& c) {
+  std::vector<ffd::Tlv> outer, tags;
+  const bool parsed =
+      ffd::ParseTlv(c.tlv, &outer) && outer.size() == 1 && ffd::ParseTlv(outer[0].value, &tags);
+  std::string line = "document " + std::to_string(c.documentNumber) + " (" +
+                     DocumentTypeName(c.documentType) + ") drive " + c.driveNumber;
+  if (!parsed) return line + ", tags unreadable";
+  uint32_t value = 0;
+  const ffd::Tlv* date = ffd::FindTag(tags, ffd::tag::kDateTime);
+  if (date && ffd::ReadU32(*date, &value)) line += ", " + DateText(value);
+  const ffd::Tlv* sign = ffd::FindTag(tags, ffd::tag::kFiscalSign);
+  if (sign && ffd::ReadFiscalSign(*sign, &value)) line += ", fiscal sign " + std::to_string(value);
+  if (c.documentType == ffd::kReceipt || c.documentType == ffd::kCorrectionReceipt)
+    line += "," + ReceiptText(tags);
+  return line;
+}
+
+ffd::Bytes AcknowledgementAnswer(const ffd::Container& document) {
+  ffd::Acknowledgement a;
+  a.driveNumber = document.driveNumber;
+  a.documentNumber = document.documentNumber;
+  a.dateTime = static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
+  // Any operator sign will do for the virtual drive; this one names the document it belongs to.
+  for (size_t i = 0; i < ffd::kOperatorSignSize; ++i) {
+    a.operatorSign[i] = static_cast<uint8_t>(document.documentNumber >> (8 * (i % 4)));
+  }
+  return ffd::BuildMessage(ffd::AcknowledgementContainer(a));
+}
+
+OfdStub::~OfdStub() {
+  Stop();
+}
+
+bool OfdStub::Start(uint16_t port, bool refuse) {
+  if (thread_.joinable()) return false;
+  listener_ = plat::TcpListenLoopback(port, !refuse);
+  if (listener_ == nullptr) return false;
+  port_ = plat::TcpListenerPort(listener_);
+  refuse_ = refuse;
+  stopping_ = false;
+  thread_ = std::thread([this] { Serve(); });
+  return true;
+}
+
+void OfdStub::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  stopWake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+  plat::TcpCloseListener(listener_);
+  listener_ = nullptr;
+}
+
+void OfdStub::SetFault(Fault fault, int count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fault_ = fault;
+  faultCount_ = count;
+}
+
+std::vector<std::string> OfdStub::Lines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+bool OfdStub::WaitLines(size_t count, int timeoutMs) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return linesChanged_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return lines_.size() >= count; });
+}
+
+void OfdStub::SetLineListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lineListener_ = std::move(listener);
+}
+
+void OfdStub::AddLine(const std::string& line) {
+  std::function<void(const std::string&)> listener;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+    listener = lineListener_;
+  }
+  linesChanged_.notify_all();
+  if (listener) listener(line);
+}
+
+Fault OfdStub::TakeFault() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (faultCount_ == 0) return Fault::kNone;
+  if (faultCount_ > 0) --faultCount_;
+  return fault_;
+}
+
+void OfdStub::Serve() {
+  while (!stopping_) {
+    // A refusing server only holds its port until it is stopped.
+    if (refuse_) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      stopWake_.wait_for(lock, std::chrono::milliseconds(kPollMs));
+      continue;
+    }
+    plat::TcpHandle h = plat::TcpAccept(listener_, kPollMs);
+    if (h == nullptr) continue;
+    ++connections_;
+    Exchange(h);
+    plat::TcpClose(h);
+  }
+}
+
+bool OfdStub::ReadExactly(plat::TcpHandle h, size_t count, ffd::Bytes* out) {
+  out->assign(count, 0);
+  size_t got = 0;
+  for (uint32_t waited = 0; got < count && waited < kMessageWaitMs && !stopping_; waited += kPollMs) {
+    size_t n = 0;
+    bool closed = false;
+    if (!plat::TcpReceive(h, out->data() + got, count - got, kPollMs, &n, &closed)) return false;
+    got += n;
+    if (closed) break;
+  }
+  return got == count;
+}
+
+void OfdStub::Exchange(plat::TcpHandle h) {
+  ffd::Bytes header, body;
+  ffd::SessionHeader session;
+  if (!ReadExactly(h, ffd::kSessionHeaderSize, &header) ||
+      !ffd::ParseSessionHeader(header.data(), header.size(), &session)) {
+    AddLine("error: no session header");
+    return;
+  }
+  ffd::Container container;
+  if (!ReadExactly(h, session.containerLength, &body)) {
+    AddLine("error: message shorter than its session header says");
+    return;
+  }
+  const ffd::ContainerError e = ffd::ParseContainer(body.data(), body.size(), &container);
+  if (e != ffd::ContainerError::kNone) {
+    AddLine(std::string("error: ") + ffd::ContainerErrorText(e));
+    return;
+  }
+  AddLine(DescribeDocument(container));
+  Answer(h, AcknowledgementAnswer(container), TakeFault());
+}
+
+void OfdStub::Answer(plat::TcpHandle h, const ffd::Bytes& answer, Fault fault) {
+  constexpr uint32_t kSendMs = 2000;
+  switch (fault) {
+    case Fault::kNone:
+      plat::TcpSendAll(h, answer.data(), answer.size(), kSendMs);
+      break;
+    case Fault::kClose:
+      break;
+    case Fault::kStall:
+      HoldUntilClosed(h);
+      break;
+    case Fault::kSegments: {
+      const size_t piece = (answer.size() + kSegments - 1) / kSegments;
+      for (size_t at = 0; at < answer.size() && !stopping_; at += piece) {
+        if (at > 0) {
+          std::unique_lock<std::mutex> lock(mutex_);
+          stopWake_.wait_for(lock, std::chrono::milliseconds(segmentPauseMs_.load()),
+                             [&] { return stopping_.load(); });
+        }
+        const size_t n = std::min(piece, answer.size() - at);
+        if (!plat::TcpSendAll(h, answer.data() + at, n, kSendMs)) break;
+      }
+      break;
+    }
+    case Fault::kShort:
+      plat::TcpSendAll(h, answer.data(), ffd::kSessionHeaderSize, kSendMs);
+      break;
+    case Fault::kGarbage: {
+      ffd::Bytes garbage(answer.begin(), answer.begin() + ffd::kSessionHeaderSize);
+      garbage.resize(answer.size(), 0xEE);
+      plat::TcpSendAll(h, garbage.data(), garbage.size(), kSendMs);
+      break;
+    }
+  }
+}
+
+// A stalled server: the connection stays open, unanswered, until the client gives up or the server
+// is stopped.
+void OfdStub::HoldUntilClosed(plat::TcpHandle h) {
+  uint8_t sink[256];
+  bool closed = false;
+  while (!closed && !stopping_) {
+    size_t n = 0;
+    if (!plat::TcpReceive(h, sink, sizeof sink, kPollMs, &n, &closed)) return;
+  }
+}
+
+}  // namespace ofdstub
