@@ -218,6 +218,30 @@ struct FPContext {
   int32_t anKeepZeroExtra[3] = {};
   // ---- end of receipt commands ----
 
+  // ---- Registration data of the fiscal drive: owned by device/reg_data ----
+  // Texts in Windows-1251, NUL-terminated; each is replaced by the answer to its query.
+  char szFnRegDateTime[20] = {};  // "YYYY-MM-DDThh:mm:00"; empty when the printer's date was invalid
+  char szFnUserInn[13] = {};
+  char szFnKktRegNumber[21] = {};
+  uint8_t nFnTaxSystems = 0;  // bit n: tax system n (0..5)
+  uint8_t nFnWorkModes = 0;   // bits 0..5: encryption, offline, automatic, service, BSO, internet
+  uint8_t nFnRegExtra = 0;
+  uint32_t nFnRegDocNumber = 0;
+  char szFnRegDocNumber[11] = {};
+  uint32_t nFnRegFiscalSign = 0;
+  char szFnRegFiscalSign[11] = {};
+  char nRegTextSelector = '\xFF';     // selector "0".."6" of the pending text query, 0xFF when none
+  char szOfdInn[13] = {};             // selector "0"
+  char szRegText1[13] = {};           // selector "1"
+  char szPlaceSettle[257] = {};       // selector "2"
+  char szSenderEmail[65] = {};        // selector "3"
+  char szOfdName[257] = {};           // selector "4"
+  char szOrganizationName[257] = {};  // selector "5"
+  char szAddressSettle[257] = {};     // selector "6"
+  char szRegTagText[257] = {};        // the tag asked for by GetRegDataMinusInfo
+  char szAutomatNumber[13] = {};
+  // ---- end of registration data ----
+
   // Time source of every pause the device functions make.
   plat::Clock* pClock = &plat::SystemClock();
 

@@ -7,6 +7,7 @@
 #include "device/device_log.h"
 #include "device/info_records.h"
 #include "device/link.h"
+#include "device/reg_data.h"
 
 namespace {
 
@@ -19,6 +20,20 @@ const FrameDecoder kFrameDecoders[] = {
     {"S", DecodeInfoRecord},
     {"0", DecodeInfoRecord},
     {"\x95", DecodeInfoRecord},
+    {"Su#", DecodeRegDataAnswer},
+    {"Su>", DecodeAutomatNumAnswer},
+    {"Su*", DecodeRegTextAnswer},
+    {"Su-", DecodeRegTagTextAnswer},
+    {"SN0", DecodePlaceSettlePiece},
+    {"SN1", DecodePlaceSettlePiece},
+    {"SN2", DecodePlaceSettlePiece},
+    {"SN3", DecodePlaceSettlePiece},
+    {"SN4", DecodePlaceSettlePiece},
+    {"SN5", DecodePlaceSettlePiece},
+    {"SN6", DecodePlaceSettlePiece},
+    {"SN7", DecodePlaceSettlePiece},
+    {"SN8", DecodePlaceSettlePiece},
+    {"SN9", DecodePlaceSettlePiece},
 };
 
 bool IsStatusByte(uint8_t b) { return (b & 0xC0) == 0x40; }

@@ -143,27 +143,6 @@ int AwaitLongCommand(FPContext* ctx) {
   }
 }
 
-// The device asked for attention instead of answering: acknowledge, read its status and, on
-// printers that keep an error code, the extended status. The command then counts as refused or
-// busy, like a status answer.
-int HandleDeviceEnq(FPContext* ctx) {
-  const int acked = SendChar(ctx, ctl::ACK);
-  LogSend(ctx, "[06] (ACK)", LinkResultText(acked));
-  if (acked != kLinkOk) return acked;
-
-  const int status = AcceptData(ctx, kExpectEnqStatus, true, false);
-  if (status < 0) return status;
-  if (status != kAnswerStatus) return kLinkProtocolError;
-
-  if (ctx->nVersionMajor >= kEnqtFromMajorVersion) {
-    ctx->pClock->SleepMs(kEnqtDelayMs);
-    const int sent = SendChar(ctx, ctl::ENQT);
-    LogSend(ctx, "[1A] (ENQT)", LinkResultText(sent));
-    if (sent == kLinkOk) AcceptData(ctx, kExpectEnqtStatus, true, false);
-  }
-  return kAnswerStatus;
-}
-
 int AcceptFrame(FPContext* ctx, int expected, bool log) {
   uint8_t header[4];
   uint32_t got = 0;
@@ -234,6 +213,27 @@ uint8_t FromNibbleChars(const char* in) {
 }
 
 int WaitFPPresent(FPContext* ctx) { return FP_Present(ctx); }
+
+// The device asked for attention instead of answering: acknowledge, read its status and, on
+// printers that keep an error code, the extended status. The command then counts as refused or
+// busy, like a status answer.
+int HandleDeviceEnq(FPContext* ctx) {
+  const int acked = SendChar(ctx, ctl::ACK);
+  LogSend(ctx, "[06] (ACK)", LinkResultText(acked));
+  if (acked != kLinkOk) return acked;
+
+  const int status = AcceptData(ctx, kExpectEnqStatus, true, false);
+  if (status < 0) return status;
+  if (status != kAnswerStatus) return kLinkProtocolError;
+
+  if (ctx->nVersionMajor >= kEnqtFromMajorVersion) {
+    ctx->pClock->SleepMs(kEnqtDelayMs);
+    const int sent = SendChar(ctx, ctl::ENQT);
+    LogSend(ctx, "[1A] (ENQT)", LinkResultText(sent));
+    if (sent == kLinkOk) AcceptData(ctx, kExpectEnqtStatus, true, false);
+  }
+  return kAnswerStatus;
+}
 
 int ExecTransaction(FPContext* ctx, const char* cmd, int pauseMs, bool log, bool longCommand) {
   return RunTransaction(ctx, kExecTransaction, cmd, pauseMs, log, longCommand);

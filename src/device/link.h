@@ -48,3 +48,7 @@ int ExecTransactionHZRR520(FPContext* ctx, const char* cmd, int pauseMs, bool lo
 int StartLongTransaction(FPContext* ctx, const char* cmd, int pauseMs, bool log, bool longCommand);
 int AcceptData(FPContext* ctx, int expected, bool log, bool longCommand);
 int WaitFPPresent(FPContext* ctx);
+// The device asked for attention instead of answering (its ENQ, or a piece of text it sends in
+// place of an answer): acknowledge, read its status and, on printers that keep an error code, the
+// extended status. The command then counts as refused or busy, like a status answer.
+int HandleDeviceEnq(FPContext* ctx);

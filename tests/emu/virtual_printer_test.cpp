@@ -230,7 +230,7 @@ TEST_F(VirtualPrinterTest, HandlersAreChosenByTheLongestPrefix) {
   EXPECT_EQ(Command("Q1", 5), Status(0x60, 0x50));
   EXPECT_EQ(Command("QX1", 1), Bytes{ACK});
   EXPECT_TRUE(printer.State().shiftOpen);
-  EXPECT_EQ(Command("R", 1), Bytes{ACK});
+  EXPECT_EQ(Command("~", 1), Bytes{ACK});
 }
 
 TEST_F(VirtualPrinterTest, BytesArePacedAtTheGivenSpeed) {

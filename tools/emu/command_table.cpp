@@ -5,6 +5,7 @@
 #include "emu/programming.h"
 #include "emu/receipt.h"
 #include "emu/records.h"
+#include "emu/reports.h"
 
 namespace emu {
 namespace {
@@ -32,6 +33,7 @@ CommandTable::CommandTable() {
   AddAccessCommands(this);
   AddFiscalDriveCommands(this);
   AddReceiptCommands(this);
+  AddReportCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {

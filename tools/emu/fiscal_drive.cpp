@@ -39,14 +39,6 @@ Bytes DriveMessage(uint8_t code, const Bytes& data) {
   return m;
 }
 
-// The printer's frame around a drive message: the command's echo, then the message as nibble
-// characters.
-Reply MessageReply(const std::string& echo, uint8_t code, const Bytes& data = {}) {
-  Bytes text(echo.begin(), echo.end());
-  for (uint8_t b : DriveMessage(code, data)) AppendNibbleChars(&text, b);
-  return Reply::Data(std::string(text.begin(), text.end()));
-}
-
 // `count` bytes written as nibble characters from `at` in the command text; false when the text is
 // shorter or holds anything else.
 bool NibbleBytes(const std::string& text, size_t at, size_t count, Bytes* out) {
@@ -77,14 +69,6 @@ uint32_t LocalSeconds(int64_t unixTime) {
   const plat::CalendarTime t = plat::LocalTimeOf(unixTime);
   const int64_t days = DaysFromCivil(t.year, t.month, t.day);
   return static_cast<uint32_t>(days * 86400 + t.hour * 3600 + t.minute * 60 + t.second);
-}
-
-void AppendDateTime(Bytes* out, int64_t unixTime, bool withDate) {
-  const plat::CalendarTime t = plat::LocalTimeOf(unixTime);
-  if (withDate)
-    out->insert(out->end(), {static_cast<uint8_t>(t.year % 100), static_cast<uint8_t>(t.month),
-                             static_cast<uint8_t>(t.day)});
-  out->insert(out->end(), {static_cast<uint8_t>(t.hour), static_cast<uint8_t>(t.minute)});
 }
 
 // A fiscal sign of ten digits, fixed by the drive and the document number.
@@ -268,6 +252,20 @@ Reply AnswerSuq(PrinterState& s, const std::string& text) {
 
 }  // namespace
 
+Reply MessageReply(const std::string& echo, uint8_t code, const Bytes& data) {
+  Bytes text(echo.begin(), echo.end());
+  for (uint8_t b : DriveMessage(code, data)) AppendNibbleChars(&text, b);
+  return Reply::Data(std::string(text.begin(), text.end()));
+}
+
+void AppendDateTime(Bytes* out, int64_t unixTime, bool withDate) {
+  const plat::CalendarTime t = plat::LocalTimeOf(unixTime);
+  if (withDate)
+    out->insert(out->end(), {static_cast<uint8_t>(t.year % 100), static_cast<uint8_t>(t.month),
+                             static_cast<uint8_t>(t.day)});
+  out->insert(out->end(), {static_cast<uint8_t>(t.hour), static_cast<uint8_t>(t.minute)});
+}
+
 FdSigned AddDocument(PrinterState* s, uint8_t type, const Bytes& tlvBody) {
   FiscalDrive& fd = s->fd;
   FdDocument d;
@@ -284,7 +282,6 @@ FdSigned AddDocument(PrinterState* s, uint8_t type, const Bytes& tlvBody) {
   h.fiscalSign = d.fiscalSign;
   d.container = ffd::BuildContainer(ffd::DocumentContainer(h, tlvBody));
   fd.documents.push_back(d);
-  s->documentCount = static_cast<long>(d.number);
   return {d.number, d.fiscalSign};
 }
 

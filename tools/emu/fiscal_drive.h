@@ -18,6 +18,7 @@ namespace emu {
 
 class CommandTable;
 struct PrinterState;
+struct Reply;
 
 // The drive's answer codes and the reasons with which it refuses an operator acknowledgement.
 constexpr uint8_t kFdOk = 0x00;
@@ -84,6 +85,12 @@ Bytes MessageOf(const PrinterState& s, const FdDocument& d);
 // The documents still waiting for the operator, oldest first.
 std::vector<const FdDocument*> Backlog(const PrinterState& s);
 const FdDocument* FindDocument(const PrinterState& s, uint32_t number);
+
+// The printer's answer that carries a drive message: the command's echo, then the message (start
+// byte, length, answer code, data, check value) as nibble characters.
+Reply MessageReply(const std::string& echo, uint8_t code, const Bytes& data = {});
+// A date and time as the drive keeps it: two-digit year, month, day (withDate), hour, minute.
+void AppendDateTime(Bytes* out, int64_t unixTime, bool withDate);
 
 // Registers the fiscal-drive commands.
 void AddFiscalDriveCommands(CommandTable* table);

@@ -9,6 +9,7 @@
 
 #include "emu/fiscal_drive.h"
 #include "emu/programmed.h"
+#include "emu/registration.h"
 #include "emu/wire.h"
 
 namespace emu {
@@ -87,8 +88,8 @@ struct PrinterState {
   std::string taxpayerNumber = "7701234567";               // up to 12
   std::string fdNumber = "9999078900012345";               // the fiscal drive's, 16
   int clerk = 0;                                           // logged on, 0 = none
-  int shiftNumber = 1;
-  long documentCount = 0;  // fiscal documents
+  int shiftNumber = 0;     // the open shift's, or the last closed one's; 0 before the first shift
+  long documentCount = 0;  // fiscal documents of the shift (receipts), counted from its opening
   long lastReceiptNumber = 0;
   int taxRates[4] = {2000, 1000, 0, 0};  // hundredths of a percent
   uint8_t flags[23] = {};                // device flags 1..22 (index 0 unused)
@@ -124,6 +125,9 @@ struct PrinterState {
 
   // ---- The fiscal drive and its documents (emu/fiscal_drive.h) ----
   FiscalDrive fd;
+
+  // ---- Registration data and the shift's reports (emu/reports.h) ----
+  Registration registration;
 };
 
 struct StatusBytes {

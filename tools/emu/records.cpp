@@ -173,12 +173,13 @@ Bytes S3Record(const PrinterState& s) {
   return out;
 }
 
-// The shift number (two bytes, low first), the eight running totals and one more, then six
-// counter-and-amount pairs.
+// The number of the last closed shift (two bytes, low first; the open shift counts only once its
+// Z report is printed), the eight running totals and one more, then six counter-and-amount pairs.
 Bytes ShiftTotalsRecord(const PrinterState& s, char letter) {
   Bytes out{'S', static_cast<uint8_t>(letter)};
-  AppendNibbleChars(&out, static_cast<uint8_t>(s.shiftNumber & 0xFF));
-  AppendNibbleChars(&out, static_cast<uint8_t>(s.shiftNumber >> 8));
+  const int closed = s.shiftOpen && s.shiftNumber > 0 ? s.shiftNumber - 1 : s.shiftNumber;
+  AppendNibbleChars(&out, static_cast<uint8_t>(closed & 0xFF));
+  AppendNibbleChars(&out, static_cast<uint8_t>(closed >> 8));
   for (int64_t total : s.shiftTotals) AppendAmount(&out, total);
   AppendAmount(&out, 0);
   for (int i = 0; i < 6; ++i) {

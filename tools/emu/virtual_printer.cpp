@@ -111,6 +111,11 @@ void VirtualPrinter::AnswerNextWithEnq() {
   scripted_.push_back({true, {}, false});
 }
 
+void VirtualPrinter::AnswerNextWithPiece(const std::string& header, const std::string& body) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back({false, Reply::Data(header + body), false, true});
+}
+
 void VirtualPrinter::RefuseNext(uint8_t deviceError, uint8_t errorBits) {
   std::lock_guard<std::mutex> lock(mutex_);
   scripted_.push_back({false, Reply::Refuse(deviceError, errorBits), false});
@@ -176,6 +181,11 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
     case ctl::kAck:
       if (awaitingAck_) ++acknowledged_;
       awaitingAck_ = false;
+      if (pieceSent_) {
+        pieceSent_ = false;
+        enqSent_ = true;
+        return {};
+      }
       // Once the driver has acknowledged the printer's own ENQ, the printer reports its status.
       if (enqSent_) {
         enqSent_ = false;
@@ -211,6 +221,7 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
     Scripted next = scripted_.front();
     scripted_.pop_front();
     enqSent_ = next.enq;
+    pieceSent_ = next.piece;
     return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
   }
   state_.now = now;

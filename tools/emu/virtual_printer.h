@@ -56,6 +56,9 @@ class VirtualPrinter {
   void AnswerNextWithBadCheck(const std::string& header, const std::string& body);
   // The device's ENQ instead of ACK; once the driver acknowledges it, the short status follows.
   void AnswerNextWithEnq();
+  // A piece of text in place of an answer ("SN" and a digit): once the driver acknowledges it, the
+  // exchange goes on as after the printer's ENQ (the next ACK is answered with the short status).
+  void AnswerNextWithPiece(const std::string& header, const std::string& body);
   void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
   // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
   void SetBaudRate(uint32_t baud);
@@ -74,6 +77,7 @@ class VirtualPrinter {
     bool enq = false;
     Reply reply;
     bool badCheck = false;
+    bool piece = false;
   };
 
   void Serve();
@@ -101,7 +105,8 @@ class VirtualPrinter {
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;
   bool awaitingAck_ = false;
-  bool enqSent_ = false;  // our ENQ awaits the driver's ACK, after which we send the status
+  bool enqSent_ = false;    // our ENQ awaits the driver's ACK, after which we send the status
+  bool pieceSent_ = false;  // a piece awaits its ACK, after which it counts as our ENQ
   int acknowledged_ = 0;
 };
 

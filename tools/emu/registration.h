@@ -1,0 +1,30 @@
+// The fiscal registration as the virtual printer keeps it: what the registration-data queries
+// ("Su#", "Su>", "Su*", "Su-", "S{_") answer with. Texts are UTF-8 and go out in the printer's
+// character set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace emu {
+
+struct Registration {
+  int64_t dateTime = 1767261600;  // 2026-01-01 10:00 UTC, the registration report's time
+  uint8_t workModes = 0x20;       // bit 5: settlements over the internet
+  uint8_t extra = 0;
+  uint32_t documentNumber = 1;
+  uint32_t fiscalSign = 1234567890;
+  std::string ofdTaxpayerNumber = "7704211201";              // selector "0"
+  std::string text1 = "000000000000";                        // selector "1"
+  std::string placeSettle = "Магазин №1";                    // selector "2"
+  std::string senderEmail = "kassa@example.ru";              // selector "3"
+  std::string ofdName = "ООО \"Оператор\"";                  // selector "4"
+  std::string organizationName = "ООО \"Ромашка\"";          // selector "5"
+  std::string addressSettle = "г. Москва, ул. Тверская, 1";  // selector "6"
+  std::string fnsWebSite = "www.nalog.gov.ru";               // tag 1060
+  std::string automatNumber;                                 // automatic device, up to 12
+  uint8_t agentSigns = 0;
+  uint8_t activityFlags = 0;
+};
+
+}  // namespace emu

@@ -1,0 +1,27 @@
+// The shift in the virtual printer and its reports: the shift opens with a document in the fiscal
+// drive and closes with the Z report and another; the X reports, the accumulated reports, the
+// report on the state of settlements (a drive document too), the copies of documents, and the
+// registration data the printer answers from its state. Everything printed goes on the tape.
+#pragma once
+
+#include "emu/command_table.h"
+#include "emu/printer_state.h"
+
+namespace emu {
+
+// Device error codes with which the printer refuses these commands.
+constexpr uint8_t kErrorReportBadParameter = 1;
+constexpr uint8_t kErrorReportNoPassword = 41;
+constexpr uint8_t kErrorReportOpenDocument = 47;
+constexpr uint8_t kErrorReportPaperEnd = 62;
+constexpr uint8_t kErrorShiftClosed = 111;
+
+// Opens the shift (when it is closed): the next number, the opening time, the count of its
+// documents from 0, and the opening document in the drive.
+void BeginShift(PrinterState* s);
+// Closes the open shift: the Z report on the tape and the closing document in the drive.
+void EndShift(PrinterState* s);
+
+void AddReportCommands(CommandTable* table);
+
+}  // namespace emu
