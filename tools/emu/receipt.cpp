@@ -4,6 +4,7 @@
 
 #include "emu/programming.h"
 #include "emu/records.h"
+#include "emu/reports.h"
 
 namespace emu {
 namespace {
@@ -184,7 +185,7 @@ bool ReadPayment(const std::string& text, size_t at, int* type, int64_t* amount)
 // ---- Session ----
 
 // "o", the POS number in two digits and the clerk's secret in five: the clerk logs on and the
-// session opens.
+// shift opens (with its document in the drive) unless it is open already.
 Reply OpenSession(PrinterState& s, const std::string& text) {
   const int64_t secret = text.size() == 8 ? Number(text, 3, 5) : -1;
   if (secret < 0 || Number(text, 1, 2) < 0) return Reply::Refuse(kErrorBadParameter);
@@ -192,17 +193,16 @@ Reply OpenSession(PrinterState& s, const std::string& text) {
   for (int n = 1; n <= 16; ++n) {
     if (s.clerks[n].secret != secret) continue;
     s.clerk = n;
-    if (!s.shiftOpen) s.shiftOpenedAt = s.now;
-    s.shiftOpen = true;
+    BeginShift(&s);
     return Reply::Accept();
   }
   return Reply::Refuse(kErrorNoPassword);
 }
 
-// "zz": the session closes and the clerk logs off; not while a document is open.
+// "zz": the shift closes with its Z report and the clerk logs off; not while a document is open.
 Reply CloseSession(PrinterState& s, const std::string&) {
   if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
-  s.shiftOpen = false;
+  EndShift(&s);
   s.clerk = 0;
   return Reply::Accept();
 }
