@@ -128,7 +128,9 @@ TEST_F(VirtualFiscalDrive, MessageIsReadInBlocksAndLeavesWithItsAcknowledgement)
 
   const Bytes accepted = Message(Command("SuL" + Nibbles(AckContainer(1)), 18));
   EXPECT_EQ(accepted[3], 0x00);
-  const std::vector<const emu::FdDocument*> left = emu::Backlog(printer.State());
+  // The backlog points into the state it was taken from, so that copy must outlive it.
+  const emu::PrinterState after = printer.State();
+  const std::vector<const emu::FdDocument*> left = emu::Backlog(after);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0]->number, 2u);
 }
