@@ -180,6 +180,24 @@ TEST_F(VirtualPrinterTest, FaultsReplaceAnswersThenTheLineRecovers) {
   }
 }
 
+TEST_F(VirtualPrinterTest, AFaultAfterACommandActsOnceItWasCarriedOut) {
+  printer.AddCommand("X", [](PrinterState&, const std::string&) { return emu::Reply::Accept(); });
+  printer.AfterNextCommand(
+      "X", [](PrinterState& s) { s.paperEnd = true; }, 2);
+  EXPECT_EQ(Command("S3", 1), Bytes{ACK}) << "another command does not trigger it";
+  EXPECT_FALSE(printer.State().paperEnd);
+  EXPECT_EQ(Command("X1", 1), Bytes{ACK}) << "the command itself is carried out and answered";
+  EXPECT_TRUE(printer.State().paperEnd);
+  // The line is dead for two units, status requests included, then answers again.
+  line->Send({ENQ});
+  EXPECT_TRUE(line->QuietFor(150));
+  line->SendFrame("S3");
+  EXPECT_TRUE(line->QuietFor(150));
+  EXPECT_EQ(Command("S3", 1), Bytes{ACK});
+  EXPECT_EQ(Command("X1", 1), Bytes{ACK}) << "the fault fires once";
+  EXPECT_EQ(Command("S3", 1), Bytes{ACK});
+}
+
 TEST_F(VirtualPrinterTest, StatusIsAnsweredAfterADeviceEnq) {
   printer.AnswerNextWithEnq();
   ASSERT_EQ(Command("S3", 1), Bytes{ENQ});

@@ -91,6 +91,14 @@ void VirtualPrinter::IgnoreNext(int frames) {
   silenceCount_ += frames;
 }
 
+void VirtualPrinter::AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change,
+                                      int deadUnits) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  triggerPrefix_ = prefix;
+  triggerChange_ = std::move(change);
+  triggerDeadUnits_ = deadUnits;
+}
+
 void VirtualPrinter::SendStrayBytes(const Bytes& bytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   stray_.insert(stray_.end(), bytes.begin(), bytes.end());
@@ -170,6 +178,10 @@ void VirtualPrinter::Handle(const RxUnit& unit) {
 // a NAK from the driver is not part of the protocol and is ignored like noise.
 Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (deadCount_ > 0) {
+    --deadCount_;
+    return {};
+  }
   int64_t now = clock_.UnixTime();
   switch (request) {
     case ctl::kEnq:
@@ -201,8 +213,8 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
 // is refused before its text means anything, and a busy device accepts nothing.
 Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (silenceCount_ > 0) {
-    --silenceCount_;
+  if (silenceCount_ > 0 || deadCount_ > 0) {
+    --(silenceCount_ > 0 ? silenceCount_ : deadCount_);
     return {};
   }
   if (!frame.checkOk) return {ctl::kNak};
@@ -225,7 +237,17 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
     return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
   }
   state_.now = now;
-  return Render(commands_.Dispatch(state_, frame.text), false);
+  Bytes answer = Render(commands_.Dispatch(state_, frame.text), false);
+  Trigger(frame.text);
+  return answer;
+}
+
+// Called with mutex_ held, after the command `text` was carried out.
+void VirtualPrinter::Trigger(const std::string& text) {
+  if (!triggerChange_ || text.compare(0, triggerPrefix_.size(), triggerPrefix_) != 0) return;
+  triggerChange_(state_);
+  triggerChange_ = nullptr;
+  deadCount_ = triggerDeadUnits_;
 }
 
 // Called with mutex_ held. The error code of the extended status always speaks of the last command.

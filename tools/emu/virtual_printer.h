@@ -60,6 +60,10 @@ class VirtualPrinter {
   // exchange goes on as after the printer's ENQ (the next ACK is answered with the short status).
   void AnswerNextWithPiece(const std::string& header, const std::string& body);
   void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
+  // Once the next command whose text begins with `prefix` has been carried out and answered,
+  // `change` is applied to the state (a paper end, a restart) and the line is dead for the next
+  // `deadUnits` frames and status requests: they get no answer at all, as with a pulled cable.
+  void AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change, int deadUnits);
   // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
   void SetBaudRate(uint32_t baud);
 
@@ -85,6 +89,7 @@ class VirtualPrinter {
   Bytes StatusRequestAnswer(uint8_t request);
   Bytes CommandAnswer(const RxUnit& frame);
   Bytes Render(const Reply& reply, bool badCheck);
+  void Trigger(const std::string& text);
   void Send(const Bytes& answer, bool evenIfSilent = false);
   void Transmit(const Bytes& bytes);
 
@@ -101,6 +106,10 @@ class VirtualPrinter {
   int nakCount_ = 0;
   int busyCount_ = 0;
   int silenceCount_ = 0;
+  int deadCount_ = 0;  // line units left unanswered after a triggered fault
+  std::string triggerPrefix_;
+  std::function<void(PrinterState&)> triggerChange_;
+  int triggerDeadUnits_ = 0;
   Bytes stray_;
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;

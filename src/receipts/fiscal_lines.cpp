@@ -1,0 +1,70 @@
+#include "receipts/fiscal_lines.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "receipts/check_package.h"
+
+namespace {
+
+// The lines after the first of an item leave this many characters to the amounts beside them.
+constexpr int kAmountColumn = 10;
+
+// The start of the printed line after output position `at`.
+size_t NextLineStart(size_t at, int lineWidth) {
+  const size_t first = static_cast<size_t>(std::max(lineWidth, 1));
+  if (at < first) return first;
+  const size_t narrow = static_cast<size_t>(std::max(lineWidth - kAmountColumn, 1));
+  return first + ((at - first) / narrow + 1) * narrow;
+}
+
+}  // namespace
+
+bool KopecksWithin(double roubles, int64_t maxKopecks, int64_t* kopecks) {
+  if (!std::isfinite(roubles) || roubles < 0) return false;
+  // Compared as a double first: RoundToInt64 of a value past the integer's range gives its bound.
+  const double scaled = roubles * 100;
+  if (scaled >= static_cast<double>(maxKopecks) + 0.5) return false;
+  const int64_t value = RoundToInt64(scaled);
+  if (value > maxKopecks) return false;
+  *kopecks = value;
+  return true;
+}
+
+bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum) {
+  if (quantity < 0 || price < 0 || sum < 0) return false;
+  // Thousandths of a kopeck: quantity below 10^8 and price below 2.3 * 10^9 stay far inside int64.
+  int64_t cost = int64_t{quantity} * price;
+  const int64_t rest = cost % 1000;
+  cost -= rest;
+  if (rest > 499) cost += 1000;
+  return cost == sum * 1000;
+}
+
+std::string LayOutItemName(const char* name, int lineWidth, int maxLength) {
+  if (!name) return std::string();
+  const size_t limit = static_cast<size_t>(std::max(maxLength, 0));
+  const size_t length = std::strlen(name);
+  if (length > limit) return std::string(name, limit);
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    const bool lineBreak = name[i] == '\r' && name[i + 1] == '\n';
+    if (name[i] == '\n') continue;  // a lone LF; the LF of a pair was taken with its CR
+    const size_t end = lineBreak ? NextLineStart(out.size(), lineWidth) : out.size() + 1;
+    if (end >= limit) return std::string(name, length);
+    out.append(end - out.size(), lineBreak ? ' ' : name[i]);
+    if (lineBreak) ++i;
+  }
+  return out;
+}
+
+std::string CashLine(const char* label, double roubles, int lineWidth) {
+  char amount[64];
+  std::snprintf(amount, sizeof amount, "*%0#1.2f", roubles);
+  std::string line = label;
+  const size_t used = line.size() + std::strlen(amount);
+  if (lineWidth > 0 && used < static_cast<size_t>(lineWidth)) line.append(lineWidth - used, ' ');
+  return line + amount;
+}

@@ -1,0 +1,45 @@
+// The money arithmetic of a receipt's items and payments, and the layout of an item's name over the
+// printed lines. Amounts arrive as roubles in doubles and go to the printer as whole kopecks,
+// quantities as thousandths; every amount is checked finite and within its command's limit before
+// it is converted, so that a NaN, an infinity or a huge value never reaches an integer.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The limits of the amounts the printer takes, in kopecks, and their driver result codes (whose
+// texts end with the limit).
+constexpr int64_t kMaxItemPrice = 2299999977;     // the widest price of the item command: 39
+constexpr int64_t kMaxItemSum = 4294967295;       // 42
+constexpr int64_t kMaxPayment = 9999999999;       // one kind of payment: 41
+constexpr int64_t kMaxPaymentsSum = 11640261172;  // all payments of a receipt together: 40
+
+enum FiscalLineCode : int32_t {
+  kCodeUnsupportedDocument = 10,
+  kCodeTotalTooLarge = 40,
+  kCodePaymentTooLarge = 41,
+  kCodeItemSumTooLarge = 42,
+  kCodeNoOpenDocument = 100,
+  kCodeDocumentAlreadyOpen = 112,
+  kCodeExactPaymentRequired = 113,
+  kCodeNotEnoughCash = 114,
+};
+
+// `roubles` in whole kopecks (half up) into *kopecks when it is finite, not negative and at most
+// `maxKopecks` once rounded; false otherwise, and *kopecks is left alone.
+bool KopecksWithin(double roubles, int64_t maxKopecks, int64_t* kopecks);
+
+// Whether an item's sum matches its quantity (thousandths) times its price (kopecks), rounded half
+// up to the kopeck.
+bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum);
+
+// The item name as the item command receives it. A CR LF pair moves the rest of the name to the
+// start of the next printed line of `lineWidth` characters (the lines after the first are ten
+// characters narrower, beside the amounts) by padding with blanks; a lone LF is dropped. A name
+// whose layout would reach `maxLength` characters goes out as given (the item command cuts it), a
+// longer name is cut to `maxLength`: no byte is ever written past the limit.
+std::string LayOutItemName(const char* name, int lineWidth, int maxLength);
+
+// A line of exactly `lineWidth` characters (when the two fit): `label`, blanks, and the amount as
+// "*12.34". The cash lines of a return receipt paid with more cash than its items cost.
+std::string CashLine(const char* label, double roubles, int lineWidth);
