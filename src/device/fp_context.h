@@ -34,6 +34,30 @@ bool SetDefaultLogPath(char (&field)[N], const char* fileName) {
   return fits;
 }
 
+// The fiscal drive's status answer ("S\""), 36 bytes on the line: message start, length and answer
+// code, then these fields, then the drive's check value. Cleared before every request.
+struct FdStatusRecord {
+  uint8_t nFdLifePhase = 0;       // life phase ("State life phase")
+  uint8_t nFdCurrentDoc = 0;      // type of the document being formed
+  uint8_t nFdDocData = 0;         // document data received
+  uint8_t bFdShiftOpen = 0;       // 0: shift closed
+  uint8_t nFdWarnings = 0;        // warning flags
+  uint8_t abFdDate[3] = {};       // two-digit year, month, day
+  uint8_t abFdTime[2] = {};       // hour, minute
+  char szFdNumber[17] = {};       // the drive's number: 16 characters as sent, always terminated here
+  uint32_t nFdLastDocNumber = 0;  // number of the last fiscal document
+};
+
+// The fiscal drive's exchange status ("SuF"): the documents waiting for the OFD. Cleared before
+// every request.
+struct FdExchangeRecord {
+  uint8_t nFdExchangeState = 0;
+  uint8_t bFdReadStarted = 0;            // a message read is in progress
+  uint16_t nFdBacklogCount = 0;          // messages waiting for the OFD
+  uint32_t nFdBacklogFirstDoc = 0;       // number of the first waiting document
+  uint8_t abFdBacklogFirstDate[5] = {};  // its two-digit year, month, day, hour, minute
+};
+
 struct FPContext {
   FPContext() = default;
   FPContext(const FPContext&) = delete;
@@ -211,6 +235,12 @@ struct FPContext {
 
   // ---- Fiscal drive: owned by the fiscal-drive commands ----
   uint8_t nFdTaxSystems = 0;           // bit n: tax system n (0..5) registered in the fiscal drive
+  FdStatusRecord FdStatus;             // the last status answer
+  uint8_t nFdWarningFlags = 0;         // warning flags of the last status decoded; kept on failures
+  FdExchangeRecord FdExchange;         // the last exchange status
+  // Bit 0x10: the printer echoes reprinted lines in 61-byte chunks instead of 47. No setting of the
+  // printer is known to switch it, so the driver never sets it.
+  uint8_t nFpEchoFlags = 0;
   // ---- end of fiscal drive ----
 
   // ---- Receipt commands: owned by device/receipt_commands ----

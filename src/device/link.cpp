@@ -37,13 +37,6 @@ void DrainInput(FPContext* ctx) {
   }
 }
 
-void LogSentFrame(FPContext* ctx, const char* cmd, int length, uint8_t bcc, int sendResult) {
-  if (!ctx->pfnLogSend) return;
-  char text[kMaxCommandLength + 32];
-  snprintf(text, sizeof text, "[02]%*.*s[03][%2.2X]", length, length, cmd, bcc);
-  LogSend(ctx, text, LinkResultText(sendResult));
-}
-
 void SleepMs(FPContext* ctx, int ms) {
   if (ms > 0) ctx->pClock->SleepMs(static_cast<uint32_t>(ms));
 }
@@ -233,6 +226,13 @@ int HandleDeviceEnq(FPContext* ctx) {
     if (sent == kLinkOk) AcceptData(ctx, kExpectEnqtStatus, true, false);
   }
   return kAnswerStatus;
+}
+
+void LogSentFrame(FPContext* ctx, const char* cmd, int length, uint8_t bcc, int sendResult) {
+  if (!ctx->pfnLogSend) return;
+  char text[kMaxCommandLength + 32];
+  snprintf(text, sizeof text, "[02]%*.*s[03][%2.2X]", length, length, cmd, bcc);
+  LogSend(ctx, text, LinkResultText(sendResult));
 }
 
 int ExecTransaction(FPContext* ctx, const char* cmd, int pauseMs, bool log, bool longCommand) {

@@ -52,3 +52,5 @@ int WaitFPPresent(FPContext* ctx);
 // place of an answer): acknowledge, read its status and, on printers that keep an error code, the
 // extended status. The command then counts as refused or busy, like a status answer.
 int HandleDeviceEnq(FPContext* ctx);
+// The send-log line of a command frame: "[02]", the text, "[03]" and the check character.
+void LogSentFrame(FPContext* ctx, const char* cmd, int length, uint8_t bcc, int sendResult);
