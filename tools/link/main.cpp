@@ -1,11 +1,12 @@
 // mirel-link: a service tool that opens the printer's COM port and runs a link-level session:
 // command frames and status polls, with every byte on the line shown as it goes out and comes back.
 //
-//   mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] ITEM...
+//   mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] [--fd] ITEM...
 //
 // An ITEM is a command text sent as one transaction, or one of the status polls ENQ, ENQ2, ENQT.
 // With --init the printer is brought up first (InitFP2) and the recognised model and its identity
-// are shown before the items run.
+// are shown before the items run. With --fd the fiscal drive's status, tax systems and the
+// documents waiting for the OFD are shown.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "device/bringup.h"
+#include "device/fiscal_drive.h"
 #include "device/fp_context.h"
 #include "device/info_queries.h"
 #include "device/info_records.h"
@@ -22,11 +24,21 @@
 
 namespace {
 
-void PrintEnter(FPContext*, const char* name) { printf("{%s\n", name); }
-void PrintReturn(FPContext*, const char* name, const char* result) { printf("}%s ret %s\n", name, result); }
-void PrintMessage(FPContext*, const char* name, const char* text) { printf("  *%s: %s\n", name, text); }
-void PrintSend(FPContext*, const char* frame, const char* result) { printf("  <send %s %s\n", frame, result); }
-void PrintRecv(FPContext*, const char* frame, const char* kind) { printf("  >recv %s %s\n", frame, kind); }
+void PrintEnter(FPContext*, const char* name) {
+  printf("{%s\n", name);
+}
+void PrintReturn(FPContext*, const char* name, const char* result) {
+  printf("}%s ret %s\n", name, result);
+}
+void PrintMessage(FPContext*, const char* name, const char* text) {
+  printf("  *%s: %s\n", name, text);
+}
+void PrintSend(FPContext*, const char* frame, const char* result) {
+  printf("  <send %s %s\n", frame, result);
+}
+void PrintRecv(FPContext*, const char* frame, const char* kind) {
+  printf("  >recv %s %s\n", frame, kind);
+}
 
 struct Poll {
   const char* name;
@@ -85,12 +97,49 @@ void PrintRecognised(FPContext* ctx) {
   printf("\n");
 }
 
+// The fiscal drive as its status answers show it, and its backlog for the OFD. The number of
+// failed requests.
+int PrintFiscalDrive(FPContext* ctx) {
+  const int status = GetStatusFiscalDrive(ctx);
+  const int exchange = GetStatusInfoFiscalDrive(ctx);
+  const int taxes = GetTaxVariant(ctx);
+  const FdStatusRecord& s = ctx->FdStatus;
+  const FdExchangeRecord& x = ctx->FdExchange;
+  printf("== fiscal drive\n");
+  if (status == 0) {
+    printf("  %-22s %s\n", "number", s.szFdNumber);
+    printf("  %-22s %u\n", "life phase", s.nFdLifePhase);
+    printf("  %-22s %s\n", "shift", s.bFdShiftOpen ? "open" : "closed");
+    printf("  %-22s 0x%02X\n", "warning flags", s.nFdWarnings);
+    printf("  %-22s %u\n", "last document", static_cast<unsigned>(s.nFdLastDocNumber));
+    printf("  %-22s %02u.%02u.%02u %02u:%02u\n", "date and time", s.abFdDate[2], s.abFdDate[1], s.abFdDate[0],
+           s.abFdTime[0], s.abFdTime[1]);
+  } else {
+    printf("  status: no answer (%d %s)\n", status, LinkResultText(status));
+  }
+  if (taxes == 0) printf("  %-22s 0x%02X\n", "tax systems", ctx->nFdTaxSystems);
+  printf("== documents waiting for the OFD\n");
+  if (exchange == 0) {
+    printf("  %-22s %u\n", "count", x.nFdBacklogCount);
+    if (x.nFdBacklogCount > 0) {
+      const uint8_t* d = x.abFdBacklogFirstDate;
+      printf("  %-22s %u of %02u.%02u.%02u %02u:%02u\n", "first", static_cast<unsigned>(x.nFdBacklogFirstDoc),
+             d[2], d[1], d[0], d[3], d[4]);
+    }
+  } else {
+    printf("  exchange status: no answer (%d %s)\n", exchange, LinkResultText(exchange));
+  }
+  printf("\n");
+  return (status != 0) + (exchange != 0) + (taxes != 0);
+}
+
 int Usage() {
   fprintf(stderr,
-          "usage: mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] ITEM...\n"
+          "usage: mirel-link [--com N] [--baud-code C] [--pause MS] [--init [--password P]] [--fd] ITEM...\n"
           "  ITEM: a command text (one transaction) or a status poll ENQ, ENQ2, ENQT\n"
           "  --init         bring the printer up first and show its model and identity\n"
           "  --password P   operator password for --init (default 472913)\n"
+          "  --fd           show the fiscal drive's status and the documents waiting for the OFD\n"
           "  --com N        COM port number (default 1; on POSIX MIREL_COM<N> names the device)\n"
           "  --baud-code C  0=4800 1=9600 2=19200 3=38400 4=57600 5=76800 6=115200 (default 6)\n"
           "  --pause MS     pause between a command and its answer (default 110)\n");
@@ -102,6 +151,7 @@ int Usage() {
 int main(int argc, char** argv) {
   int port = 1, baudCode = 6, pauseMs = 110;
   bool init = false;
+  bool fiscalDrive = false;
   const char* password = "472913";
   std::vector<std::string> items;
   for (int i = 1; i < argc; ++i) {
@@ -114,6 +164,8 @@ int main(int argc, char** argv) {
       pauseMs = atoi(argv[++i]);
     } else if (!strcmp(argv[i], "--init")) {
       init = true;
+    } else if (!strcmp(argv[i], "--fd")) {
+      fiscalDrive = true;
     } else if (!strcmp(argv[i], "--password") && hasValue) {
       password = argv[++i];
     } else if (argv[i][0] == '-' && argv[i][1] == '-') {
@@ -122,7 +174,7 @@ int main(int argc, char** argv) {
       items.emplace_back(argv[i]);
     }
   }
-  if (items.empty() && !init) return Usage();
+  if (items.empty() && !init && !fiscalDrive) return Usage();
 
   FPContext ctx;
   ctx.pfnLogEnter = PrintEnter;
@@ -151,6 +203,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "mirel-link: cannot open COM%d\n", port);
     return 1;
   }
+  if (fiscalDrive) failures += PrintFiscalDrive(&ctx);
   for (const std::string& item : items) {
     const int result = RunItem(&ctx, item, pauseMs);
     printf("= %s -> %d %s\n\n", item.c_str(), result, LinkResultText(result));
