@@ -9,10 +9,31 @@
 
 #include "command_fixture.h"
 #include "emu/records.h"
+#include "ffd/ffd.h"
 
 namespace {
 
 using emu::Reply;
+
+// The tags of fiscal document `index` of the drive: the inside of its document STLV.
+std::vector<ffd::Tlv> DocumentTags(const emu::PrinterState& s, size_t index, uint16_t* type) {
+  ffd::Container c;
+  const emu::Bytes& bytes = s.fd.documents.at(index).container;
+  EXPECT_EQ(ffd::ContainerError::kNone, ffd::ParseContainer(bytes.data(), bytes.size(), &c));
+  std::vector<ffd::Tlv> outer, inner;
+  EXPECT_TRUE(ffd::ParseTlv(c.tlv, &outer));
+  if (outer.size() != 1) return {};
+  *type = outer[0].tag;
+  EXPECT_TRUE(ffd::ParseTlv(outer[0].value, &inner));
+  return inner;
+}
+
+uint64_t Vln(const std::vector<ffd::Tlv>& tags, uint16_t tag) {
+  uint64_t v = 0;
+  const ffd::Tlv* t = ffd::FindTag(tags, tag);
+  EXPECT_TRUE(t && ffd::ReadVln(*t, &v)) << tag;
+  return v;
+}
 
 class EmuReceipt : public EmuCommands {
  protected:
@@ -95,6 +116,26 @@ TEST_F(EmuReceipt, SaleWithTagsDiscountAndChange) {
   EXPECT_EQ("Supplier", tea.tags.at(1225));
   EXPECT_EQ(-500, r.items[1].sum);
   EXPECT_EQ(" ", r.attributes.at(0));
+
+  // The fiscal drive signed it as a receipt with what it held.
+  ASSERT_EQ(1u, state.fd.documents.size());
+  EXPECT_EQ(state.fd.documents[0].number, r.fdDocument);
+  uint16_t type = 0;
+  const std::vector<ffd::Tlv> tags = DocumentTags(state, 0, &type);
+  EXPECT_EQ(ffd::kReceipt, type);
+  EXPECT_EQ(14500u, Vln(tags, ffd::tag::kTotal));
+  EXPECT_EQ(10000u, Vln(tags, ffd::tag::kCash));
+  EXPECT_EQ(4500u, Vln(tags, ffd::tag::kCashless));
+  EXPECT_EQ(1u, Vln(tags, ffd::tag::kOperationType));
+  EXPECT_EQ(4u, Vln(tags, ffd::tag::kTaxSystem));
+  EXPECT_EQ("Кассир", ffd::Utf8FromCp866(ffd::ReadString(*ffd::FindTag(tags, ffd::tag::kCashier))));
+  std::vector<ffd::Tlv> item;
+  ASSERT_TRUE(ffd::ParseTlv(ffd::FindTag(tags, ffd::tag::kItem)->value, &item));
+  EXPECT_EQ("Tea", ffd::ReadString(*ffd::FindTag(item, ffd::tag::kItemName)));
+  EXPECT_EQ(10001u, Vln(item, ffd::tag::kItemPrice));
+  EXPECT_EQ(15000u, Vln(item, ffd::tag::kItemSum));
+  EXPECT_EQ(1u, Vln(item, ffd::tag::kVatRate));
+  EXPECT_EQ((emu::Bytes{3, 0xDC, 0x05}), ffd::FindTag(item, ffd::tag::kItemQuantity)->value);
 }
 
 TEST_F(EmuReceipt, PriceFieldTakesTheCharactersAfterNine) {
@@ -147,7 +188,7 @@ TEST_F(EmuReceipt, CashInAndOutMoveTheDrawer) {
   EXPECT_TRUE(Accepted("9080000001500"));
   EXPECT_TRUE(Accepted("t"));
   EXPECT_EQ(3500, state.shiftTotals[7]);
-  EXPECT_EQ(0, state.documentCount);  // not fiscal receipts
+  EXPECT_TRUE(state.fd.documents.empty());  // not fiscal receipts
 }
 
 TEST_F(EmuReceipt, PaperEndStopsPrinting) {

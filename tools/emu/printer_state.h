@@ -46,6 +46,8 @@ struct Receipt {
   std::map<int, std::string> tags;        // "Su": receipt-level fiscal tags, values as for items
   std::vector<std::string> lines;         // texts and card details printed in the receipt
   long number = 0;                        // receipt number, once closed
+  uint32_t fdDocument = 0;                // its document number in the fiscal drive, once closed
+  uint32_t fiscalSign = 0;
 };
 
 // Document kinds: the digit the printer reports for its open document.

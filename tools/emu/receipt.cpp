@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "emu/fiscal_drive.h"
 #include "emu/programming.h"
 #include "emu/records.h"
 #include "emu/reports.h"
+#include "ffd/ffd.h"
 
 namespace emu {
 namespace {
@@ -125,11 +127,54 @@ int64_t DrawerChange(const Receipt& r) {
   return 0;
 }
 
+// The fiscal data of the tax group: VAT 20 %, 10 %, 0 %, 20/120, 10/110; group 0 has no VAT.
+uint8_t VatRate(int taxGroup) {
+  static const uint8_t kRates[] = {6, 1, 2, 5, 3, 4};
+  return taxGroup >= 0 && taxGroup <= 5 ? kRates[taxGroup] : 6;
+}
+
+// 1 sale, 2 sale return, 3 purchase, 4 purchase return.
+uint8_t OperationType(const Receipt& r) {
+  return static_cast<uint8_t>((r.purchase ? 3 : 1) + (r.kind == kReturnReceipt ? 1 : 0));
+}
+
+uint64_t Magnitude(int64_t v) {
+  return static_cast<uint64_t>(v < 0 ? -v : v);
+}
+
+// The receipt's own tags in the fiscal drive: operation, tax system, cashier, the items, the
+// total and how it was paid (cash net of change, and the cashless part).
+Bytes ReceiptTlv(const Receipt& r) {
+  ffd::TlvWriter w;
+  w.U8(ffd::tag::kOperationType, OperationType(r));
+  w.U8(ffd::tag::kTaxSystem, static_cast<uint8_t>(1u << r.taxVariant));
+  w.String(ffd::tag::kCashier, ffd::Cp866FromUtf8(r.cashier));
+  for (const ReceiptItem& item : r.items) {
+    ffd::TlvWriter i;
+    i.String(ffd::tag::kItemName, ffd::Cp866FromUtf8(item.name));
+    i.Vln(ffd::tag::kItemPrice, static_cast<uint64_t>(item.price));
+    i.Fvln(ffd::tag::kItemQuantity, 3, static_cast<uint64_t>(item.quantity));
+    i.Vln(ffd::tag::kItemSum, Magnitude(item.sum));
+    i.U8(ffd::tag::kVatRate, VatRate(item.taxGroup));
+    w.Stlv(ffd::tag::kItem, i);
+  }
+  int64_t cashless = 0;
+  for (int type = 0; type < 10; ++type) {
+    if (type != kCashType) cashless += r.payments[type];
+  }
+  w.Vln(ffd::tag::kTotal, Magnitude(r.total));
+  w.Vln(ffd::tag::kCash, Magnitude(r.payments[kCashType] - r.change));
+  w.Vln(ffd::tag::kCashless, Magnitude(cashless));
+  return w.bytes();
+}
+
 void CloseDocument(PrinterState& s) {
   Receipt& r = s.receipt;
   if (r.kind == kSaleReceipt || r.kind == kReturnReceipt) {
-    ++s.documentCount;
     r.number = ++s.lastReceiptNumber;
+    const FdSigned signedAs = AddDocument(&s, ffd::kReceipt, ReceiptTlv(r));
+    r.fdDocument = signedAs.number;
+    r.fiscalSign = signedAs.fiscalSign;
   }
   s.shiftTotals[7] += DrawerChange(r);
   PrintFooter(s);

@@ -1,8 +1,9 @@
 // Receipts in the virtual printer: the cashier's session ("o" opens it with the cashier, "zz"
 // closes it), the header switches, items with their fiscal tags, discount and markup lines,
 // payments with change, cash in and out, the closing total and the texts printed in a receipt.
-// The open document lives in PrinterState::receipt; each closed receipt is kept in
-// PrinterState::closedReceipts, counted, and its cash moves the drawer's total.
+// The open document lives in PrinterState::receipt; each closed document is kept in
+// PrinterState::closedReceipts and its cash moves the drawer's total. A closed receipt is also
+// signed by the fiscal drive as a receipt document carrying what it held.
 #pragma once
 
 #include "emu/command_table.h"
