@@ -20,12 +20,6 @@ bool CMirelDriver::SetLocale(const char* szLocale) {
 // No method opens the port yet, so there is neither a device to leave nor a relay to stop.
 LONG CMirelDriver::DeinitDevice() { return kResultOk; }
 
-// Clears the driver codes; bringing the printer out of an error state comes with the receipts.
-void CMirelDriver::PrepareOperation() {
-  m_pDevice->nLastResult = 0;
-  m_pDevice->nDeviceError = 0;
-}
-
 bool CMirelDriver::Open(BSTR*) { return NotSupported(); }
 bool CMirelDriver::Close(const char*) { return NotSupported(); }
 bool CMirelDriver::CashInOutcome(const char*, const char*, double) { return NotSupported(); }

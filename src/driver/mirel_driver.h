@@ -5,8 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
+#include "device/check_position.h"
 #include "device/fp_context.h"
 #include "platform/com.h"
 
@@ -77,6 +79,28 @@ class CMirelDriver {
   bool SetHeaderString(int nNumber, const char* szText);
   bool SetFooterString(int nNumber, const char* szText);
 
+  // The step-by-step document interface beneath the receipt methods (receipts/document_state.cpp).
+  // Prices and amounts are kopecks, quantities thousandths; results are driver result codes. The
+  // document types are those of StartDocument: 1 sale, 2 sale return, 3 non-fiscal, 4 cash in,
+  // 5 cash out, 6 refund, 8 purchase, 9 purchase return.
+  virtual LONG StartDocument(int nType, int nSection, int nCustomerId, const char* sClerkName);
+  virtual LONG ItemEx(int nQuantity, uint32_t nAmount, const char* sText, int nTaxGroup, int nSection,
+                      const CheckPosition* pPosition);
+  virtual LONG AbsoluteCorrectionText(int nValue, const char* sText);
+  virtual LONG Tender(int64_t nAmount, int nType, const char* sCardNum, const char* sAuthCode);
+  virtual LONG Tender2(double dAmount, int nType, const char* sCardNum, const char* sAuthCode);
+  virtual LONG EndDocument();
+  virtual LONG CancelDocument();
+  virtual bool CancelCheck(const char* DeviceID);
+  // CancelCheck after a failed step: the codes of the failure stay what GetLastError reports.
+  bool CancelCheckKeepingError(const char* DeviceID);
+  virtual int64_t GetDocInfo(int nType);
+  virtual double GetDoubleDeviceInfo(int nType);
+  virtual LONG SetClerk(const char* sClerkName);
+  virtual LONG OpenDrawer();
+  virtual LONG PrintQRCode(int nSystemType, int ErrorLevel, int nSize, const char* sText);
+  virtual bool IsSessionOpened();
+
   FPContext* Device() { return m_pDevice.get(); }
 
  protected:
@@ -84,6 +108,9 @@ class CMirelDriver {
   void LogEnterH(const char* name);
   void LogMessageH(const char* name, const char* text);
   void LogReturnH(const char* name, const char* result);
+  void LogMessageHf(const char* name, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Writes the return line with the code in decimal and returns the code.
+  LONG ReturnH(const char* name, LONG code);
 
   // Identity (construction defaults).
   char m_szVersion[16] = "1.0.0.24";
@@ -103,6 +130,43 @@ class CMirelDriver {
   uint8_t m_bPathLogSet = 0;
   char m_szClerkName[68] = {};
   friend struct SettingHandlers;  // the SetParameter table (driver/settings.cpp)
+
+  // The open document of the step-by-step interface. Amounts of the items are in thousandths of a
+  // kopeck; the integer fields keep the low 32 bits.
+  struct DocumentTotals {
+    int32_t TendersCount = 0;
+    int32_t nTendersAmount = 0;
+    double dTendersAmount = 0;
+    int32_t DocItems = 0;
+    int32_t AllDocItems = 0;
+    int32_t nDocItemsAmount = 0;
+    double dDocItemsAmount = 0;
+  };
+  int32_t m_nDocumentType = 0;  // 0: no document open
+  int32_t m_bClerkSet = 0;      // the printer took m_szClerkName through SetClerk or StartDocument
+  // A step ended with paper end / a printer failure or busy printer: the next step clears it first.
+  int32_t m_bPaperEndPending = 0;
+  int32_t m_bPrinterFailurePending = 0;
+  DocumentTotals m_DocumentTotals;
+  double m_adSfAmounts[8] = {};  // the amounts of the last "Sf" record, kopecks
+  int32_t m_bSfCacheValid = 0;
+  void ResetDocumentTotals() { m_DocumentTotals = DocumentTotals(); }
+
+ private:
+  // The parts the document steps share (receipts/document_state.cpp).
+  struct PaymentStep;
+  LONG OpenDocumentOfType(const char* name, int nType, int nCustomerId);
+  void LogText(const char* name, const char* text, bool logEmpty);
+  void LogCardTexts(const char* name, const char* sCardNum, const char* sAuthCode);
+  LONG ClearPendingErrors(const char* name);
+  LONG StatusAfterStep(const char* name, LONG result, bool busyCounts);
+  LONG CheckTenderArguments(const char* name, int nType, bool badAmount);
+  LONG SendCardData(const char* name, const char* sCardNum, const char* sAuthCode, const char* failure);
+  LONG PayDocument(const char* name, int nType, int64_t whole, double amount, bool doubleForm);
+  LONG TakePayment(const char* name, const PaymentStep& step, int64_t nAmount, double dAmount);
+  LONG MoveCash(const char* name, const std::function<int32_t()>& move, const char* failure);
+
+ protected:
 
   std::unique_ptr<FPContext> m_pDevice;
 };
