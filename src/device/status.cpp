@@ -93,19 +93,6 @@ int32_t FinishLastResult(FPContext* ctx, const char* name, int32_t code) {
   return LogReturn(ctx, name, code);
 }
 
-// Seconds of a local calendar time counted from 1970-01-01 as if every day had 86400 seconds: the
-// difference of two such values is the time between them on the wall clock.
-int64_t WallClockSeconds(int year, int month, int day, int hour, int minute, int second) {
-  // Days from the civil date, with the year starting in March so that leap days come last.
-  const int64_t y = month <= 2 ? year - 1 : year;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yearOfEra = y - era * 400;
-  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  const int64_t days = era * 146097 + dayOfEra - 719468;
-  return days * 86400 + hour * 3600 + minute * 60 + second;
-}
-
 // The printer keeps two digits of the year: the latest year not after `currentYear` that ends in
 // them. The current year is the local one, since the printer's clock shows local time.
 int ExpandShiftYear(int currentYear, int twoDigits) {
@@ -270,9 +257,15 @@ int32_t IsShiftExpired(FPContext* ctx, bool* expired) {
   if (ctx->nShiftOpenDay == 0 || ctx->nShiftOpenMonth == 0) return FinishLastResult(ctx, "IsShiftExpired", 0);
   const plat::CalendarTime now = ctx->pClock->LocalTime();
   ctx->nShiftOpenYear = ExpandShiftYear(now.year, ctx->nShiftOpenYear);
-  const int64_t opened = WallClockSeconds(ctx->nShiftOpenYear, ctx->nShiftOpenMonth, ctx->nShiftOpenDay,
-                                          ctx->nShiftOpenHour, ctx->nShiftOpenMinute, 0);
-  const int64_t current = WallClockSeconds(now.year, now.month, now.day, now.hour, now.minute, now.second);
-  *expired = current - opened >= int64_t{ctx->nShiftHours} * 3600;
+  // The printer's local opening time as a moment, so that the age is the real time elapsed even
+  // when a daylight-saving change lies between the opening and now.
+  plat::CalendarTime openedLocal;
+  openedLocal.year = ctx->nShiftOpenYear;
+  openedLocal.month = ctx->nShiftOpenMonth;
+  openedLocal.day = ctx->nShiftOpenDay;
+  openedLocal.hour = ctx->nShiftOpenHour;
+  openedLocal.minute = ctx->nShiftOpenMinute;
+  const int64_t opened = plat::UnixTimeOfLocal(openedLocal);
+  *expired = ctx->pClock->UnixTime() - opened >= int64_t{ctx->nShiftHours} * 3600;
   return FinishLastResult(ctx, "IsShiftExpired", 0);
 }

@@ -57,6 +57,12 @@ Clock& SystemClock();
 // The local calendar time of a moment given in seconds since 1970 (localtime).
 CalendarTime LocalTimeOf(int64_t unixTime);
 
+// The moment (seconds since 1970) at which this system's clock showed a local calendar time, by the
+// time zone's rules for that date, so that the difference of two moments is the real time between
+// them even across a daylight-saving change. A time that a change skipped or repeated gives one of
+// the moments next to it. Milliseconds are ignored.
+int64_t UnixTimeOfLocal(const CalendarTime& local);
+
 // The broken-down time of the C library as a CalendarTime.
 CalendarTime CalendarTimeOf(const struct tm& t, int millisecond);
 

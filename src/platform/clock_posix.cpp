@@ -48,4 +48,16 @@ CalendarTime LocalTimeOf(int64_t unixTime) {
   return CalendarTimeOf(parts, 0);
 }
 
+int64_t UnixTimeOfLocal(const CalendarTime& local) {
+  struct tm parts {};
+  parts.tm_year = local.year - 1900;
+  parts.tm_mon = local.month - 1;
+  parts.tm_mday = local.day;
+  parts.tm_hour = local.hour;
+  parts.tm_min = local.minute;
+  parts.tm_sec = local.second;
+  parts.tm_isdst = -1;  // the zone's rules decide, not the caller
+  return static_cast<int64_t>(mktime(&parts));
+}
+
 }  // namespace plat

@@ -19,6 +19,20 @@ CalendarTime FromSystemTime(const SYSTEMTIME& st) {
   return c;
 }
 
+// Seconds between 1601-01-01 (FILETIME's start) and 1970-01-01.
+constexpr int64_t kUnixEpochInFileTime = 11644473600;
+
+SYSTEMTIME ToSystemTime(const CalendarTime& c) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(c.year);
+  st.wMonth = static_cast<WORD>(c.month);
+  st.wDay = static_cast<WORD>(c.day);
+  st.wHour = static_cast<WORD>(c.hour);
+  st.wMinute = static_cast<WORD>(c.minute);
+  st.wSecond = static_cast<WORD>(c.second);
+  return st;
+}
+
 class Win32Clock : public Clock {
  public:
   uint32_t TickMs() override { return GetTickCount(); }
@@ -48,6 +62,19 @@ CalendarTime LocalTimeOf(int64_t unixTime) {
   struct tm parts {};
   localtime_s(&parts, &t);
   return CalendarTimeOf(parts, 0);
+}
+
+// The system's own conversion by the zone GetLocalTime shows: the C runtime's mktime would follow
+// a TZ variable when one is set, which the system's clock does not.
+int64_t UnixTimeOfLocal(const CalendarTime& local) {
+  const SYSTEMTIME localTime = ToSystemTime(local);
+  SYSTEMTIME utc;
+  FILETIME file;
+  if (!TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utc) || !SystemTimeToFileTime(&utc, &file)) {
+    return -1;
+  }
+  const int64_t ticks = (static_cast<int64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+  return ticks / 10000000 - kUnixEpochInFileTime;
 }
 
 }  // namespace plat

@@ -358,6 +358,37 @@ TEST_F(StatusTest, ShiftAgeIsMeasuredFromThePrintersOpeningTime) {
   }
 }
 
+// The age is real time, not the difference of the wall clock's readings: a shift opened at 01:30
+// before the spring change is 23 hours old at 01:30 the next day, one opened before the autumn
+// change 25 hours.
+TEST_F(StatusTest, ShiftAgeIsRealTimeAcrossADaylightSavingChange) {
+  ScopedEnv zone{"TZ", "CET-1CEST,M3.5.0,M10.5.0/3"};  // the change on the last Sundays of March and October
+  const struct {
+    const char* name;
+    int64_t openedAt;  // 01:30 local on the day of the change
+    int64_t now;       // 01:30 local the next day, and an hour later
+    int maxHours;
+    bool expired;
+  } cases[] = {
+      {"spring, 23 hours at 01:30", 1711845000, 1711927800, 24, false},
+      {"spring, 24 hours at 02:30", 1711845000, 1711931400, 24, true},
+      {"autumn, 25 hours at 01:30", 1729985400, 1730075400, 25, true},
+      {"autumn, 24 hours at 00:30", 1729985400, 1730071800, 25, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    clock.unix_ = c.now;
+    clock.local_ = plat::LocalTimeOf(c.now);
+    printer.ModifyState([&](emu::PrinterState& s) {
+      s.shiftOpen = true, s.shiftOpenedAt = c.openedAt, s.maxShiftHours = uint8_t(c.maxHours);
+    });
+    bool expired = !c.expired;
+    EXPECT_EQ(IsShiftExpired(&ctx, &expired), 0);
+    EXPECT_EQ(ctx.nShiftOpenHour, 1);
+    EXPECT_EQ(expired, c.expired);
+  }
+}
+
 TEST_F(StatusTest, ShiftAgeOfOtherModelsComesFromStatus2) {
   ctx.nVersionMinor = 0;
   for (bool overdue : {false, true}) {
