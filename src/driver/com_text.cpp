@@ -39,19 +39,73 @@ bool ParseDecimal(const std::string& text, LONG* out) {
   return true;
 }
 
-bool RoundToInt32(double value, LONG* out) {
+bool RoundToInt32(long double value, LONG* out) {
   if (!std::isfinite(value)) return false;
-  const double rounded = std::nearbyint(value);
+  const long double rounded = std::nearbyint(value);
   if (!InInt32Range(rounded)) return false;
   *out = static_cast<LONG>(rounded);
   return true;
 }
 
-template <typename T>
-bool Narrow(T value, LONG* out) {
-  if (!InInt32Range(static_cast<long double>(value))) return false;
-  *out = static_cast<LONG>(value);
+// A DECIMAL's 96-bit integer over 10^scale. long double holds any 64-bit integer exactly, which
+// is all the precision an amount or a 32-bit number needs.
+bool DecimalValue(const DECIMAL& d, long double* out) {
+  constexpr int kMaxScale = 28;
+  if (d.scale > kMaxScale) return false;
+  long double value = static_cast<long double>(d.Hi32) * 18446744073709551616.0L + d.Lo64;
+  for (int i = 0; i < d.scale; ++i) value /= 10;
+  *out = (d.sign & DECIMAL_NEG) ? -value : value;
   return true;
+}
+
+// Every numeric type a host passes: integers of each width, floating point, currency (in
+// ten-thousandths) and DECIMAL. False for anything else.
+bool NumericValue(const VARIANT& v, long double* out) {
+  switch (v.vt) {
+    case VT_I1:
+      *out = v.cVal;
+      return true;
+    case VT_UI1:
+      *out = v.bVal;
+      return true;
+    case VT_I2:
+      *out = v.iVal;
+      return true;
+    case VT_UI2:
+      *out = v.uiVal;
+      return true;
+    case VT_I4:
+      *out = v.lVal;
+      return true;
+    case VT_UI4:
+      *out = v.ulVal;
+      return true;
+    case VT_INT:
+      *out = v.intVal;
+      return true;
+    case VT_UINT:
+      *out = v.uintVal;
+      return true;
+    case VT_I8:
+      *out = v.llVal;
+      return true;
+    case VT_UI8:
+      *out = v.ullVal;
+      return true;
+    case VT_R4:
+      *out = v.fltVal;
+      return true;
+    case VT_R8:
+      *out = v.dblVal;
+      return true;
+    case VT_CY:
+      *out = v.cyVal.int64 / 10000.0L;
+      return true;
+    case VT_DECIMAL:
+      return DecimalValue(v.decVal, out);
+    default:
+      return false;
+  }
 }
 
 }  // namespace
@@ -84,26 +138,21 @@ BSTR Utf8ToBstr(const char* text) { return NewBstr(plat::Utf8ToUtf16(text ? text
 
 bool VariantToInt32(const VARIANT& v, LONG* out) {
   switch (v.vt) {
-    case VT_I2: *out = v.iVal; return true;
-    case VT_I4: *out = v.lVal; return true;
-    case VT_UI2: *out = v.uiVal; return true;
-    case VT_BOOL: *out = v.boolVal; return true;
-    case VT_UI4: return Narrow(v.ulVal, out);
-    case VT_I8: return Narrow(v.llVal, out);
-    case VT_UI8: return Narrow(v.ullVal, out);
-    case VT_R4: return RoundToInt32(v.fltVal, out);
-    case VT_R8: return RoundToInt32(v.dblVal, out);
+    case VT_BOOL:
+      *out = v.boolVal;
+      return true;
     case VT_BSTR:
       return ParseDecimal(BstrToCp1251(v.bstrVal), out);
-    default: return false;
+    default: {
+      long double value = 0;
+      return NumericValue(v, &value) && RoundToInt32(value, out);
+    }
   }
 }
 
 bool VariantToAmount(const VARIANT& v, double* out) {
-  switch (v.vt) {
-    case VT_I2: *out = v.iVal; return true;
-    case VT_I4: *out = v.lVal; return true;
-    case VT_R8: *out = v.dblVal; return true;
-    default: return false;
-  }
+  long double value = 0;
+  if (!NumericValue(v, &value)) return false;
+  *out = static_cast<double>(value);
+  return true;
 }

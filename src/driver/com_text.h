@@ -26,9 +26,10 @@ std::string BstrToUtf8(BSTR bstr);
 BSTR Cp1251ToBstr(const char* text);
 BSTR Utf8ToBstr(const char* text);
 
-// A 32-bit integer from any numeric VARIANT, VT_BOOL (-1/0) or a BSTR of decimal digits. Doubles
-// are rounded to the nearest integer. False for other types and for values outside 32 bits.
+// A 32-bit integer from any numeric VARIANT (integers of every width, VT_R4, VT_R8, VT_CY,
+// VT_DECIMAL), VT_BOOL (-1/0) or a BSTR of decimal digits. Fractions are rounded to the nearest
+// integer. False for other types and for values outside 32 bits.
 bool VariantToInt32(const VARIANT& v, LONG* out);
 
-// The Amount of a cash document: VT_I2, VT_I4 or VT_R8, nothing else.
+// The Amount of a cash document: any numeric VARIANT, as above; never a string or a boolean.
 bool VariantToAmount(const VARIANT& v, double* out);

@@ -158,7 +158,7 @@ TEST_F(CallAsFunc, PlaceholdersRefuseHonestly) {
   }
 }
 
-TEST_F(CallAsFunc, AmountIsReadAsTwoFourOrEightByteNumberOnly) {
+TEST_F(CallAsFunc, AmountIsReadFromAnyNumberButNotFromTextOrBoolean) {
   struct Case {
     void (*set)(VARIANT*);
     LONG code;  // 2: the wrapper ran and checked the identifier; 133: refused before it
@@ -166,6 +166,8 @@ TEST_F(CallAsFunc, AmountIsReadAsTwoFourOrEightByteNumberOnly) {
       {[](VARIANT* v) { SetI2(v, 500); }, kResultNoDevice},
       {[](VARIANT* v) { SetI4(v, 500); }, kResultNoDevice},
       {[](VARIANT* v) { SetR8(v, 500.0); }, kResultNoDevice},
+      {[](VARIANT* v) { v->vt = VT_CY, v->cyVal.int64 = 5000000; }, kResultNoDevice},
+      {[](VARIANT* v) { v->decVal.Lo64 = 500, v->vt = VT_DECIMAL; }, kResultNoDevice},
       {[](VARIANT* v) { SetText(v, "500"); }, kResultBadInput},
       {[](VARIANT* v) { SetBool(v, true); }, kResultBadInput},
       {[](VARIANT* v) { VariantClear(v); }, kResultBadInput},

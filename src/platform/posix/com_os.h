@@ -4,7 +4,8 @@
 // - OLECHAR is UTF-16 (char16_t); BSTR is length-prefixed like the system's (a 32-bit byte count
 //   before the characters, a NUL after them), so SysStringLen works on embedded NULs and a null BSTR
 //   is a valid empty string.
-// - VARIANT holds the scalar types, BSTR and interface pointers; VariantClear frees what it owns.
+// - VARIANT holds the scalar types (DECIMAL overlaying the whole of it, as on Windows), BSTR and
+//   interface pointers; VariantClear frees what it owns.
 // - SAFEARRAY holds VARIANT elements only (that is all the host passes); bounds are stored in the
 //   system's order, last dimension first.
 #pragma once
@@ -19,6 +20,7 @@ typedef uint32_t ULONG;
 typedef uint32_t DWORD;
 typedef uint16_t WORD;
 typedef uint8_t BYTE;
+typedef char CHAR;
 typedef int16_t SHORT;
 typedef uint16_t USHORT;
 typedef int64_t LONGLONG;
@@ -116,41 +118,72 @@ enum VARENUM : VARTYPE {
   VT_I4 = 3,
   VT_R4 = 4,
   VT_R8 = 5,
+  VT_CY = 6,
   VT_BSTR = 8,
   VT_DISPATCH = 9,
   VT_BOOL = 11,
   VT_VARIANT = 12,
   VT_UNKNOWN = 13,
+  VT_DECIMAL = 14,
+  VT_I1 = 16,
+  VT_UI1 = 17,
   VT_UI2 = 18,
   VT_UI4 = 19,
   VT_I8 = 20,
   VT_UI8 = 21,
+  VT_INT = 22,
+  VT_UINT = 23,
 };
+
+// Currency: a count of ten-thousandths.
+struct CY {
+  LONGLONG int64;
+};
+
+// A 96-bit integer with a sign and a power-of-ten scale. It fills a whole VARIANT, its first field
+// lying where the VARIANT keeps its type.
+struct DECIMAL {
+  USHORT wReserved;
+  BYTE scale;  // 0..28: the value is the integer divided by 10^scale
+  BYTE sign;   // 0x80 for a negative value
+  ULONG Hi32;
+  ULONGLONG Lo64;
+};
+constexpr BYTE DECIMAL_NEG = 0x80;
 
 struct IUnknown;
 struct IDispatch;
 struct SAFEARRAY;
 
 struct VARIANT {
-  VARTYPE vt;
-  WORD wReserved1;
-  WORD wReserved2;
-  WORD wReserved3;
   union {
-    LONGLONG llVal;
-    LONG lVal;
-    BYTE bVal;
-    SHORT iVal;
-    FLOAT fltVal;
-    DOUBLE dblVal;
-    VARIANT_BOOL boolVal;
-    BSTR bstrVal;
-    IUnknown* punkVal;
-    IDispatch* pdispVal;
-    USHORT uiVal;
-    ULONG ulVal;
-    ULONGLONG ullVal;
-    void* byref;
+    struct {
+      VARTYPE vt;
+      WORD wReserved1;
+      WORD wReserved2;
+      WORD wReserved3;
+      union {
+        LONGLONG llVal;
+        LONG lVal;
+        BYTE bVal;
+        SHORT iVal;
+        FLOAT fltVal;
+        DOUBLE dblVal;
+        VARIANT_BOOL boolVal;
+        CY cyVal;
+        BSTR bstrVal;
+        IUnknown* punkVal;
+        IDispatch* pdispVal;
+        CHAR cVal;
+        USHORT uiVal;
+        ULONG ulVal;
+        ULONGLONG ullVal;
+        INT intVal;
+        UINT uintVal;
+        void* byref;
+      };
+    };
+    DECIMAL decVal;
   };
 };
 typedef VARIANT VARIANTARG;
