@@ -88,7 +88,6 @@ int32_t SendCPswd(FPContext* ctx, const char* password) {
   char cmd[16];
   snprintf(cmd, sizeof cmd, "W  %-6.6s", sent);
   int32_t code = Command(ctx, cmd, kReplyDelayMs);
-  if (code != 0) GetStatusT(ctx);  // nDeviceError then speaks of this command
   if (code == kCodeWrongValue) {
     code = kCodeBadPassword;
   } else if (code == kCodeWrongCommand) {

@@ -321,10 +321,19 @@ TEST_F(BringUpTest, PasswordIsChecked) {
     EXPECT_EQ(ctx.nLastResult, 18);
     EXPECT_TRUE(Commands().empty());
   }
-  // Six characters the printer does not take.
+  // Six characters the printer does not take: its refusal is the whole answer. No extended status
+  // is asked for after it, so the printer error the host is told stays what it was.
+  printer->ClearTrace();
+  ctx.nDeviceError = 0;
   EXPECT_EQ(SetCPswd(&ctx, "000000"), 18);
   EXPECT_STREQ(ctx.szOperatorPassword, "472913");
   EXPECT_FALSE(printer->State().passwordEntered);
+  EXPECT_EQ(ctx.nDeviceError, 0);
+  for (const emu::TraceEntry& e : printer->TraceEntries()) {
+    if (e.direction == emu::TraceEntry::Direction::kRx) {
+      EXPECT_NE(e.bytes, emu::Bytes{0x1A}) << "ENQT";
+    }
+  }
   // A new password once the printer has one.
   printer->ModifyState([](emu::PrinterState& s) { s.operatorPassword = "135790"; });
   EXPECT_EQ(SetCPswd(&ctx, "135790"), 0);
