@@ -8,6 +8,9 @@
 #include "device/clerks.h"
 #include "device/command_support.h"
 #include "device/device_log.h"
+#include "device/fiscal_drive.h"
+#include "device/info_queries.h"
+#include "device/info_records.h"
 #include "device/link.h"
 #include "device/recode.h"
 #include "device/status.h"
@@ -457,4 +460,19 @@ int32_t SetRegAttribute(FPContext* ctx, int tag, bool isText, int printFlag, con
   AppendTag(&cmd, tag, printFlag);
   AppendTagValue(ctx, &cmd, data, isText, length);
   return Exec(ctx, "SetRegAttribute", cmd, devcmd::kNoPause2);
+}
+
+// ---- Queries ----
+
+int32_t GetCheckAndSession(FPContext* ctx, uint32_t* documentNumber, int32_t* sessionNumber) {
+  LogEnter(ctx, "GetCheckAndSession");
+  const int drive = GetStatusFiscalDrive(ctx);
+  if (drive < 0) return Finish(ctx, "GetCheckAndSession", drive);
+  if (documentNumber) *documentNumber = ctx->FdStatus.nFdLastDocNumber;
+  GetBasicSfInfo(ctx);
+  int32_t session = ShiftRecordNumber(ctx->infoSf);
+  // The 1.00 firmware counts the session that is open only once it has closed.
+  if (ctx->FdStatus.bFdShiftOpen && ctx->nContextKind < 2) ++session;
+  if (sessionNumber) *sessionNumber = session;
+  return LogReturn(ctx, "GetCheckAndSession", ctx->nLastResult);
 }

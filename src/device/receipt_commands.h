@@ -70,3 +70,9 @@ int32_t SetTagData(FPContext* ctx, int tag, const char* data, bool isText, bool 
 // A registration attribute; a tag up to 1000 sends the bare "Sum". An unusable value leaves 13 in
 // nLastResult and returns 0.
 int32_t SetRegAttribute(FPContext* ctx, int tag, bool isText, int printFlag, const char* data, int length);
+
+// The number of the fiscal drive's last document and the printer's session number, through the
+// out-parameters. A failed drive status gives its negative link code (also in nLastResult); a
+// failed "Sf" query leaves its positive code in nLastResult and returns it, the session number read
+// from the record as it stands.
+int32_t GetCheckAndSession(FPContext* ctx, uint32_t* documentNumber, int32_t* sessionNumber);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/info_records.h"
 #include "device/payment_commands.h"
 #include "device/print_commands.h"
 #include "emu/records.h"
@@ -315,8 +316,7 @@ TEST_F(ReceiptCommands, RefusalsSendNothing) {
       {"order header on model 2", 2, [](FPContext* c) { return SetExtraDocData(c, 1, 0, 0, ""); }, 35, 35},
       {"return header on model 4", 4, [](FPContext* c) { return SetExtraDocDataSaleUndo(c, 1, 0, 0, ""); },
        35, 35},
-      {"order text on model 3", 3, [](FPContext* c) { return SetExtraDocData2(c, "1", "", "", ""); }, 35,
-       35},
+      {"order text on model 3", 3, [](FPContext* c) { return SetExtraDocData2(c, "1", "", "", ""); }, 35, 35},
       {"empty attribute", 11, [](FPContext* c) { return SetTextAttribute(c, 4, ""); }, 13, 0},
       {"attribute 2", 11, [](FPContext* c) { return SetTextAttribute(c, 2, "x"); }, 13, 13},
       {"attribute 22", 11, [](FPContext* c) { return SetTextAttribute(c, 22, "x"); }, 13, -5},
@@ -409,6 +409,30 @@ TEST_F(ReceiptCommands, SafeOpenProgramsTheClerkThenLogsItOn) {
   const emu::PrinterState s = printer.State();
   EXPECT_TRUE(s.shiftOpen);
   EXPECT_EQ("770123456789", s.clerks[1].taxpayerNumber);
+}
+
+// The drive's last document, and the session of the "Sf" record: the 1.00 firmware's count lags one
+// behind while a session is open.
+TEST_F(ReceiptCommands, ReceiptAndSessionNumbers) {
+  struct Case {
+    bool open;
+    int32_t contextKind;
+    int32_t added;
+  } cases[] = {{false, 1, 0}, {true, 1, 1}, {true, 2, 0}};
+  for (const Case& c : cases) {
+    printer.ModifyState([&](emu::PrinterState& s) {
+      s.shiftNumber = 7;
+      s.shiftOpen = c.open;
+      s.fd.lastDocumentNumber = 70000;
+    });
+    ctx.nContextKind = c.contextKind;
+    uint32_t document = 0;
+    int32_t session = 0;
+    EXPECT_EQ(0, GetCheckAndSession(&ctx, &document, &session)) << log.Text();
+    EXPECT_EQ(70000u, document);
+    EXPECT_EQ(ShiftRecordNumber(ctx.infoSf) + c.added, session) << c.open << c.contextKind;
+    EXPECT_GT(session, 0);
+  }
 }
 
 class PaymentOutcome : public ReceiptCommands {
