@@ -240,6 +240,61 @@ TEST_F(LinkTest, StatusPollsAnswerWithTheirKinds) {
   EXPECT_EQ(ctx.status2[0] & 0x01, 0x01);
 }
 
+// The device's ENQ is a request for attention only in place of a command's answer; where a status
+// frame was asked for it is a protocol error, and the driver does not acknowledge it.
+TEST_F(LinkTest, EnqWhereAStatusWasExpectedIsAProtocolError) {
+  struct Case {
+    uint8_t request;
+    int expected;
+  };
+  for (const Case& c : {Case{ctl::ENQ, kExpectEnqStatus}, Case{ctl::ENQ2, kExpectEnq2Status},
+                        Case{ctl::ENQT, kExpectEnqtStatus}}) {
+    SCOPED_TRACE(c.request);
+    printer.ClearTrace();
+    log.lines.clear();
+    printer.SendStrayBytes(BytesOf({ctl::ENQ}));
+    ASSERT_EQ(SendChar(&ctx, c.request), 0);
+    EXPECT_EQ(AcceptData(&ctx, c.expected, true, false), -5);
+    EXPECT_TRUE(log.Has(">recv [05] (ENQ)"));
+    EXPECT_EQ(BytesReceived(), BytesOf({c.request})) << "no ACK, no ENQT";
+    ClearInputBuffer(&ctx);  // the status that followed the ENQ
+  }
+}
+
+// A long command answers when it is done; until then the driver polls the status every 500 ms
+// while the device reports busy, and reads the status once it no longer does.
+TEST_F(LinkTest, LongCommandIsAwaitedWhileTheDeviceIsBusy) {
+  int polls = 0;
+  printer.SetTraceListener([&](const emu::TraceEntry& e) {
+    if (e.direction == emu::TraceEntry::Direction::kRx && e.bytes == BytesOf({ctl::ENQ}) && ++polls == 5) {
+      printer.ModifyState([](emu::PrinterState& s) { s.busy = false; });
+    }
+  });
+  printer.IgnoreNext(1);
+  printer.ModifyState([](emu::PrinterState& s) { s.busy = true; });
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, true), 2);
+  printer.SetTraceListener(nullptr);
+  EXPECT_EQ(polls, 5);
+  EXPECT_EQ(clock.CountSleeps(300), 5);
+  EXPECT_EQ(clock.CountSleeps(200), 4);
+  EXPECT_EQ(FramesReceived().size(), 1u);
+  EXPECT_TRUE(log.Has("*AcceptData: bLongCommand"));
+}
+
+// A device that never stops being busy is not waited on forever: after two minutes the wait ends
+// as a time-out, and the command is not sent again.
+TEST_F(LinkTest, LongCommandWaitEndsAfterTwoMinutesOfBusy) {
+  printer.IgnoreNext(1);
+  printer.ModifyState([](emu::PrinterState& s) { s.busy = true; });
+  const uint32_t start = clock.TickMs();
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, true), -4);
+  const uint32_t waited = clock.TickMs() - start;
+  EXPECT_GE(waited, 120000u);
+  EXPECT_LT(waited, 122000u);
+  EXPECT_EQ(FramesReceived().size(), 1u);
+  EXPECT_TRUE(log.Has("}ExecTransaction ret -4"));
+}
+
 TEST_F(LinkTest, ClosedPortFailsWithoutTouchingTheLine) {
   ASSERT_EQ(CloseSerial(&ctx), 0);
   log.lines.clear();
