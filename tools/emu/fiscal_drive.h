@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -62,7 +63,9 @@ struct FiscalDrive {
   uint8_t exchangeState = 0;
   bool readStarted = false;  // a message read is in progress ("SuG1" .. "SuK" / "SuJ")
   uint32_t lastDocumentNumber = 0;
-  std::vector<FdDocument> documents;
+  // A deque, so that pointers to documents (Backlog, FindDocument) stay valid while a command adds
+  // another document.
+  std::deque<FdDocument> documents;
   FdFaults faults;
 };
 
