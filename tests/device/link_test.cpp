@@ -246,9 +246,10 @@ TEST_F(LinkTest, EnqWhereAStatusWasExpectedIsAProtocolError) {
   struct Case {
     uint8_t request;
     int expected;
+    int kind;  // of the status that follows the ENQ
   };
-  for (const Case& c : {Case{ctl::ENQ, kExpectEnqStatus}, Case{ctl::ENQ2, kExpectEnq2Status},
-                        Case{ctl::ENQT, kExpectEnqtStatus}}) {
+  for (const Case& c : {Case{ctl::ENQ, kExpectEnqStatus, 2}, Case{ctl::ENQ2, kExpectEnq2Status, 5},
+                        Case{ctl::ENQT, kExpectEnqtStatus, 16}}) {
     SCOPED_TRACE(c.request);
     printer.ClearTrace();
     log.lines.clear();
@@ -256,8 +257,9 @@ TEST_F(LinkTest, EnqWhereAStatusWasExpectedIsAProtocolError) {
     ASSERT_EQ(SendChar(&ctx, c.request), 0);
     EXPECT_EQ(AcceptData(&ctx, c.expected, true, false), -5);
     EXPECT_TRUE(log.Has(">recv [05] (ENQ)"));
+    // The status that followed is read whole, so that nothing of it is left for the next case.
+    EXPECT_EQ(AcceptData(&ctx, c.expected, true, false), c.kind);
     EXPECT_EQ(BytesReceived(), BytesOf({c.request})) << "no ACK, no ENQT";
-    ClearInputBuffer(&ctx);  // the status that followed the ENQ
   }
 }
 
