@@ -27,8 +27,7 @@ bool CMirelDriver::OpenCashDrawer(const char*) { return NotSupported(); }
 bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
 bool CMirelDriver::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
 bool CMirelDriver::OpenShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
-bool CMirelDriver::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
-bool CMirelDriver::ProcessCheck(const char*, LONG, const char*, LONG*, LONG*, BSTR*, BSTR*) {
+bool CMirelDriver::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) {
   return NotSupported();
 }
 bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {

@@ -12,6 +12,10 @@
 #include "device/fp_context.h"
 #include "platform/com.h"
 
+struct CheckParameters;
+class TiXmlDocument;
+class TiXmlElement;
+
 class CMirelDriver {
  public:
   CMirelDriver();
@@ -101,6 +105,18 @@ class CMirelDriver {
   virtual LONG PrintQRCode(int nSystemType, int ErrorLevel, int nSize, const char* sText);
   virtual bool IsSessionOpened();
 
+  // Receipt-level operations (receipts/check_operations.cpp). OpenCheck opens a receipt (not
+  // fiscal, sale, return, purchase) and gives the numbers it will print; PrintFiscalString prints
+  // one item with its discount line; PaymentCheck pays the open receipt from the package's five
+  // kinds; EndCheck closes it; TestCashOut gives 114 when the drawer holds less than the amount,
+  // else `nCode`.
+  bool OpenCheck(const char* szDeviceID, bool bFiscal, bool bReturn, bool bPurchase, bool bCancelOpenedCheck,
+                 LONG* pnCheckNumber, LONG* pnSessionNumber);
+  bool PrintFiscalString(const char* szDeviceID, const CheckPosition& position);
+  bool PaymentCheck(const CheckParameters& params);
+  bool EndCheck();
+  int32_t TestCashOut(double dAmount, int32_t nCode);
+
   FPContext* Device() { return m_pDevice.get(); }
 
  protected:
@@ -165,6 +181,47 @@ class CMirelDriver {
   LONG PayDocument(const char* name, int nType, int64_t whole, double amount, bool doubleForm);
   LONG TakePayment(const char* name, const PaymentStep& step, int64_t nAmount, double dAmount);
   LONG MoveCash(const char* name, const std::function<int32_t()>& move, const char* failure);
+
+  // Driver codes kept across a cancel or a restore, so that the host learns the failing step's.
+  struct SavedResult {
+    int32_t nLastResult;
+    int32_t nDeviceError;
+  };
+  SavedResult SaveResult() const;
+  void RestoreResult(const SavedResult& saved);
+
+  // The steps of the receipt operations and of ProcessCheck (src/receipts).
+  bool IsDeviceIDOf(const char* szName, const char* szDeviceID);
+  void NotePaymentProgramming();
+  bool FailItem(const char* szMessage, int32_t nCode);
+  bool IsItemTaxProgrammed(const CheckPosition& position);
+  bool RegisterItem(int32_t q, int64_t p, const char* szName, const CheckPosition& position,
+                    int32_t nDiscount);
+  bool FailPayment(const char* szMessage, int32_t nCode);
+  bool TenderLogged(int64_t nAmount, int nType, const char* szName);
+  bool SwitchCheckPrinting(bool bElectronically, int* pnRestore);
+  void RestoreCheckPrinting(int nRestore);
+  bool FailCheck(const char* szMessage, int32_t nCode);
+  void CancelReceipt(const char* szDeviceID);
+  bool CheckReadyForReceipt(uint32_t* pnBefore, LONG* pnSessionNumber);
+  bool ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, CheckParameters* params);
+  bool SetCheckCashier(const CheckParameters& params);
+  void SendReceiptAttributes(const CheckParameters& params);
+  bool PrintCheckItems(const char* szDeviceID, const TiXmlElement* positions, double* pdPositions);
+  bool BalancePayments(CheckParameters* params, double dPositions, double* pdCashBefore);
+  bool ReturnCash(const CheckParameters& params, double dCashBefore);
+  bool PrintTextsAndBarcodes(const TiXmlElement* positions);
+  bool PrintCheckBarcode(const TiXmlElement* element);
+  int32_t ReadDriveNumbers(uint32_t* pnNumber, int32_t* pnSession);
+  bool ReceiptMadeByDrive(uint32_t nBefore);
+  bool ReadReceiptNumbers(uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
+                          BSTR* pbstrFiscalSign);
+  bool RunCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
+                LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections);
+  bool PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
+                  LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
+  bool SettleFailedClosing(const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
+                           LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
 
  protected:
 

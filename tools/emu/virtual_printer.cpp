@@ -91,6 +91,12 @@ void VirtualPrinter::IgnoreNext(int frames) {
   silenceCount_ += frames;
 }
 
+void VirtualPrinter::RefuseNextOf(const std::string& prefix, uint8_t deviceError) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  refusePrefix_ = prefix;
+  refuseError_ = deviceError;
+}
+
 void VirtualPrinter::AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change,
                                       int deadUnits) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -235,6 +241,10 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
     enqSent_ = next.enq;
     pieceSent_ = next.piece;
     return next.enq ? Bytes{ctl::kEnq} : Render(next.reply, next.badCheck);
+  }
+  if (!refusePrefix_.empty() && frame.text.compare(0, refusePrefix_.size(), refusePrefix_) == 0) {
+    refusePrefix_.clear();
+    return Render(Reply::Refuse(refuseError_), false);
   }
   state_.now = now;
   Bytes answer = Render(commands_.Dispatch(state_, frame.text), false);

@@ -60,6 +60,8 @@ class VirtualPrinter {
   // exchange goes on as after the printer's ENQ (the next ACK is answered with the short status).
   void AnswerNextWithPiece(const std::string& header, const std::string& body);
   void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
+  // The next command whose text begins with `prefix` is refused with `deviceError`, not carried out.
+  void RefuseNextOf(const std::string& prefix, uint8_t deviceError);
   // Once the next command whose text begins with `prefix` has been carried out and answered,
   // `change` is applied to the state (a paper end, a restart) and the line is dead for the next
   // `deadUnits` frames and status requests: they get no answer at all, as with a pulled cable.
@@ -110,6 +112,8 @@ class VirtualPrinter {
   std::string triggerPrefix_;
   std::function<void(PrinterState&)> triggerChange_;
   int triggerDeadUnits_ = 0;
+  std::string refusePrefix_;
+  uint8_t refuseError_ = 0;
   Bytes stray_;
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;

@@ -1,0 +1,294 @@
+// The receipt-level operations between check processing and the document layer: opening a
+// receipt, one item with its discount line, the payments of the package, the closing, and the
+// drawer's cash test of a cash-out.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "device/bringup.h"
+#include "device/info_queries.h"
+#include "device/info_records.h"
+#include "device/receipt_commands.h"
+#include "device/result_codes.h"
+#include "device/status.h"
+#include "driver/mirel_driver.h"
+#include "receipts/check_package.h"
+#include "receipts/fiscal_lines.h"
+
+namespace {
+
+// Document types of the receipts opened here.
+constexpr int kDocSale = 1;
+constexpr int kDocSaleReturn = 2;
+constexpr int kDocNonFiscal = 3;
+constexpr int kDocPurchase = 8;
+constexpr int kDocPurchaseReturn = 9;
+
+// The information the document layer gives on request: the open document's total in kopecks, and
+// the cash in the drawer in kopecks.
+constexpr int kInfoDocumentTotal = 10;
+constexpr int kInfoDrawerCash = 308;
+
+// The printer programs its payment means from the settings only on model codes from 6 on; the NZ1
+// record tells whether they still need programming.
+constexpr int kFirstModelWithPaymentMeans = 6;
+constexpr int kNZ1PaymentsMark = 4;
+
+// The discount line of an item: the printer prints the one character 0x7F as the word "discount".
+constexpr char kDiscountText[] = "\x7F";
+
+constexpr int kTenderCash = 8;
+
+// The cashless kinds of the package in the order they are tendered, with their payment types.
+struct CashlessKind {
+  double CheckParameters::*amount;
+  int type;
+  const char* name;
+};
+constexpr CashlessKind kCashless[] = {
+    {&CheckParameters::dElectronicPayment, 1, "lCashless1"},
+    {&CheckParameters::dAdvancePayment, 5, "lCashless2"},
+    {&CheckParameters::dCashProvision, 6, "lCashless3"},
+    {&CheckParameters::dCredit, 7, "lCashless4"},
+};
+
+int DocumentType(bool fiscal, bool isReturn, bool purchase) {
+  if (!fiscal) return kDocNonFiscal;
+  if (purchase) return isReturn ? kDocPurchaseReturn : kDocPurchase;
+  return isReturn ? kDocSaleReturn : kDocSale;
+}
+
+}  // namespace
+
+bool CMirelDriver::IsDeviceIDOf(const char* szName, const char* szDeviceID) {
+  if (!szDeviceID || !*szDeviceID || !*m_strOdinSDeviceID) {
+    LogMessageH(szName, "((!strDeviceID) || (!m_strOdinSDeviceID) return FALSE");
+    return false;
+  }
+  if (std::strcmp(szDeviceID, m_strOdinSDeviceID) != 0) {
+    LogMessageH(szName, "strDeviceID != m_strOdinSDeviceID return FALSE");
+    return false;
+  }
+  return true;
+}
+
+// Whether the printer still waits for its payment means; nothing is sent for them here.
+void CMirelDriver::NotePaymentProgramming() {
+  FPContext* ctx = m_pDevice.get();
+  bool program = true;
+  if ((ctx->nVersionCode >> 8) >= kFirstModelWithPaymentMeans) {
+    const int32_t read = GetBasicSNZ1Info(ctx);
+    if (read != kResultOk) {
+      LogMessageHf("OpenCheck", "GetBasicSNZ1Info(OpenCheck) error %s", DriverErrorText(read));
+      program = false;
+    }
+    if (ctx->infoSNZ1[kNZ1PaymentsMark] == '0') program = true;
+    if (ctx->infoSNZ1[kNZ1PaymentsMark] == '1') program = false;
+  }
+  if (program) LogMessageH("OpenCheck", "Program payments");
+}
+
+bool CMirelDriver::OpenCheck(const char* szDeviceID, bool bFiscal, bool bReturn, bool bPurchase,
+                             bool bCancelOpenedCheck, LONG* pnCheckNumber, LONG* pnSessionNumber) {
+  FPContext* ctx = m_pDevice.get();
+  LogEnterH("OpenCheck");
+  if (!IsDeviceIDOf("OpenCheck", szDeviceID)) return false;
+  NotePaymentProgramming();
+  ctx->nDeviceError = 0;
+  const int status2 = GetStatus2(ctx);
+  if (status2 != 5) {
+    ctx->nLastResult = MapLinkResult(ctx, status2);
+    LogMessageH("OpenCheck", "Status2 not received");
+    return false;
+  }
+  if ((ctx->status2[0] & 0x01) == 0) {
+    LogMessageH("OpenCheck", "Start session");
+    FixDeviceVersion(ctx);
+    return false;
+  }
+  if (m_nDocumentType != 0) {
+    if (!bCancelOpenedCheck) {
+      ctx->nLastResult = kCodeDocumentAlreadyOpen;
+      LogMessageH("OpenCheck", "Open document found, CancelOpenedCheck=false");
+      return false;
+    }
+    if (!CancelCheck(szDeviceID)) {
+      LogMessageH("OpenCheck", "Error canceling opened document");
+      return false;
+    }
+  }
+  ctx->nLastResult = GetBasicInfo(ctx);
+  if (ctx->nLastResult != kResultOk) {
+    LogMessageH("OpenCheck", "S1 Info not received");
+    return false;
+  }
+  LogMessageH("OpenCheck", "S1 Info received");
+  const LONG checkNumber = static_cast<LONG>(S1Number(ctx, S1Field::kLastReceipt) + 1);
+  const LONG sessionNumber = static_cast<LONG>(S1Number(ctx, S1Field::kShift));
+  if (pnCheckNumber) *pnCheckNumber = checkNumber;
+  if (pnSessionNumber) *pnSessionNumber = sessionNumber;
+  LogMessageHf("OpenCheck", "CheckNumber = %d", static_cast<int>(checkNumber));
+  LogMessageHf("OpenCheck", "SessionNumber = %d", static_cast<int>(sessionNumber));
+  ctx->nLastResult = StartDocument(DocumentType(bFiscal, bReturn, bPurchase), 1, 0, m_szClerkName);
+  LogMessageH("OpenCheck", "Exit");
+  return ctx->nLastResult == kResultOk;
+}
+
+// The failure of one check of PrintFiscalString: its message and code.
+bool CMirelDriver::FailItem(const char* szMessage, int32_t nCode) {
+  LogMessageH("OdinS_PrintFiscalString", szMessage);
+  m_pDevice->nLastResult = nCode;
+  return false;
+}
+
+// The item's tax: "no VAT" always passes, a rate only when the printer has it programmed.
+bool CMirelDriver::IsItemTaxProgrammed(const CheckPosition& position) {
+  FPContext* ctx = m_pDevice.get();
+  ctx->nLastResult = GetBasicS3Info(ctx);
+  if (position.dTaxRate < 0) return true;
+  const int32_t rate = RoundToInt(position.dTaxRate);
+  if (IsTaxRateProgrammed(ctx, rate)) return true;
+  LogMessageHf("OdinS_PrintFiscalString", "Tax %.2f%% not supported", static_cast<double>(rate));
+  return false;
+}
+
+bool CMirelDriver::PrintFiscalString(const char* szDeviceID, const CheckPosition& position) {
+  static const char kName[] = "OdinS_PrintFiscalString";
+  FPContext* ctx = m_pDevice.get();
+  LogEnterH(kName);
+  if (!IsDeviceIDOf(kName, szDeviceID)) return false;
+  LogMessageHf(kName, "strName = %s", position.szName);
+  LogMessageHf(kName, "Quantity = %f", position.dQuantity);
+  LogMessageHf(kName, "PriceWithDiscount = %f", position.dPriceWithDiscount);
+  LogMessageHf(kName, "SumWithDiscount = %f", position.dSumWithDiscount);
+  LogMessageHf(kName, "Department = %d", position.nDepartment);
+  LogMessageHf(kName, "Tax = %f", position.dTaxRate);
+  const double sum = static_cast<double>(RoundToInt64(position.dSumWithDiscount * 100)) / 100;
+  LogMessageHf(kName, "SumWithDiscount rounded = %f", sum);
+  const std::string name = LayOutItemName(position.szName, ctx->nLineWidth, ctx->nMaxItemNameLength);
+  ctx->nDeviceError = 0;
+  if (m_nDocumentType == 0) return FailItem("DocumentType = 0", kCodeNoOpenDocument);
+
+  // Every amount is judged before it becomes an integer: a NaN or an infinity has no kopecks.
+  const double quantity = position.dQuantity * 1000;
+  if (!std::isfinite(quantity) || quantity < 0 || quantity > INT32_MAX)
+    return FailItem("The quantity of the item is set incorrectly", kResultBadItemQuantity);
+  const int32_t q = RoundToInt(quantity);
+  int64_t p = 0;
+  if (!KopecksWithin(position.dPriceWithDiscount, kMaxItemPrice, &p))
+    return FailItem("Price exceeded the maximum value", kCodePriceTooLarge);
+  int64_t s = 0;
+  if (!KopecksWithin(position.dSumWithDiscount, kMaxItemSum, &s))
+    return FailItem("Cost exceeded the maximum value", kCodeItemSumTooLarge);
+  if (!IsItemTaxProgrammed(position)) {
+    ctx->nLastResult = kResultWrongTax;
+    return false;
+  }
+  LogMessageHf(kName, "dTotal = %f", position.dSumWithDiscount);
+  LogMessageHf(kName, "dTotal rounded = %f", sum);
+  if (!ItemCostMatches(q, p, s))
+    return FailItem("The cost of the item is set incorrectly", kResultBadItemSum);
+  LogMessageHf(kName, "dDiscountValue = %f", position.dDiscountSum);
+  int64_t discount = 0;
+  if (!KopecksWithin(std::fabs(position.dDiscountSum), INT32_MAX, &discount))
+    return FailItem("Discount exceeded the maximum value", kCodeItemSumTooLarge);
+  if (position.dDiscountSum < 0) discount = -discount;
+  if (!RegisterItem(q, p, name.c_str(), position, static_cast<int32_t>(discount))) return false;
+  LogMessageHf(kName, "LastErrorCode = %d", ctx->nLastResult);
+  LogMessageH(kName, "Exit");
+  return ctx->nLastResult == kResultOk;
+}
+
+// The item command of the open document, and the discount line of a sale or purchase.
+bool CMirelDriver::RegisterItem(int32_t q, int64_t p, const char* szName, const CheckPosition& position,
+                                int32_t nDiscount) {
+  static const char* const kKinds[] = {nullptr, "Sale",  "Sale undo", nullptr,    nullptr,
+                                       nullptr, nullptr, nullptr,     "Purchase", "Purchase undo"};
+  FPContext* ctx = m_pDevice.get();
+  const bool known = m_nDocumentType >= 0 && m_nDocumentType <= kDocPurchaseReturn && kKinds[m_nDocumentType];
+  if (!known) return FailItem("Unsupported doc type; Exit", kCodeUnsupportedDocument);
+  LogMessageH("OdinS_PrintFiscalString", kKinds[m_nDocumentType]);
+  ctx->nLastResult =
+      ItemEx(q, static_cast<uint32_t>(p), szName, position.nTaxGroup, position.nDepartment, &position);
+  if (ctx->nLastResult != kResultOk) return false;
+  const bool discountLine = m_nDocumentType == kDocSale || m_nDocumentType == kDocPurchase;
+  if (discountLine && nDiscount != 0) ctx->nLastResult = AbsoluteCorrectionText(nDiscount, kDiscountText);
+  return ctx->nLastResult == kResultOk;
+}
+
+bool CMirelDriver::FailPayment(const char* szMessage, int32_t nCode) {
+  LogMessageH("PaymentCheck", szMessage);
+  m_pDevice->nLastResult = nCode;
+  return false;
+}
+
+// One tender of the package's payments, with its log lines.
+bool CMirelDriver::TenderLogged(int64_t nAmount, int nType, const char* szName) {
+  LogMessageHf("PaymentCheck", "Tender(%s)", szName);
+  m_pDevice->nLastResult = Tender(nAmount, nType, "", "");
+  if (m_pDevice->nLastResult == kResultOk) return true;
+  LogMessageHf("PaymentCheck", "Error in Tender(%s)", szName);
+  return false;
+}
+
+bool CMirelDriver::PaymentCheck(const CheckParameters& params) {
+  FPContext* ctx = m_pDevice.get();
+  LogEnterH("PaymentCheck");
+  ctx->nDeviceError = 0;
+  if (m_nDocumentType == 0) return FailPayment("DocumentType = 0", kCodeNoOpenDocument);
+  int64_t cash = 0;
+  if (!KopecksWithin(params.dCash, kMaxPayment, &cash))
+    return FailPayment("Type of payment value error", kCodePaymentTooLarge);
+  LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(cash));
+  int64_t cashless[4] = {};
+  int64_t sum = cash;
+  for (size_t i = 0; i < 4; ++i) {
+    if (!KopecksWithin(params.*kCashless[i].amount, kMaxPayment, &cashless[i]))
+      return FailPayment("Type of payment value error", kCodePaymentTooLarge);
+    LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(cashless[i]));
+    sum += cashless[i];
+  }
+  const int64_t total = GetDocInfo(kInfoDocumentTotal);
+  LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(sum));
+  LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(total));
+  if (sum > kMaxPaymentsSum) return FailPayment("Total check value error", kCodeTotalTooLarge);
+  // A sale return and a purchase pay cash out of the drawer.
+  if (m_nDocumentType == kDocSaleReturn || m_nDocumentType == kDocPurchase) {
+    if (RoundToInt64(GetDoubleDeviceInfo(kInfoDrawerCash)) < cash)
+      return FailPayment("lSessionCash < lCash", kCodeNotEnoughCash);
+  }
+  if (m_nDocumentType == kDocSaleReturn && sum != total)
+    return FailPayment("Exact Payment Required", kCodeExactPaymentRequired);
+  for (size_t i = 0; i < 4; ++i) {
+    if (cashless[i] > 0 && !TenderLogged(cashless[i], kCashless[i].type, kCashless[i].name)) return false;
+  }
+  const int status = GetStatus(ctx, true);
+  if (status != 2) {
+    ctx->nLastResult = MapLinkResult(ctx, status);
+    return false;
+  }
+  // The cashless tenders may have paid the whole receipt, which the printer then closed.
+  if (m_nDocumentType == kDocSale && IsFiscalReceiptOpen(ctx) == 0) return true;
+  if (m_nDocumentType == kDocSaleReturn && IsNonfiscalReceiptOpen(ctx) == 0) return true;
+  if (cash > 0 || sum == 0) return TenderLogged(cash, kTenderCash, "lCash");
+  return true;
+}
+
+bool CMirelDriver::EndCheck() {
+  LogEnterH("EndCheck");
+  m_pDevice->nLastResult = EndDocument();
+  return m_pDevice->nLastResult == kResultOk;
+}
+
+int32_t CMirelDriver::TestCashOut(double dAmount, int32_t nCode) {
+  LogEnterH("TestCashOut");
+  // No amount at all is not a question of the drawer's cash; one past any payment is more than it holds.
+  if (!std::isfinite(dAmount) || dAmount < 0) return nCode;
+  int64_t amount = 0;
+  const bool fits = KopecksWithin(dAmount, kMaxPayment, &amount);
+  const int64_t drawer = RoundToInt64(GetDoubleDeviceInfo(kInfoDrawerCash));
+  if (fits && drawer >= amount) return nCode;
+  LogMessageH("TestCashOut", "lSessionCash < lCash");
+  return kCodeNotEnoughCash;
+}

@@ -1,0 +1,516 @@
+// ProcessCheck: one fiscal receipt from the host's check package, from the printer's state through
+// the package, the receipt's attributes, items, payments, texts and barcodes to the closing, and
+// the receipt's numbers and fiscal sign read back from the fiscal drive. The fiscal drive has the
+// last word: a receipt is reported made exactly when the drive made a document for it.
+#include <tinyxml.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "device/bringup.h"
+#include "device/fiscal_drive.h"
+#include "device/info_queries.h"
+#include "device/print_commands.h"
+#include "device/receipt_commands.h"
+#include "device/result_codes.h"
+#include "device/status.h"
+#include "driver/com_text.h"
+#include "driver/mirel_driver.h"
+#include "receipts/check_package.h"
+#include "receipts/fiscal_lines.h"
+
+namespace {
+
+// Device flag 3, bit 5: the printer keeps its receipts to the fiscal drive and prints nothing.
+constexpr int kPrintingOffFlag = 3;
+constexpr int kPrintingOffBit = 5;
+// What the printing switch has to put back after the receipt.
+constexpr int kPrintingKept = 0;
+constexpr int kPrintingClearAfter = 1;
+constexpr int kPrintingSetAfter = 2;
+
+constexpr int kInfoDocumentOpen = 14;
+constexpr int kReplyDelayMs = 110;
+
+enum CheckCode : int32_t {
+  kCodeReceiptNotInDrive = 9,  // the printer closed the receipt but its fiscal drive made no document
+  kCodeShiftClosed = 115,
+  kCodeShiftExpired = 116,
+  kCodeNoPositions = 139,
+  kCodePrintingNotOff = 140,
+  kCodePrintingNotOn = 141,
+  kCodeCashlessAboveSum = 149,
+};
+
+// Status byte 1 of the printer.
+constexpr uint8_t kStatusPaperEnd = 0x01;
+constexpr uint8_t kStatusPrinterFailure = 0x02;
+
+// The fiscal sign as the fiscal drive gives it: at most 20 characters.
+constexpr size_t kFiscalSignSize = 21;
+
+// When the answer to a payment or to the closing is lost, the line is asked this many times, this
+// far apart, whether the fiscal drive made the receipt: the printer needs seconds to come back
+// after a restart, and the host must not wait without bound.
+constexpr int kDriveQueries = 6;
+constexpr int kDriveQueryPauseMs = 2000;
+
+// A payment balance below half a kopeck is no difference.
+constexpr double kHalfKopeck = 0.005;
+
+// The cash lines of a return receipt paid with more cash than its items cost, in Windows-1251:
+// "ВЫДАНО ИЗ КАССЫ " and "ПРИНЯТО В КАССУ ".
+constexpr char kCashIssued[] = "\xC2\xDB\xC4\xC0\xCD\xCE \xC8\xC7 \xCA\xC0\xD1\xD1\xDB ";
+constexpr char kCashTaken[] = "\xCF\xD0\xC8\xCD\xDF\xD2\xCE \xC2 \xCA\xC0\xD1\xD1\xD3 ";
+
+// The receipt attributes of the package, sent before its items.
+struct TextAttribute {
+  const char* (*text)(const CheckParameters&);
+  int attribute;
+  const char* failure;
+};
+const TextAttribute kCustomerAttributes[] = {
+    {[](const CheckParameters& p) -> const char* { return p.szCashierVATIN; }, 19,
+     "Error cashier VATIN set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.szCustomerPhone; }, 16,
+     "Error Customer Phone set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.szCustomerPhone[0] ? "" : p.szCustomerEmail; },
+     16, "Error Customer Email set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.szCustomerInfo; }, 20,
+     "Error Customer Info set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.szCustomerINN; }, 21,
+     "Error Customer VATIN set: %s"},
+};
+const TextAttribute kAgentAttributes[] = {
+    {[](const CheckParameters& p) -> const char* { return p.agent.szPayingAgentOperation; }, 11,
+     "Error Paying Agent Operation set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szPayingAgentPhone; }, 12,
+     "Error Paying Agent Phone set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szReceivePaymentsOperatorPhone; }, 4,
+     "Error Receive Payments Operator Phone set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szMoneyTransferOperatorPhone; }, 10,
+     "Error Money Transfer Operator Phone set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szMoneyTransferOperatorName; }, 7,
+     "Error Money Transfer Operator Name set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szMoneyTransferOperatorAddress; }, 8,
+     "Error Money Transfer Operator Address set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szMoneyTransferOperatorVATIN; }, 9,
+     "Error Money Transfer Operator VATIN set: %s"},
+};
+struct TagAttribute {
+  const char* (*text)(const CheckParameters&);
+  int tag;
+  bool modeFlag;
+  const char* failure;
+};
+const TagAttribute kTagAttributes[] = {
+    {[](const CheckParameters& p) -> const char* { return p.agent.szPurveyorPhone; }, 1171, false,
+     "Error Purveyor Phone set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szPurveyorName; }, 1225, false,
+     "Error Purveyor Name set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.agent.szPurveyorVATIN; }, 1226, false,
+     "Error Purveyor VATIN set: %s"},
+    {[](const CheckParameters& p) -> const char* { return p.szAdditionalAttribute; }, 1192, true,
+     "Error Additional Attribute set: %s"},
+};
+constexpr int kTagAgentSign = 1057;
+constexpr int kAttributeBlank = 0;
+constexpr int kAttributeInspectionsSite = 18;
+
+bool IsSaleOrPurchase(const CheckParameters& p) {
+  return !p.bReturn;
+}
+
+}  // namespace
+
+bool CMirelDriver::ProcessCheck(const char* szDeviceID, LONG nElectronically, const char* szCheckPackage,
+                                LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign,
+                                BSTR* pbstrAddressSiteInspections) {
+  int printing = kPrintingKept;
+  if (!SwitchCheckPrinting(nElectronically != 0, &printing)) return false;
+  const bool made = RunCheck(szDeviceID, szCheckPackage, pnCheckNumber, pnSessionNumber, pbstrFiscalSign,
+                             pbstrAddressSiteInspections);
+  RestoreCheckPrinting(printing);
+  return made;
+}
+
+// An electronic receipt is kept from the paper by the printer's printing flag, a printed one needs
+// it clear; the flag is put back after the receipt, whatever its outcome.
+bool CMirelDriver::SwitchCheckPrinting(bool bElectronically, int* pnRestore) {
+  bool off = false;
+  if (GetDeviceFlagBit(kPrintingOffBit, kPrintingOffFlag, &off) != kResultOk) return true;
+  if (bElectronically && !off) {
+    if (SetDeviceFlagBit(kPrintingOffBit, kPrintingOffFlag) != kResultOk)
+      return FailCheck("Cannot disable check printing", kCodePrintingNotOff);
+    *pnRestore = kPrintingClearAfter;
+  } else if (!bElectronically && off) {
+    if (ClearDeviceFlagBit(kPrintingOffBit, kPrintingOffFlag) != kResultOk)
+      return FailCheck("Cannot enable check printing", kCodePrintingNotOn);
+    *pnRestore = kPrintingSetAfter;
+  }
+  return true;
+}
+
+// Putting the flag back must not hide the receipt's own outcome from the host.
+void CMirelDriver::RestoreCheckPrinting(int nRestore) {
+  if (nRestore == kPrintingKept) return;
+  const SavedResult saved = SaveResult();
+  if (nRestore == kPrintingClearAfter) ClearDeviceFlagBit(kPrintingOffBit, kPrintingOffFlag);
+  if (nRestore == kPrintingSetAfter) SetDeviceFlagBit(kPrintingOffBit, kPrintingOffFlag);
+  RestoreResult(saved);
+}
+
+bool CMirelDriver::FailCheck(const char* szMessage, int32_t nCode) {
+  LogMessageH("ProcessCheck", szMessage);
+  m_pDevice->nLastResult = nCode;
+  return false;
+}
+
+CMirelDriver::SavedResult CMirelDriver::SaveResult() const {
+  return SavedResult{m_pDevice->nLastResult, m_pDevice->nDeviceError};
+}
+
+void CMirelDriver::RestoreResult(const SavedResult& saved) {
+  m_pDevice->nLastResult = saved.nLastResult;
+  m_pDevice->nDeviceError = saved.nDeviceError;
+}
+
+// Cancels the open receipt and leaves the failing step's codes for the host, never a False with 0.
+void CMirelDriver::CancelReceipt(const char* szDeviceID) {
+  if (m_pDevice->nLastResult == kResultOk) m_pDevice->nLastResult = kResultInternal;
+  CancelCheckKeepingError(szDeviceID);
+}
+
+// The state the receipt needs: the fiscal drive's shift open and young enough, paper, a working
+// printer. `*pnBefore` receives the fiscal drive's last document number.
+bool CMirelDriver::CheckReadyForReceipt(uint32_t* pnBefore, LONG* pnSessionNumber) {
+  FPContext* ctx = m_pDevice.get();
+  int32_t session = 0;
+  int r = GetCheckAndSession(ctx, pnBefore, &session);
+  if (pnSessionNumber) *pnSessionNumber = session;
+  if (r < 0) return FailCheck("GetCheckAndSession error", -r);
+  if ((r = GetStatusFiscalDrive(ctx)) < 0) return FailCheck("GetStatusFiscalDrive error", -r);
+  if ((r = GetStatus(ctx, true)) < 0) return FailCheck("GetStatus error", -r);
+  if (!ctx->FdStatus.bFdShiftOpen) return FailCheck("Session is closed", kCodeShiftClosed);
+  bool expired = false;
+  if (IsShiftExpired(ctx, &expired) != kResultOk)
+    return FailCheck("Error getting state session", ctx->nLastResult);
+  if (expired) return FailCheck("Session is overdue", kCodeShiftExpired);
+  if (ctx->status[1] & kStatusPaperEnd) return FailCheck("End Of Paper. Command not sent.", kCodePaperEnd);
+  if (ctx->status[1] & kStatusPrinterFailure)
+    return FailCheck("Printer failure. Command not sent.", kCodePrintFailure);
+  m_bPaperEndPending = 0;
+  m_bPrinterFailurePending = 0;
+  return true;
+}
+
+// The package read and checked into `params`; the document keeps the Positions for later.
+bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage,
+                                    CheckParameters* params) {
+  FPContext* ctx = m_pDevice.get();
+  document->Parse(szCheckPackage ? szCheckPackage : "", nullptr, TIXML_ENCODING_UTF8);
+  if (document->Error()) {
+    LogMessageHf("ProcessCheck", "Error in row \"%d\" and column \"%d\" of check XML: %s",
+                 document->ErrorRow(), document->ErrorCol(), document->ErrorDesc());
+    ctx->nLastResult = kResultBadCheckData;
+    return false;
+  }
+  const TiXmlElement* root = document->FirstChildElement("CheckPackage");
+  if (!root) return FailCheck("Check failure. Printing canceled.", kResultBadCheckData);
+  if (!root->FirstChildElement("Parameters"))
+    return FailCheck("Tag \"Parameters\" is absent", kResultBadCheckData);
+  if (!TestCheckXML(ctx, document)) {
+    LogMessageH("ProcessCheck", "Error check data");
+    return false;
+  }
+  std::string message;
+  const int32_t parsed = ParseCheckParameters(ctx, document, params, &message);
+  if (parsed != kResultOk) return FailCheck(message.c_str(), parsed);
+  return true;
+}
+
+// The cashier of the package (or of the settings) and the receipt's tax system.
+bool CMirelDriver::SetCheckCashier(const CheckParameters& params) {
+  FPContext* ctx = m_pDevice.get();
+  // SetClerk keeps the name it was given as m_szClerkName.
+  if (SetClerk(ctx->szClerkName) != kResultOk) {
+    LogMessageH("ProcessCheck", "Error");
+    return false;
+  }
+  if (SetTaxVariant(ctx, params.nTaxVariant) != kResultOk) {
+    LogMessageHf("ProcessCheck", "Error state tax variant %u", static_cast<unsigned>(params.nTaxVariant));
+    return false;
+  }
+  return true;
+}
+
+// The receipt's attributes; a refused attribute is logged and the receipt goes on without it.
+void CMirelDriver::SendReceiptAttributes(const CheckParameters& params) {
+  FPContext* ctx = m_pDevice.get();
+  SetTextAttribute(ctx, kAttributeBlank, " ");
+  auto sendText = [&](const TextAttribute& a) {
+    const char* text = a.text(params);
+    if (*text && SetTextAttribute(ctx, a.attribute, text) != kResultOk)
+      LogMessageHf("ProcessCheck", a.failure, text);
+  };
+  for (const TextAttribute& a : kCustomerAttributes) sendText(a);
+  if (params.nAgentSignMask != 0) {
+    const char mask = static_cast<char>(params.nAgentSignMask);
+    if (SetTagData(ctx, kTagAgentSign, &mask, false, false, 1) != kResultOk)
+      LogMessageHf("ProcessCheck", "Error Agent Sign set: %2.2X", params.nAgentSignMask);
+  }
+  for (const TextAttribute& a : kAgentAttributes) sendText(a);
+  for (const TagAttribute& a : kTagAttributes) {
+    const char* text = a.text(params);
+    if (*text && SetTagData(ctx, a.tag, text, true, a.modeFlag, -1) != kResultOk)
+      LogMessageHf("ProcessCheck", a.failure, text);
+  }
+  if (ctx->szAddressSiteInspections[0])
+    SetTextAttribute(ctx, kAttributeInspectionsSite, ctx->szAddressSiteInspections);
+}
+
+// Every FiscalString of Positions as an item; `*pdPositions` receives the sum of the items in
+// roubles, rounded to kopecks one by one.
+bool CMirelDriver::PrintCheckItems(const char* szDeviceID, const TiXmlElement* positions,
+                                   double* pdPositions) {
+  FPContext* ctx = m_pDevice.get();
+  if (!positions) {
+    FailCheck("Tag \"Positions\" is absent", kCodeNoPositions);
+    CancelReceipt(szDeviceID);
+    return false;
+  }
+  ctx->nLastResult = GetBasicS3Info(ctx);
+  int items = 0;
+  for (const TiXmlElement* e = positions->FirstChildElement("FiscalString"); e; e = e->NextSiblingElement()) {
+    if (std::strcmp(e->Value(), "FiscalString") != 0) continue;
+    ++items;
+    CheckPosition position;
+    std::string message;
+    const int32_t parsed = ParseFiscalString(ctx, e, &position, &message);
+    if (parsed == kResultOk) {
+      *pdPositions += static_cast<double>(RoundToInt64(position.dSumWithDiscount * 100)) / 100;
+      if (PrintFiscalString(szDeviceID, position)) continue;
+      message = "Error PrintFiscalString";
+    } else {
+      ctx->nLastResult = parsed;
+    }
+    LogMessageH("ProcessCheck", message.c_str());
+    CancelReceipt(szDeviceID);
+    return false;
+  }
+  if (items > 0) return true;
+  LogMessageH("ProcessCheck", "Check is empty");
+  CancelCheck(szDeviceID);
+  ctx->nLastResult = kResultBadCheckData;
+  return false;
+}
+
+// The payments against the items. A return paid with more cash than it costs pays back only the
+// cost in cash; `*pdCashBefore` keeps the cash given for the cash lines (0 when nothing changed).
+bool CMirelDriver::BalancePayments(CheckParameters* params, double dPositions, double* pdCashBefore) {
+  const double payments = params->dCash + params->dElectronicPayment + params->dCashProvision +
+                          params->dCredit + params->dAdvancePayment;
+  const double surplus = payments - dPositions;
+  if (surplus < kHalfKopeck) return true;
+  if (params->bReturn) {
+    if (surplus < params->dCash) {
+      *pdCashBefore = params->dCash;
+      params->dCash -= surplus;
+    }
+    return true;
+  }
+  if (surplus > params->dCash) return FailCheck("Error Payment", kCodeCashlessAboveSum);
+  return true;
+}
+
+// The two cash lines of a return paid with too much cash, then the command that pays the cash.
+bool CMirelDriver::ReturnCash(const CheckParameters& params, double dCashBefore) {
+  FPContext* ctx = m_pDevice.get();
+  if (dCashBefore > 0) {
+    const double surplus = dCashBefore - params.dCash;
+    const bool sale = params.bIncome;
+    const std::string lines[] = {CashLine(kCashIssued, sale ? dCashBefore : surplus, ctx->nLineWidth),
+                                 CashLine(kCashTaken, sale ? surplus : dCashBefore, ctx->nLineWidth)};
+    for (const std::string& line : lines) {
+      if (TextBeforeEndCheckUndo(ctx, line.c_str()) != kResultOk) {
+        LogMessageHf("ProcessCheck", "Print text error: %s", line.c_str());
+        ctx->nLastResult = kResultBadCheckData;
+      }
+    }
+  }
+  if (!params.bReturn || params.dCash <= 0) return true;
+  ctx->nLastResult = StdTransaction(ctx, "t", kReplyDelayMs, true, false);
+  return ctx->nLastResult == kResultOk;
+}
+
+// The TextString and Barcode elements of Positions, printed in document order before the closing.
+// False when a barcode command failed.
+bool CMirelDriver::PrintTextsAndBarcodes(const TiXmlElement* positions) {
+  FPContext* ctx = m_pDevice.get();
+  for (const TiXmlElement* e = positions->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (std::strcmp(e->Value(), "TextString") == 0) {
+      const std::optional<std::string> text = GetXmlAttr(e, "Text");
+      if (!text || text->empty()) {
+        LogMessageH("ProcessCheck", "Tag \"TextString\"->\"Text\" error");
+      } else if (TextBeforeEndCheck(ctx, text->c_str()) != kResultOk) {
+        LogMessageHf("ProcessCheck", "Tag \"TextString\"->\"Text\" error: %s", text->c_str());
+        ctx->nLastResult = kResultBadCheckData;
+      }
+    } else if (std::strcmp(e->Value(), "Barcode") == 0 && !PrintCheckBarcode(e)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CMirelDriver::PrintCheckBarcode(const TiXmlElement* element) {
+  FPContext* ctx = m_pDevice.get();
+  CheckBarcode barcode;
+  std::string message;
+  if (ParseBarcode(element, &barcode, &message) != kResultOk) {
+    FailCheck(message.c_str(), kResultBadCheckData);
+    return true;  // the element is passed over
+  }
+  const char* data = barcode.data.c_str();
+  int r = 0;
+  switch (barcode.kind) {
+    case kBarcodeEan8:
+      r = PrintEAN8Code(ctx, data, false, true);
+      break;
+    case kBarcodeEan13:
+      r = PrintEAN13Code(ctx, data, false, true);
+      break;
+    case kBarcodeCode39:
+      r = PrintCODE39Code(ctx, data, false, true);
+      break;
+    default:
+      r = ::PrintQRCode(ctx, 2, 2, 3, data, false, true);
+      break;
+  }
+  return r == kResultOk;
+}
+
+// The fiscal drive's last document and the shift, asked again a few times while the line comes
+// back after a lost answer: the printer needs seconds after a restart, and the host must not wait
+// without bound. The last result of GetCheckAndSession.
+int32_t CMirelDriver::ReadDriveNumbers(uint32_t* pnNumber, int32_t* pnSession) {
+  FPContext* ctx = m_pDevice.get();
+  int32_t r = 0;
+  for (int query = 0; query < kDriveQueries; ++query) {
+    if (query > 0) ctx->pClock->SleepMs(kDriveQueryPauseMs);
+    r = GetCheckAndSession(ctx, pnNumber, pnSession);
+    if (r >= 0) break;
+  }
+  return r;
+}
+
+// After a lost answer to a payment or to the closing the printer may still have closed the receipt:
+// the fiscal drive's last document is newer than `nBefore` exactly when it did. False also when the
+// drive could not be asked; the failure's codes stay.
+bool CMirelDriver::ReceiptMadeByDrive(uint32_t nBefore) {
+  const SavedResult saved = SaveResult();
+  uint32_t number = nBefore;
+  int32_t session = 0;
+  const bool made = ReadDriveNumbers(&number, &session) >= 0 && number != nBefore;
+  LogMessageH("ProcessCheck",
+              made ? "The fiscal drive made the receipt" : "The fiscal drive made no receipt");
+  RestoreResult(saved);
+  return made;
+}
+
+// The receipt's numbers after the closing and its fiscal sign. A closing after which the fiscal
+// drive still shows the number from before made no fiscal document: that is a failure.
+bool CMirelDriver::ReadReceiptNumbers(uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
+                                      BSTR* pbstrFiscalSign) {
+  FPContext* ctx = m_pDevice.get();
+  uint32_t number = 0;
+  int32_t session = 0;
+  const int32_t r = ReadDriveNumbers(&number, &session);
+  if (r < 0) return FailCheck("GetCheckAndSession error", -r);
+  if (pnCheckNumber) *pnCheckNumber = static_cast<LONG>(number);
+  if (pnSessionNumber) *pnSessionNumber = session;
+  if (number == nBefore) {
+    LogMessageH("ProcessCheck", "Operation failed");
+    ResetOrder(ctx, 0);
+    ctx->nLastResult = kCodeReceiptNotInDrive;
+    return false;
+  }
+  char sign[kFiscalSignSize] = {};
+  GetFiscalP(ctx, number, sign);
+  if (pbstrFiscalSign) {
+    SysFreeString(*pbstrFiscalSign);
+    *pbstrFiscalSign = Cp1251ToBstr(sign);
+  }
+  ctx->nLastResult = kResultOk;
+  return true;
+}
+
+bool CMirelDriver::RunCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
+                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections) {
+  FPContext* ctx = m_pDevice.get();
+  LogEnterH("ProcessCheck");
+  if (pbstrAddressSiteInspections) {
+    SysFreeString(*pbstrAddressSiteInspections);
+    *pbstrAddressSiteInspections = Cp1251ToBstr(ctx->szAddressSiteInspections);
+  }
+  const bool made = PrintCheck(szDeviceID, szCheckPackage, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  LogReturnH("ProcessCheck", made ? "1" : "0");
+  return made;
+}
+
+bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
+                              LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
+  uint32_t before = 0;
+  if (!CheckReadyForReceipt(&before, pnSessionNumber)) return false;
+  if (GetDocInfo(kInfoDocumentOpen) != 0) {
+    LogMessageH("ProcessCheck", "There is an open document. It is necessary to cancel it");
+    CancelCheck(szDeviceID);
+  }
+  TiXmlDocument document;
+  CheckParameters params;
+  if (!ReadCheckPackage(&document, szCheckPackage, &params)) return false;
+  if (!SetCheckCashier(params)) return false;
+  if (!OpenCheck(szDeviceID, true, params.bReturn, !params.bIncome, true, pnCheckNumber, pnSessionNumber)) {
+    LogMessageH("OdinS_OpenCheck", "Error OpenCheck");
+    return false;
+  }
+  SendReceiptAttributes(params);
+  const TiXmlElement* positions = document.FirstChildElement("CheckPackage")->FirstChildElement("Positions");
+  double positionsSum = 0;
+  if (!PrintCheckItems(szDeviceID, positions, &positionsSum)) return false;
+  double cashBefore = 0;
+  if (!BalancePayments(&params, positionsSum, &cashBefore)) return false;  // left open for the next call
+  if (!PaymentCheck(params)) {
+    LogMessageH("ProcessCheck", "Error Payment");
+    return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  }
+  if (!ReturnCash(params, cashBefore))
+    return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  if (IsSaleOrPurchase(params)) {
+    if (!PrintTextsAndBarcodes(positions))
+      return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+    if (!EndCheck()) {
+      LogMessageH("EndCheck", "Error");
+      return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+    }
+  }
+  return ReadReceiptNumbers(before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+}
+
+// A step after the first payment failed: the printer may have closed the receipt all the same (its
+// answer was lost, or the payments ended it). When the fiscal drive made the receipt it is reported
+// with its numbers, so that the cashier never makes it twice; otherwise the receipt is cancelled
+// and the failure stands.
+bool CMirelDriver::SettleFailedClosing(const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
+                                       LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
+  if (ReceiptMadeByDrive(nBefore)) {
+    // The printer closed the receipt: the document layer has nothing open any more.
+    m_nDocumentType = 0;
+    ResetDocumentTotals();
+    return ReadReceiptNumbers(nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  }
+  CancelReceipt(szDeviceID);
+  return false;
+}

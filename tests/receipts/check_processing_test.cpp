@@ -1,0 +1,310 @@
+// ProcessCheck against the virtual printer: the commands a receipt becomes, the numbers and fiscal
+// sign the host gets back, the refusals before anything is printed, the cancels that keep the
+// failing step's code, and the outcome after a lost answer decided by the fiscal drive.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "device/serial_port.h"
+#include "driver/com_text.h"
+#include "driver/mirel_driver.h"
+#include "emu/access.h"
+#include "support/fake_clock.h"
+#include "support/log_capture.h"
+#include "support/printer_line.h"
+
+namespace {
+
+struct Driver : CMirelDriver {
+  using CMirelDriver::m_nDocumentType;
+  using CMirelDriver::m_strOdinSDeviceID;
+};
+
+const std::string kBlankOrder = "*" + std::string(29, ' ');
+
+// A check package of one sale or return: `positions` and `payments` are the inner XML.
+std::string Package(const std::string& paymentType, const std::string& positions,
+                    const std::string& payments) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CheckPackage>"
+         "<Parameters CashierName=\"Ivanova\" PaymentType=\"" +
+         paymentType + "\" TaxVariant=\"0\"/><Positions>" + positions + "</Positions><Payments " + payments +
+         "/></CheckPackage>";
+}
+
+std::string Item(const std::string& quantity, const std::string& price, const std::string& sum,
+                 const std::string& tax = "20") {
+  return "<FiscalString Name=\"Tea\" Quantity=\"" + quantity + "\" PriceWithDiscount=\"" + price +
+         "\" SumWithDiscount=\"" + sum + "\" Tax=\"" + tax +
+         "\" Department=\"1\" SignMethodCalculation=\"4\" SignCalculationObject=\"1\"/>";
+}
+
+// What the host gets back from one ProcessCheck.
+struct Outcome {
+  bool result = false;
+  LONG checkNumber = -1;
+  LONG sessionNumber = -1;
+  std::string fiscalSign;
+  int32_t code = -1;
+};
+
+class CheckProcessing : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line.Start();
+    ctx = driver.Device();
+    ctx->pClock = &clock;
+    ctx->nVersionMajor = 11;
+    ctx->nVersionMinor = 1;
+    ctx->nVersionCode = 0x0B01;
+    ctx->nLineWidth = 42;
+    ctx->nMaxItemNameLength = 64;
+    ctx->pRecodeTable = DeviceRecodeTable(3);
+    ctx->nFdTaxSystems = 0x01;  // as Open reads it from the drive
+    log.Install(ctx);
+    ctx->pfnLogEnterH = ctx->pfnLogEnter;
+    ctx->pfnLogMessageH = ctx->pfnLogMessage;
+    ctx->pfnLogReturnH = ctx->pfnLogReturn;
+    snprintf(driver.m_strOdinSDeviceID, sizeof driver.m_strOdinSDeviceID, "7");
+    line.printer.ModifyState([this](emu::PrinterState& s) {
+      s.shiftOpen = true;
+      s.shiftNumber = 3;
+      s.shiftOpenedAt = clock.UnixTime();
+    });
+    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
+    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
+  }
+  void TearDown() override { CloseSerial(ctx); }
+
+  Outcome Process(const std::string& package, bool electronically = false) {
+    Outcome o;
+    BSTR sign = nullptr;
+    BSTR site = nullptr;
+    o.result = driver.ProcessCheck("7", electronically ? 1 : 0, package.c_str(), &o.checkNumber,
+                                   &o.sessionNumber, &sign, &site);
+    o.fiscalSign = BstrToCp1251(sign);
+    o.code = ctx->nLastResult;
+    SysFreeString(sign);
+    SysFreeString(site);
+    return o;
+  }
+  size_t DriveDocuments() const { return line.printer.State().fd.documents.size(); }
+
+  PrinterLine line{52};
+  FakeClock clock;
+  Driver driver;
+  FPContext* ctx = nullptr;
+  LogCapture log;
+};
+
+const std::string kSale = Package("1", Item("1", "5.00", "5.00"), "Cash=\"6.00\"");
+
+// The receipt commands of a call: from the tax system on, without the status and information
+// queries (and the fiscal-sign query) in between.
+std::vector<std::string> ReceiptCommands(const std::vector<std::string>& all) {
+  std::vector<std::string> receipt;
+  bool started = false;
+  for (const std::string& c : all) {
+    started = started || c == "mA";
+    if (started && c[0] != 'S') receipt.push_back(c);
+  }
+  return receipt;
+}
+
+TEST_F(CheckProcessing, ASaleBecomesItsCommandsAndTheDrivesNumbers) {
+  snprintf(ctx->szAddressSiteInspections, sizeof ctx->szAddressSiteInspections, "nalog.ru");
+  const Outcome o = Process(kSale);
+  ASSERT_TRUE(o.result) << o.code << "\n" << log.Text();
+  const std::vector<std::string> sent = ReceiptCommands(line.Commands());
+  ASSERT_EQ(7u, sent.size());
+  EXPECT_EQ("mA", sent[0]);
+  EXPECT_EQ("m0", sent[1]);
+  EXPECT_EQ(kBlankOrder, sent[2]);
+  EXPECT_EQ("P@00 ", sent[3]);
+  EXPECT_EQ("P@18nalog.ru", sent[4]);
+  // Tax group 1, 500 kopecks, 1000 thousandths, department 1, the name; its tags follow.
+  EXPECT_EQ(0u, sent[5].find("!000005000000100001Tea")) << sent[5];
+  // The cash payment of 6.00 ended the receipt (the printer gives the change): no "t".
+  EXPECT_EQ("L80000000600", sent[6]);
+
+  const emu::PrinterState s = line.printer.State();
+  ASSERT_EQ(1u, s.fd.documents.size());
+  EXPECT_EQ(static_cast<LONG>(s.fd.documents.back().number), o.checkNumber);
+  EXPECT_EQ(std::to_string(s.fd.documents.back().fiscalSign), o.fiscalSign);
+  EXPECT_EQ(3, o.sessionNumber);
+  EXPECT_EQ(0, driver.m_nDocumentType);
+}
+
+TEST_F(CheckProcessing, RefusedBeforeAnythingIsPrinted) {
+  struct Case {
+    const char* name;
+    std::function<void(emu::PrinterState&)> state;
+    std::string package;
+    int32_t code;
+    bool opens;  // the receipt was opened (and is cancelled)
+  } cases[] = {
+      {"shift closed", [](emu::PrinterState& s) { s.shiftOpen = false; }, kSale, 115, false},
+      {"paper end", [](emu::PrinterState& s) { s.paperEnd = true; }, kSale, 15, false},
+      {"not XML", [](emu::PrinterState&) {}, "<CheckPackage><Parameters>", 121, false},
+      {"no Parameters", [](emu::PrinterState&) {}, "<CheckPackage/>", 121, false},
+      {"tax rate not programmed", [](emu::PrinterState& s) { s.taxRates[2] = s.taxRates[3] = 1000; },
+       Package("1", Item("1", "5", "5", "0"), "Cash=\"5\""), 12, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    line.printer.ModifyState(c.state);
+    line.printer.ClearTrace();
+    const Outcome o = Process(c.package);
+    EXPECT_FALSE(o.result);
+    EXPECT_EQ(c.code, o.code);
+    EXPECT_EQ(c.opens, !ReceiptCommands(line.Commands()).empty());
+    EXPECT_TRUE(line.Commands("!").empty());
+    EXPECT_EQ(0, driver.m_nDocumentType);
+    line.printer.ModifyState([](emu::PrinterState& s) {
+      s.shiftOpen = true;
+      s.paperEnd = false;
+    });
+  }
+  EXPECT_TRUE(log.Has("*ProcessCheck: Session is closed"));
+  EXPECT_EQ(0u, DriveDocuments());
+}
+
+// More by card than the items cost is refused and the receipt stays open; the next call finds it
+// and cancels it before its own receipt.
+TEST_F(CheckProcessing, CardAboveTheSumLeavesTheReceiptForTheNextCall) {
+  const Outcome refused = Process(Package("1", Item("1", "100", "100"), "ElectronicPayment=\"110\""));
+  EXPECT_FALSE(refused.result);
+  EXPECT_EQ(149, refused.code);
+  EXPECT_TRUE(line.Commands("L").empty());
+  EXPECT_NE(0, driver.m_nDocumentType);
+
+  const Outcome next = Process(kSale);
+  EXPECT_TRUE(next.result) << next.code << "\n" << log.Text();
+  EXPECT_TRUE(log.Has("*ProcessCheck: There is an open document. It is necessary to cancel it"));
+  EXPECT_EQ(1u, DriveDocuments());
+  EXPECT_EQ(1u, line.printer.State().closedReceipts.size());
+}
+
+// A return paid with 120.00 in cash for 100.00 of items: the two cash lines, 100.00 paid back.
+TEST_F(CheckProcessing, AReturnPaidWithTooMuchCashPaysBackItsCost) {
+  line.printer.ModifyState([](emu::PrinterState& s) { s.shiftTotals[7] = 100000; });
+  const Outcome o = Process(Package("2", Item("1", "100", "100"), "Cash=\"120\""));
+  ASSERT_TRUE(o.result) << o.code << "\n" << log.Text();
+  const std::vector<std::string> lines = line.Commands("f!");
+  ASSERT_EQ(2u, lines.size());
+  for (const std::string& l : lines) EXPECT_EQ(2u + 42u, l.size()) << l;
+  EXPECT_EQ(lines[0].size() - 7, lines[0].rfind("*120.00"));
+  EXPECT_EQ(lines[1].size() - 6, lines[1].rfind("*20.00"));
+  EXPECT_EQ((std::vector<std::string>{"f80000010000"}), line.Commands("f8"));
+  EXPECT_EQ(1u, DriveDocuments());
+  EXPECT_EQ(90000, line.printer.State().shiftTotals[7]);
+}
+
+// An electronic receipt: the printer's printing is off during the receipt and on again after it,
+// whether the receipt was made or not.
+TEST_F(CheckProcessing, PrintingSwitchIsPutBackWhateverTheOutcome) {
+  for (const bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "receipt fails" : "receipt made");
+    uint8_t during = 0;
+    line.printer.AfterNextCommand(
+        "m0", [&during](emu::PrinterState& s) { during = s.flags[3]; }, 0);
+    if (fails) line.printer.RefuseNextOf("L", 0x21);
+    const Outcome o = Process(kSale, true);
+    EXPECT_EQ(!fails, o.result) << o.code << "\n" << log.Text();
+    if (fails) {
+      EXPECT_NE(0, o.code);
+    }
+    EXPECT_EQ(0x20, during & 0x20);
+    EXPECT_EQ(0, line.printer.State().flags[3] & 0x20);
+  }
+  EXPECT_EQ(1u, DriveDocuments());
+}
+
+// The texts and barcodes follow the payments; here the payments already ended the receipt, so the
+// printer refuses them, and the receipt the fiscal drive made is what the host is told of.
+TEST_F(CheckProcessing, TextsAndBarcodesAfterThePaymentsAndEmptyTextsSkipped) {
+  const std::string positions = Item("1", "5", "5") + "<TextString Text=\"\"/><TextString Text=\"Thanks\"/>" +
+                                "<Barcode BarcodeType=\"EAN13\" Barcode=\"4601234567890\"/>";
+  const Outcome o = Process(Package("1", positions, "ElectronicPayment=\"2\" Cash=\"3\""));
+  EXPECT_TRUE(o.result) << o.code << "\n" << log.Text();
+  EXPECT_TRUE(log.Has("*ProcessCheck: Tag \"TextString\"->\"Text\" error"));
+  EXPECT_EQ(1u, line.Commands("1!Thanks").size());
+  EXPECT_EQ(1u, line.Commands("1\"").size());
+  EXPECT_EQ(1u, DriveDocuments());
+  EXPECT_EQ(static_cast<LONG>(line.printer.State().fd.documents.back().number), o.checkNumber);
+}
+
+// A closing after which the fiscal drive still shows the number from before made no fiscal
+// document: the host is told so, never given an empty fiscal sign with True.
+TEST_F(CheckProcessing, NoNewDocumentInTheDriveIsAFailure) {
+  line.printer.AfterNextCommand(
+      "L",
+      [](emu::PrinterState& s) {
+        s.fd.documents.pop_back();
+        --s.fd.lastDocumentNumber;
+      },
+      0);
+  const Outcome o = Process(kSale);
+  EXPECT_FALSE(o.result);
+  EXPECT_NE(0, o.code);
+  EXPECT_TRUE(log.Has("*ProcessCheck: Operation failed"));
+}
+
+// Faults in the middle of a receipt, each followed by a receipt on the healthy line: the host is
+// told True exactly as often as the fiscal drive made a document.
+TEST_F(CheckProcessing, TheHostIsToldWhatTheFiscalDriveMade) {
+  ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 150, 150));
+  struct Case {
+    const char* name;
+    std::function<void(emu::VirtualPrinter&)> inject;
+    bool made;
+  } cases[] = {
+      {"line dropped after the closing payment was taken",
+       [](emu::VirtualPrinter& p) {
+         p.AfterNextCommand(
+             "L8", [](emu::PrinterState&) {}, 6);
+       },
+       true},
+      {"line dropped before the payment",
+       [](emu::VirtualPrinter& p) {
+         p.AfterNextCommand(
+             "!", [](emu::PrinterState&) {}, 6);
+       },
+       false},
+      {"paper end after an item",
+       [](emu::VirtualPrinter& p) {
+         p.AfterNextCommand(
+             "!", [](emu::PrinterState& s) { s.paperEnd = true; }, 0);
+       },
+       false},
+      {"payment refused", [](emu::VirtualPrinter& p) { p.RefuseNextOf("L8", 0x21); }, false},
+      {"printer restarted after an item",
+       [](emu::VirtualPrinter& p) {
+         p.AfterNextCommand(
+             "!", [](emu::PrinterState& s) { emu::RawReset(&s); }, 3);
+       },
+       false},
+  };
+  int trues = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.inject(line.printer);
+    const Outcome o = Process(kSale);
+    EXPECT_EQ(c.made, o.result) << o.code << "\n" << log.Text();
+    if (o.result) {
+      EXPECT_EQ(static_cast<LONG>(line.printer.State().fd.documents.back().number), o.checkNumber);
+      EXPECT_FALSE(o.fiscalSign.empty());
+    } else {
+      EXPECT_NE(0, o.code);
+    }
+    trues += o.result;
+    line.printer.ModifyState([](emu::PrinterState& s) { s.paperEnd = false; });
+    const Outcome next = Process(kSale);
+    EXPECT_TRUE(next.result) << next.code << "\n" << log.Text();
+    trues += next.result;
+    EXPECT_EQ(static_cast<size_t>(trues), DriveDocuments());
+  }
+}
+
+}  // namespace
