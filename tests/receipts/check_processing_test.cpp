@@ -3,7 +3,9 @@
 // failing step's code, and the outcome after a lost answer decided by the fiscal drive.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "emu/access.h"
+#include "receipts/check_package.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/printer_line.h"
@@ -305,6 +308,100 @@ TEST_F(CheckProcessing, TheHostIsToldWhatTheFiscalDriveMade) {
     trues += next.result;
     EXPECT_EQ(static_cast<size_t>(trues), DriveDocuments());
   }
+}
+
+// ---- The receipt-level operations on their own ----
+
+CheckPosition Position(double quantity, double price, double sum, double tax, int group) {
+  CheckPosition p;
+  snprintf(p.szName, sizeof p.szName, "Tea");
+  p.dQuantity = quantity;
+  p.dPriceWithDiscount = price;
+  p.dSumWithDiscount = sum;
+  p.dTaxRate = tax;
+  p.nTaxGroup = group;
+  p.nDepartment = 1;
+  return p;
+}
+
+TEST_F(CheckProcessing, AnItemIsCheckedBeforeItIsSent) {
+  const double nan = std::nan("");
+  struct Case {
+    const char* name;
+    CheckPosition position;
+    int32_t code;
+  } cases[] = {
+      {"largest price", Position(1, 22999999.77, 22999999.77, 20, 1), 0},
+      {"price past the field", Position(1, 22999999.78, 22999999.78, 20, 1), 39},
+      {"no price at all", Position(1, nan, 5, 20, 1), 39},
+      {"sum past 32 bits", Position(2, 22999999.77, 45999999.54, 20, 1), 42},
+      {"3 x 33.33 = 99.99", Position(3, 33.33, 99.99, 20, 1), 0},
+      {"3 x 33.33 is not 100.00", Position(3, 33.33, 100, 20, 1), 144},
+      {"0.333 x 10.00 = 3.33", Position(0.333, 10, 3.33, 20, 1), 0},
+      {"0.333 x 10.00 is not 3.34", Position(0.333, 10, 3.34, 20, 1), 144},
+      {"infinite quantity", Position(std::numeric_limits<double>::infinity(), 1, 1, 20, 1), 145},
+      {"no VAT needs no rate", Position(1, 5, 5, -1, 0), 0},
+      {"a rate the printer has not", Position(1, 5, 5, 18, 1), 12},
+  };
+  ASSERT_EQ(0, driver.SetClerk("Ivanova"));
+  LONG number = 0, session = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(driver.OpenCheck("7", true, false, false, true, &number, &session)) << log.Text();
+    line.printer.ClearTrace();
+    EXPECT_EQ(c.code == 0, driver.PrintFiscalString("7", c.position));
+    EXPECT_EQ(c.code, ctx->nLastResult);
+    EXPECT_EQ(c.code == 0 ? 1u : 0u, line.Commands("!").size() + line.Commands(" ").size());
+    driver.CancelCheck("7");
+  }
+  EXPECT_FALSE(driver.PrintFiscalString("7", Position(1, 5, 5, 20, 1)));
+  EXPECT_EQ(100, ctx->nLastResult);
+  EXPECT_FALSE(driver.PrintFiscalString("8", Position(1, 5, 5, 20, 1)));
+  EXPECT_TRUE(log.Has("*OdinS_PrintFiscalString: strDeviceID != m_strOdinSDeviceID return FALSE"));
+}
+
+TEST_F(CheckProcessing, PaymentsByKindAndTheirRefusals) {
+  line.printer.ModifyState([](emu::PrinterState& s) { s.shiftTotals[7] = 100000; });
+  ASSERT_EQ(0, driver.SetClerk("Ivanova"));
+  LONG number = 0, session = 0;
+  CheckParameters pay;
+  // A sale return must be paid exactly: nothing is tendered.
+  ASSERT_TRUE(driver.OpenCheck("7", true, true, false, true, &number, &session));
+  ASSERT_TRUE(driver.PrintFiscalString("7", Position(1, 100, 100, 20, 1)));
+  pay.dCash = 99;
+  line.printer.ClearTrace();
+  EXPECT_FALSE(driver.PaymentCheck(pay));
+  EXPECT_EQ(113, ctx->nLastResult);
+  EXPECT_TRUE(line.Commands("f").empty());
+  pay.dCash = std::nan("");
+  EXPECT_FALSE(driver.PaymentCheck(pay));
+  EXPECT_EQ(41, ctx->nLastResult);
+  driver.CancelCheck("7");
+
+  // A card paying the whole sale ends it: no cash tender follows.
+  ASSERT_TRUE(driver.OpenCheck("7", true, false, false, true, &number, &session));
+  ASSERT_TRUE(driver.PrintFiscalString("7", Position(1, 100, 100, 20, 1)));
+  pay = CheckParameters();
+  pay.dElectronicPayment = 100;
+  line.printer.ClearTrace();
+  EXPECT_TRUE(driver.PaymentCheck(pay)) << log.Text();
+  EXPECT_EQ((std::vector<std::string>{"L10000010000"}), line.Commands("L"));
+
+  // A receipt of nothing is paid with nothing, in cash.
+  ASSERT_TRUE(driver.OpenCheck("7", true, false, false, true, &number, &session));
+  ASSERT_TRUE(driver.PrintFiscalString("7", Position(1, 0, 0, 20, 1)));
+  line.printer.ClearTrace();
+  EXPECT_TRUE(driver.PaymentCheck(CheckParameters())) << log.Text();
+  EXPECT_EQ((std::vector<std::string>{"L80000000000"}), line.Commands("L"));
+}
+
+TEST_F(CheckProcessing, CashOutTestAgainstTheDrawer) {
+  // 50,000,000.00 roubles: kopecks past 32 bits.
+  line.printer.ModifyState([](emu::PrinterState& s) { s.shiftTotals[7] = 5000000000; });
+  EXPECT_EQ(13, driver.TestCashOut(50000000.00, 13));
+  EXPECT_EQ(114, driver.TestCashOut(50000000.01, 13));
+  EXPECT_EQ(114, driver.TestCashOut(1e300, 13));  // more than any drawer, never an overflow
+  EXPECT_EQ(13, driver.TestCashOut(std::nan(""), 13));
 }
 
 }  // namespace
