@@ -3,10 +3,8 @@
 
 #include <string>
 
-#include "device/serial_port.h"
 #include "driver/mirel_driver.h"
-#include "support/fake_clock.h"
-#include "support/printer_line.h"
+#include "support/driver_on_printer.h"
 
 namespace {
 
@@ -25,30 +23,13 @@ std::string Bold(const std::string& text) {
   return out;
 }
 
-class DriverOnLine : public ::testing::Test {
+class DriverOnLine : public DriverOnPrinter<Driver, 44> {
  protected:
-  void SetUp() override {
-    line.Start();
-    ctx = driver.Device();
-    ctx->pClock = &clock;
-    ctx->nVersionMajor = 11;
-    ctx->nVersionMinor = 1;
-    ctx->nLineWidth = 42;
-    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
-    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
-  }
-  void TearDown() override { CloseSerial(ctx); }
-
   // Centring as the printer holds it: bit 6 of flag 4.
   void SetCentring(bool on) {
     line.printer.ModifyState([on](emu::PrinterState& s) { s.flags[4] = on ? 0x40 : 0; });
     ctx->bDeviceFlagsValid = 0;
   }
-
-  PrinterLine line{44};
-  FakeClock clock;
-  Driver driver;
-  FPContext* ctx = nullptr;
 };
 
 TEST_F(DriverOnLine, DriverOptions) {

@@ -9,14 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "device/serial_port.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "emu/access.h"
 #include "receipts/check_package.h"
-#include "support/fake_clock.h"
+#include "support/driver_on_printer.h"
 #include "support/log_capture.h"
-#include "support/printer_line.h"
 
 namespace {
 
@@ -52,20 +50,16 @@ struct Outcome {
   int32_t code = -1;
 };
 
-class CheckProcessing : public ::testing::Test {
+class CheckProcessing : public DriverOnPrinter<Driver, 52> {
  protected:
   void SetUp() override {
-    line.Start();
-    ctx = driver.Device();
-    ctx->pClock = &clock;
-    ctx->nVersionMajor = 11;
-    ctx->nVersionMinor = 1;
+    DriverOnPrinter::SetUp();
     ctx->nVersionCode = 0x0B01;
-    ctx->nLineWidth = 42;
     ctx->nMaxItemNameLength = 64;
     ctx->pRecodeTable = DeviceRecodeTable(3);
     ctx->nFdTaxSystems = 0x01;  // as Open reads it from the drive
     log.Install(ctx);
+    // The driver methods write the high-level file; here both go to one capture.
     ctx->pfnLogEnterH = ctx->pfnLogEnter;
     ctx->pfnLogMessageH = ctx->pfnLogMessage;
     ctx->pfnLogReturnH = ctx->pfnLogReturn;
@@ -75,10 +69,7 @@ class CheckProcessing : public ::testing::Test {
       s.shiftNumber = 3;
       s.shiftOpenedAt = clock.UnixTime();
     });
-    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
-    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
   }
-  void TearDown() override { CloseSerial(ctx); }
 
   Outcome Process(const std::string& package, bool electronically = false) {
     Outcome o;
@@ -94,10 +85,6 @@ class CheckProcessing : public ::testing::Test {
   }
   size_t DriveDocuments() const { return line.printer.State().fd.documents.size(); }
 
-  PrinterLine line{52};
-  FakeClock clock;
-  Driver driver;
-  FPContext* ctx = nullptr;
   LogCapture log;
 };
 

@@ -1,0 +1,32 @@
+// A driver object on a fresh virtual printer: the printer's port is COM `kPort`, the driver's
+// device context is the supported printer (version 11.1, 42 characters a line) with its pauses on
+// a fake clock, and the port is open. `DriverT` is the test's view of CMirelDriver, usually a
+// subclass that makes the fields the test looks at reachable.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "device/serial_port.h"
+#include "support/fake_clock.h"
+#include "support/printer_line.h"
+
+template <typename DriverT, int kPort>
+class DriverOnPrinter : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line.Start();
+    ctx = driver.Device();
+    ctx->pClock = &clock;
+    ctx->nVersionMajor = 11;
+    ctx->nVersionMinor = 1;
+    ctx->nLineWidth = 42;
+    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
+    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
+  }
+  void TearDown() override { CloseSerial(ctx); }
+
+  PrinterLine line{kPort};
+  FakeClock clock;
+  DriverT driver;
+  FPContext* ctx = nullptr;
+};
