@@ -97,8 +97,8 @@ HRESULT CMirel240F::Done() {
   try {
     ReleaseAndClear(m_pStatusLine);
     // The device is released whether or not the host gave a profile: nothing may keep using the
-    // printer once the host is done with the component.
-    m_pDevice->nLastResult = DeinitDevice();
+    // printer once the host is done with the component. The relay stops first.
+    m_pDevice->nLastResult = ReleaseDevice();
     if (m_pProfile) {
       WriteProfile();
       ReleaseAndClear(m_pProfile);

@@ -131,11 +131,8 @@ HRESULT CMirel240F::OdinS_Open(BSTR* pbstrDeviceID, LONG* pboolSuccess) {
 }
 
 HRESULT CMirel240F::OdinS_Close(BSTR bstrDeviceID, LONG* pboolSuccess) {
-  // Close checks the identifier itself; without one there is nothing to close.
-  return RunLocked(pboolSuccess, [&] {
-    if (!bstrDeviceID) return false;
-    return Close(TextArg::Cp1251(bstrDeviceID).Get());
-  });
+  // Close checks the identifier itself, a missing one included.
+  return RunLocked(pboolSuccess, [&] { return Close(TextArg::Cp1251(bstrDeviceID).Get()); });
 }
 
 // ---- Methods on the open device -----------------------------------------------------------------

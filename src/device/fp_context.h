@@ -231,6 +231,7 @@ struct FPContext {
   int32_t anClerkSecrets[17] = {1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
   uint8_t bAutoClerkSecrets = 1;       // bring-up checks the clerk secrets while a shift is open
   uint8_t bClerkLoggedOn = 0;          // a clerk was programmed (and so logged on) by the driver
+  uint8_t bDeviceOpen = 0;             // the host has the device open: from Open's bring-up to Close
   // ---- end of bring-up ----
 
   // ---- Fiscal drive: owned by the fiscal-drive commands ----

@@ -13,6 +13,8 @@ enum DriverResult : int32_t {
   kResultNotSupported = 35,   // the capability is not available
   kResultInternal = 36,       // the driver could not finish a call for a reason of its own
   kResultNoClerkName = 46,    // no cashier name in the package nor in the settings (no text of its own)
+  kResultNoPassword = 109,    // no access password in the settings
+  kResultNoPort = 110,        // no COM port in the settings
   kResultBadCheckData = 121,  // the check package is malformed or incomplete
   kResultTaxSystemNotRegistered = 123,  // the receipt's tax system is not registered in the fiscal drive
   kResultQuantityAboveLimit = 132,      // an item's quantity above 99999

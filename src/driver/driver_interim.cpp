@@ -17,11 +17,6 @@ bool CMirelDriver::SetLocale(const char* szLocale) {
   return true;
 }
 
-// No method opens the port yet, so there is neither a device to leave nor a relay to stop.
-LONG CMirelDriver::DeinitDevice() { return kResultOk; }
-
-bool CMirelDriver::Open(BSTR*) { return NotSupported(); }
-bool CMirelDriver::Close(const char*) { return NotSupported(); }
 bool CMirelDriver::CashInOutcome(const char*, const char*, double) { return NotSupported(); }
 bool CMirelDriver::OpenCashDrawer(const char*) { return NotSupported(); }
 bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }

@@ -3,9 +3,20 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "ofd/fd_client.h"
+
 CMirelDriver::CMirelDriver() : m_pDevice(std::make_unique<FPContext>()) {}
 
-CMirelDriver::~CMirelDriver() = default;
+// A host that releases the component without Done still gets the relay stopped, and its thread
+// joined, before the device it uses is released.
+CMirelDriver::~CMirelDriver() {
+  try {
+    StopRelay();
+    if (m_pDevice->hComPort != nullptr) DeinitDevice();
+  } catch (...) {
+    // Nothing may leave a destructor; the port closes with the process at the latest.
+  }
+}
 
 void CMirelDriver::LogEnterH(const char* name) {
   if (m_pDevice->pfnLogEnterH) m_pDevice->pfnLogEnterH(m_pDevice.get(), name);

@@ -15,9 +15,13 @@
 struct CheckParameters;
 class TiXmlDocument;
 class TiXmlElement;
+class CFDClient;
 
 class CMirelDriver {
  public:
+  // The first line of a freshly opened log: which driver wrote it.
+  static constexpr const char kVersionBanner[] = "Mirel240F_DRV_2.4.dll version 1.0.0.24 of 2019-03-03 09:52";
+
   CMirelDriver();
   virtual ~CMirelDriver();
   CMirelDriver(const CMirelDriver&) = delete;
@@ -51,8 +55,8 @@ class CMirelDriver {
                                         BSTR* pbstrOutputParameters);
   bool GetLineLength(const char* szDeviceID, LONG* pnLineLength);
   bool GetDescription(BSTR* pbstrName, BSTR* pbstrDescription, BSTR* pbstrEquipmentType,
-                      LONG* pnInterfaceRevision, LONG* pnIntegrationLibrary,
-                      LONG* pnMainDriverInstalled, BSTR* pbstrDownloadURL);
+                      LONG* pnInterfaceRevision, LONG* pnIntegrationLibrary, LONG* pnMainDriverInstalled,
+                      BSTR* pbstrDownloadURL);
   bool GetParameters(BSTR* pbstrTableParameters);
   bool SetParameter(const char* szName, const VARIANT& value);
   bool GetAdditionalActions(BSTR* pbstrTableActions);
@@ -62,8 +66,13 @@ class CMirelDriver {
   bool PrintXReport(const char* szDeviceID, const char* szInputParameters);
   // Brings the printer out of an error state before a receipt-type method.
   void PrepareOperation();
+  // Opens the port and brings the printer up with the settings; the driver result code.
+  LONG InitDevice();
   // Leaves the device and closes the port; the driver result code.
   LONG DeinitDevice();
+  // Stops the OFD relay and waits for its thread, then DeinitDevice: the relay never uses the
+  // line while the device is released.
+  LONG ReleaseDevice();
 
   // Options, programming and the receipt template (driver front). Codes are driver result codes;
   // line numbers run 1..8.
@@ -121,6 +130,14 @@ class CMirelDriver {
 
  protected:
   bool NotSupported();
+  bool IsSupportedModel() const;
+  void SwitchLogOn();
+  void SetDeviceOpen(bool open);
+  void NewDeviceID();
+  void ApplyFlagSetting(const char* name, int bit, int flag);
+  void ApplySupportedModelSettings();
+  void StartRelay();
+  void StopRelay();
   void LogEnterH(const char* name);
   void LogMessageH(const char* name, const char* text);
   void LogReturnH(const char* name, const char* result);
@@ -131,6 +148,8 @@ class CMirelDriver {
   // Identity (construction defaults).
   char m_szVersion[16] = "1.0.0.24";
   char m_strOdinSDeviceID[260] = {};
+  uint32_t m_nLastDeviceIDTick = 0;  // the tick the last identifier was made of
+  bool m_bDeviceIDIssued = false;
 
   // Settings that the properties and the host's profile reach.
   int32_t m_nComPort = 0;
@@ -226,4 +245,7 @@ class CMirelDriver {
  protected:
 
   std::unique_ptr<FPContext> m_pDevice;
+  // The running OFD relay, from the first Open of the supported model to Done. Declared after the
+  // device context it uses, and stopped by the destructor before that goes.
+  std::unique_ptr<CFDClient> m_pFDClient;
 };

@@ -26,7 +26,6 @@ constexpr int kLastSpeedCode = 6;
 // already and needs this long before it listens at the new speed.
 constexpr uint32_t kSpeedSwitchPauseMs = 300;
 
-constexpr const char kVersionBanner[] = "Mirel240F_DRV_2.4.dll version 1.0.0.24 of 2019-03-03 09:52";
 
 // Device option numbers up to 101 that have no meaning at all: refused as unknown. The others of
 // 2..67 belong to older printer families and are not offered by this driver.

@@ -1,0 +1,245 @@
+// Open, Close and Done as the host calls them, on the virtual printer, with the OFD relay carrying
+// the fiscal drive's messages to the test OFD server.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "addin_test_support.h"
+#include "emu/fiscal_drive.h"
+#include "ofd-stub/ofd_stub.h"
+#include "platform/pty.h"
+#include "support/fake_clock.h"
+#include "support/printer_line.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr int kWaitMs = 20000;
+
+// The printer's pauses pass at once, the relay's pauses are real and end when it is stopped: the
+// relay then idles as it does on a till, and Done has a real wait to cut short.
+class RelayClock : public FakeClock {
+ public:
+  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override { return wake.WaitMs(ms); }
+};
+
+class Connection : public ComponentTest {
+ protected:
+  void SetUp() override {
+    ComponentTest::SetUp();
+    line.Start();
+    Device()->pClock = &clock;
+    ASSERT_TRUE(stub.Start());
+  }
+  void TearDown() override {
+    ComponentTest::TearDown();
+    stub.Stop();
+  }
+
+  bool Set(const char* name, const char* value) {
+    Variant v;
+    SetText(&v, value);
+    LONG ok = 0;
+    EXPECT_EQ(S_OK, object->OdinS_SetParameter(Bstr(name), v, &ok));
+    return ok != 0;
+  }
+  bool Set(const char* name, LONG value) {
+    Variant v;
+    SetI4(&v, value);
+    LONG ok = 0;
+    EXPECT_EQ(S_OK, object->OdinS_SetParameter(Bstr(name), v, &ok));
+    return ok != 0;
+  }
+  void Configure() {
+    ASSERT_TRUE(Set("Port", line.Port()));
+    ASSERT_TRUE(Set("Password", "472913"));
+    ASSERT_TRUE(Set("AddressFDO", "127.0.0.1"));
+    ASSERT_TRUE(Set("PortFDO", stub.Port()));
+  }
+
+  // Open through the method table; the identifier, empty when Open failed.
+  std::string Open(bool* ok = nullptr) {
+    ParamArray params(1);
+    Variant result;
+    EXPECT_EQ(S_OK, ext->CallAsFunc(Find("Open"), &result, params.Ptr()));
+    Variant id;
+    params.Get(0, &id);
+    if (ok) *ok = result.boolVal == VARIANT_TRUE;
+    return id.vt == VT_BSTR ? BstrToUtf8(id.bstrVal) : "";
+  }
+  bool CallWithID(const char* method, const std::string& id) {
+    ParamArray params(static_cast<ULONG>(MethodAt(Find(method)).nParams));
+    Variant v;
+    SetText(&v, id.c_str());
+    params.Put(0, v);
+    Variant result;
+    EXPECT_EQ(S_OK, ext->CallAsFunc(Find(method), &result, params.Ptr()));
+    return result.boolVal == VARIANT_TRUE;
+  }
+  // Waits until the virtual fiscal drive holds no message for the operator.
+  bool BacklogEmpties() {
+    const auto end = Steady::now() + std::chrono::milliseconds(kWaitMs);
+    while (Steady::now() < end) {
+      if (emu::Backlog(printer.State()).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Done, and how long it took.
+  Steady::duration TimedDone() {
+    IInitDone* done = nullptr;
+    EXPECT_EQ(S_OK, ext->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&done)));
+    const auto start = Steady::now();
+    EXPECT_EQ(S_OK, done->Done());
+    const auto took = Steady::now() - start;
+    done->Release();
+    return took;
+  }
+  // Frames that reach the printer within a short while after this call.
+  size_t FramesArrivingLater() {
+    const size_t before = line.Commands().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return line.Commands().size() - before;
+  }
+
+ public:
+  RelayClock clock;
+  PrinterLine line{61, clock};
+  emu::VirtualPrinter& printer = line.printer;
+  ofdstub::OfdStub stub;
+};
+
+TEST_F(Connection, OpenWithoutASettingOrADeviceFailsWithItsCode) {
+  struct Case {
+    const char* password;
+    LONG port;
+    LONG code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"", 62, 109, "Пароль управления не установлен"},
+      {"472913", 0, 110, "СОМ-порт не установлен"},  // the port's default
+      {"472913", 62, 2, "Фискальный принтер отсутствует, отключен или выключен"},
+  };
+  // COM 62 is a line where nothing answers.
+  plat::Pty silent;
+  ASSERT_TRUE(silent.Open());
+  ScopedEnv com62("MIREL_COM62", silent.SlavePath().c_str());
+  for (const Case& c : cases) {
+    // A new component for each case: a password once given cannot be taken back.
+    ReleaseComponent();
+    CreateComponent();
+    Device()->pClock = &clock;
+    if (c.password[0] != '\0') {
+      ASSERT_TRUE(Set("Password", c.password));
+    }
+    if (c.port != 0) {
+      ASSERT_TRUE(Set("Port", c.port));
+    }
+    uint8_t bytes[64];
+    while (silent.Read(bytes, sizeof bytes, 0) > 0) {
+    }
+    bool ok = true;
+    EXPECT_EQ(Open(&ok), "") << c.code;
+    // Without the settings nothing goes out on the line.
+    if (c.code != 2) {
+      EXPECT_EQ(silent.Read(bytes, sizeof bytes, 0), 0) << c.code;
+    }
+    EXPECT_FALSE(ok) << c.code;
+    std::string text;
+    EXPECT_EQ(LastError(&text), c.code);
+    EXPECT_EQ(text, c.text);
+  }
+}
+
+TEST_F(Connection, EachOpenHandsOutAFreshIdentifierAndOnlyTheLastOneIsAccepted) {
+  Configure();
+  bool ok = false;
+  const std::string first = Open(&ok);
+  ASSERT_TRUE(ok);
+  EXPECT_FALSE(first.empty());
+  // The clock does not move between the two Opens: the same tick still gives a new identifier.
+  const std::string second = Open(&ok);
+  ASSERT_TRUE(ok);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(LastError(), 0);
+
+  EXPECT_FALSE(CallWithID("GetLineLength", first));
+  EXPECT_EQ(LastError(), 2);
+  EXPECT_TRUE(CallWithID("GetLineLength", second));
+
+  EXPECT_FALSE(CallWithID("Close", first));
+  EXPECT_EQ(LastError(), 0);
+  EXPECT_TRUE(CallWithID("Close", second));
+  // Close only ends the host's use: the identifier still reaches the device, and Open works again.
+  EXPECT_TRUE(CallWithID("GetLineLength", second));
+  EXPECT_FALSE(Open(&ok).empty());
+  EXPECT_TRUE(ok);
+}
+
+TEST_F(Connection, CloseWithoutAnIdentifierHandedOutRefuses) {
+  EXPECT_FALSE(CallWithID("Close", ""));
+  LONG ok = 1;
+  EXPECT_EQ(S_OK, object->OdinS_Close(nullptr, &ok));
+  EXPECT_EQ(ok, 0);
+}
+
+TEST_F(Connection, TheRelayDeliversEveryWaitingDocumentOnceAndInOrder) {
+  printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 5); });
+  std::vector<uint32_t> numbers;
+  const emu::PrinterState state = printer.State();
+  for (const emu::FdDocument* d : emu::Backlog(state)) numbers.push_back(d->number);
+  ASSERT_EQ(numbers.size(), 5u);
+  Configure();
+  bool ok = false;
+  Open(&ok);
+  ASSERT_TRUE(ok);
+
+  ASSERT_TRUE(BacklogEmpties());
+  ASSERT_TRUE(stub.WaitLines(5, kWaitMs));
+  const std::vector<std::string> lines = stub.Lines();
+  ASSERT_EQ(lines.size(), 5u);
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    EXPECT_EQ(lines[i].rfind("document " + std::to_string(numbers[i]) + " (receipt)", 0), 0u) << lines[i];
+  }
+  for (const emu::FdDocument& d : printer.State().fd.documents) EXPECT_TRUE(d.acknowledged) << d.number;
+
+  EXPECT_LT(TimedDone(), std::chrono::seconds(3));
+  EXPECT_EQ(FramesArrivingLater(), 0u);
+}
+
+TEST_F(Connection, DoneEndsTheRelayPromptlyWhereverItWaits) {
+  struct Case {
+    const char* where;
+    void (*arrange)(Connection*);
+    bool (*reached)(Connection*);
+  };
+  const Case cases[] = {
+      {"idle between polls", [](Connection*) {},
+       [](Connection* t) { return !t->line.Commands("SuF").empty(); }},
+      {"a stalled server",
+       [](Connection* t) {
+         t->stub.SetFault(ofdstub::Fault::kStall);
+         t->printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 1); });
+       },
+       [](Connection* t) { return t->stub.Lines().size() == 1; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.where);
+    c.arrange(this);
+    Configure();
+    bool ok = false;
+    Open(&ok);
+    ASSERT_TRUE(ok);
+    const auto end = Steady::now() + std::chrono::milliseconds(kWaitMs);
+    while (!c.reached(this) && Steady::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(c.reached(this));
+    EXPECT_LT(TimedDone(), std::chrono::seconds(3));
+    EXPECT_EQ(FramesArrivingLater(), 0u);
+  }
+}
+
+}  // namespace
