@@ -21,19 +21,10 @@ bool CMirelDriver::CashInOutcome(const char*, const char*, double) { return NotS
 bool CMirelDriver::OpenCashDrawer(const char*) { return NotSupported(); }
 bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
 bool CMirelDriver::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
-bool CMirelDriver::OpenShift(const char*, const char*, BSTR*, LONG*, LONG*) { return NotSupported(); }
-bool CMirelDriver::CloseShift(const char*, const char*, BSTR*, LONG*, LONG*) {
-  return NotSupported();
-}
 bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {
   return NotSupported();
 }
 bool CMirelDriver::PrintTextDocument(const char*, const char*) { return NotSupported(); }
-bool CMirelDriver::GetCurrentStatus(const char*, LONG*, LONG*, LONG*, BSTR*) { return NotSupported(); }
-bool CMirelDriver::ReportCurrentStatusOfSettlements(const char*, const char*, BSTR*) {
-  return NotSupported();
-}
 bool CMirelDriver::GetAdditionalActions(BSTR*) { return NotSupported(); }
 bool CMirelDriver::DoAdditionalAction(const char*) { return NotSupported(); }
 bool CMirelDriver::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }
-bool CMirelDriver::PrintXReport(const char*, const char*) { return NotSupported(); }

@@ -126,6 +126,14 @@ class CMirelDriver {
   bool EndCheck();
   int32_t TestCashOut(double dAmount, int32_t nCode);
 
+  // Shift (src/shift): the older methods the shift operations build on. Driver result codes.
+  // StartSession opens the shift for the cashier (null or empty: "System") at POS number nPosId
+  // (below 1: the one used last); EndSession closes it with the Z report; PrintReport prints report
+  // nType: 1 X, 2 X of a closed shift, 3 Z, 4 Z under the access password, 5..7 accumulated.
+  LONG StartSession(const char* szClerkName, int nPosId, const char* szClerkVatin);
+  LONG EndSession();
+  LONG PrintReport(int nType);
+
   FPContext* Device() { return m_pDevice.get(); }
 
  protected:
@@ -138,6 +146,10 @@ class CMirelDriver {
   void ApplySupportedModelSettings();
   void StartRelay();
   void StopRelay();
+  // The shift methods' common steps (src/shift).
+  bool TakeInputParameters(const char* name, const char* szInputParameters, char* szVatin);
+  void ReadShiftNumbers(const char* name, LONG* pnSessionNumber, LONG* pnDocumentNumber);
+  bool FinishH(const char* name, bool result);
   void LogEnterH(const char* name);
   void LogMessageH(const char* name, const char* text);
   void LogReturnH(const char* name, const char* result);
@@ -164,6 +176,7 @@ class CMirelDriver {
   uint8_t m_bDailyLogSet = 0;
   uint8_t m_bPathLogSet = 0;
   char m_szClerkName[68] = {};
+  int32_t m_nPosId = 1;  // POS number of the last StartSession
   friend struct SettingHandlers;  // the SetParameter table (driver/settings.cpp)
 
   // The open document of the step-by-step interface. Amounts of the items are in thousandths of a
