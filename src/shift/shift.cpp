@@ -11,6 +11,7 @@
 #include "device/fiscal_drive.h"
 #include "device/info_queries.h"
 #include "device/info_records.h"
+#include "device/link.h"
 #include "device/receipt_commands.h"
 #include "device/reports.h"
 #include "device/result_codes.h"

@@ -11,6 +11,7 @@
 #include "device/serial_port.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
+#include "emu/records.h"
 #include "emu/reports.h"
 #include "platform/codepage.h"
 #include "shift/shift_documents.h"
@@ -18,6 +19,12 @@
 #include "support/printer_line.h"
 
 namespace {
+
+// The printer keeps names as they came, in its character set.
+std::string DeviceText(const std::string& utf8) {
+  const emu::Bytes bytes = emu::DeviceText(utf8);
+  return std::string(bytes.begin(), bytes.end());
+}
 
 const char kInput[] = "<InputParameters><Parameters CashierName=\"Иванова И.И.\"/></InputParameters>";
 
@@ -81,7 +88,7 @@ TEST_F(Shift, OpenShiftOpensTheNextShiftOnce) {
                                                             {"OFDtimeout", "false"}}));
   const emu::PrinterState s = printer.State();
   EXPECT_TRUE(s.shiftOpen);
-  EXPECT_EQ(s.clerks[1].name, "Иванова И.И.");
+  EXPECT_EQ(s.clerks[1].name, DeviceText("Иванова И.И."));
 
   // Once more: the same numbers, and the reason.
   printer.ClearTrace();
@@ -137,7 +144,7 @@ TEST_F(Shift, CurrentStatusOfAShiftPastItsHours) {
   EXPECT_EQ(Attributes(status, "StatusParameters"),
             (std::map<std::string, std::string>{{"BacklogDocumentsCounter", "0"}}));
 
-  OpenInPrinter(5, 3600);
+  printer.ModifyState([&](emu::PrinterState& s) { s.shiftOpenedAt = clock.unix_ - 3600; });
   ASSERT_TRUE(driver.GetCurrentStatus("", &check, &session, &state, nullptr));
   EXPECT_EQ(state, 2);
 }
@@ -220,7 +227,7 @@ TEST_F(Shift, CashierNameAndTaxpayerNumberLimits) {
   const std::string xml = "<InputParameters><Parameters CashierName=\"" + std::string(20, 'x') +
                           std::string("Кассирова Анна Петровна") + "\"/></InputParameters>";
   ASSERT_TRUE(driver.OpenShift("", xml.c_str(), nullptr, nullptr, nullptr));
-  EXPECT_EQ(printer.State().clerks[1].name, std::string(20, 'x') + "Кассирова Анна П");
+  EXPECT_EQ(printer.State().clerks[1].name, DeviceText(std::string(20, 'x') + "Кассирова Анна"));
 }
 
 }  // namespace
