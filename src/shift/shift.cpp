@@ -7,6 +7,7 @@
 
 #include "device/bringup.h"
 #include "device/clerks.h"
+#include "device/command_support.h"
 #include "device/device_errors.h"
 #include "device/fiscal_drive.h"
 #include "device/info_queries.h"
@@ -31,10 +32,6 @@ constexpr int kClerk = 1;
 constexpr int kInfoDocumentState = 14;  // GetDocInfo: nonzero while a document is open
 constexpr size_t kVatinSize = 13;
 constexpr char kSystemClerk[] = "System";
-
-bool IsSupportedModel(const FPContext* ctx) {
-  return ctx->nVersionMajor == 11 && ctx->nVersionMinor == 1;
-}
 
 // Hands a document to the host; an empty text leaves the out parameter as it was.
 void SetOutput(BSTR* out, const std::string& utf8) {
@@ -99,7 +96,7 @@ bool CMirelDriver::OpenShift(const char*, const char* szInputParameters, BSTR* p
     const int posId = ctx->anClerkSecrets[0] < 1 ? 1 : ctx->anClerkSecrets[0];
     if (StartSession(ctx->szClerkName, posId, vatin) != 0) return FinishH(kName, false);
     ReadFdStatus(ctx);
-    if (IsSupportedModel(ctx)) GetTaxVariant(ctx);
+    if (devcmd::IsSupportedModel(ctx)) GetTaxVariant(ctx);
   }
   ReadShiftNumbers(kName, pnSessionNumber, pnDocumentNumber);
   SetOutput(pbstrOutput, BuildOutputParameters(ctx, OutputExtras{}));
