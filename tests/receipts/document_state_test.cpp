@@ -9,6 +9,7 @@
 #include "device/serial_port.h"
 #include "driver/mirel_driver.h"
 #include "ffd/ffd.h"
+#include "support/driver_on_printer.h"
 #include "support/fake_clock.h"
 #include "support/log_capture.h"
 #include "support/printer_line.h"
@@ -24,15 +25,10 @@ struct Driver : CMirelDriver {
 
 const std::string kBlankOrder = "*" + std::string(29, ' ');
 
-class DocumentSteps : public ::testing::Test {
+class DocumentSteps : public DriverOnPrinter<Driver, 50> {
  protected:
   void SetUp() override {
-    line.Start();
-    ctx = driver.Device();
-    ctx->pClock = &clock;
-    ctx->nVersionMajor = 11;
-    ctx->nVersionMinor = 1;
-    ctx->nLineWidth = 42;
+    DriverOnPrinter::SetUp();
     ctx->nMaxItemNameLength = 64;
     ctx->pRecodeTable = DeviceRecodeTable(3);
     log.Install(ctx);
@@ -45,19 +41,12 @@ class DocumentSteps : public ::testing::Test {
       s.shiftOpen = true;
       s.shiftOpenedAt = clock.UnixTime();
     });
-    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
-    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
   }
-  void TearDown() override { CloseSerial(ctx); }
 
   std::vector<std::string> Commands() const { return line.Commands(); }
   // The commands sent since the trace was last cleared that begin with `prefix`.
   size_t Count(const std::string& prefix) const { return line.Commands(prefix).size(); }
 
-  PrinterLine line{50};
-  FakeClock clock;
-  Driver driver;
-  FPContext* ctx = nullptr;
   LogCapture log;
 };
 

@@ -15,6 +15,7 @@
 #include "emu/reports.h"
 #include "platform/codepage.h"
 #include "shift/shift_documents.h"
+#include "support/driver_on_printer.h"
 #include "support/fake_clock.h"
 #include "support/printer_line.h"
 
@@ -43,21 +44,13 @@ std::map<std::string, std::string> Attributes(BSTR document, const char* root) {
   return out;
 }
 
-class Shift : public ::testing::Test {
+class Shift : public DriverOnPrinter<CMirelDriver, 46, true> {
  protected:
   void SetUp() override {
-    line.Start();
-    ctx = driver.Device();
-    ctx->pClock = &clock;
-    ctx->nVersionMajor = 11;
-    ctx->nVersionMinor = 1;
+    DriverOnPrinter::SetUp();
     ctx->nContextKind = 2;
-    ctx->nLineWidth = 42;
     ctx->pRecodeTable = DeviceRecodeTable(3);
-    ASSERT_EQ(0, OpenSerial2(ctx, line.Port(), 6));
-    ASSERT_EQ(0, SetCommTimeoutsFP(ctx, 1500, 1500));
   }
-  void TearDown() override { CloseSerial(ctx); }
 
   void OpenInPrinter(int shiftNumber, int64_t openedAgo) {
     printer.ModifyState([&](emu::PrinterState& s) {
@@ -67,11 +60,7 @@ class Shift : public ::testing::Test {
     });
   }
 
-  FakeClock clock;
-  PrinterLine line{46, clock};
   emu::VirtualPrinter& printer = line.printer;
-  CMirelDriver driver;
-  FPContext* ctx = nullptr;
 };
 
 TEST_F(Shift, OpenShiftOpensTheNextShiftOnce) {

@@ -1,7 +1,8 @@
 // A driver object on a fresh virtual printer: the printer's port is COM `kPort`, the driver's
 // device context is the supported printer (version 11.1, 42 characters a line) with its pauses on
 // a fake clock, and the port is open. `DriverT` is the test's view of CMirelDriver, usually a
-// subclass that makes the fields the test looks at reachable.
+// subclass that makes the fields the test looks at reachable. With `kPrinterOnTestClock` the
+// virtual printer keeps its time on the test's clock too, for tests that age a shift.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include "support/fake_clock.h"
 #include "support/printer_line.h"
 
-template <typename DriverT, int kPort>
+template <typename DriverT, int kPort, bool kPrinterOnTestClock = false>
 class DriverOnPrinter : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -25,8 +26,8 @@ class DriverOnPrinter : public ::testing::Test {
   }
   void TearDown() override { CloseSerial(ctx); }
 
-  PrinterLine line{kPort};
   FakeClock clock;
+  PrinterLine line{kPort, kPrinterOnTestClock ? static_cast<plat::Clock&>(clock) : plat::SystemClock()};
   DriverT driver;
   FPContext* ctx = nullptr;
 };
