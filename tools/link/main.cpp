@@ -24,20 +24,26 @@
 
 namespace {
 
+// The driver's trace texts are Windows-1251 (the printer's texts among them); a terminal reads
+// UTF-8.
+std::string Shown(const char* text) {
+  return plat::Cp1251ToUtf8(text ? text : "");
+}
+
 void PrintEnter(FPContext*, const char* name) {
-  printf("{%s\n", name);
+  printf("{%s\n", Shown(name).c_str());
 }
 void PrintReturn(FPContext*, const char* name, const char* result) {
-  printf("}%s ret %s\n", name, result);
+  printf("}%s ret %s\n", Shown(name).c_str(), Shown(result).c_str());
 }
 void PrintMessage(FPContext*, const char* name, const char* text) {
-  printf("  *%s: %s\n", name, text);
+  printf("  *%s: %s\n", Shown(name).c_str(), Shown(text).c_str());
 }
 void PrintSend(FPContext*, const char* frame, const char* result) {
-  printf("  <send %s %s\n", frame, result);
+  printf("  <send %s %s\n", Shown(frame).c_str(), Shown(result).c_str());
 }
 void PrintRecv(FPContext*, const char* frame, const char* kind) {
-  printf("  >recv %s %s\n", frame, kind);
+  printf("  >recv %s %s\n", Shown(frame).c_str(), Shown(kind).c_str());
 }
 
 struct Poll {
@@ -70,14 +76,14 @@ int RunItem(FPContext* ctx, const std::string& item, int pauseMs) {
 void PrintS1Field(const FPContext* ctx, const char* label, S1Field field) {
   char text[32];
   S1Text(ctx, field, text, sizeof text);
-  printf("  %-22s %s\n", label, text);
+  printf("  %-22s %s\n", label, Shown(text).c_str());
 }
 
 // The model bring-up recognised and the identity the printer reports in its "S1" record.
 void PrintRecognised(FPContext* ctx) {
   const bool identity = GetBasicInfo(ctx) == 0;
   printf("== recognised model\n");
-  printf("  %-22s \"%s\"\n", "version banner", plat::Cp1251ToUtf8(ctx->infoSV + 2).c_str());
+  printf("  %-22s \"%s\"\n", "version banner", Shown(ctx->infoSV + 2).c_str());
   printf("  %-22s %d.%d (code 0x%X, context kind %d)\n", "model", ctx->nVersionMajor, ctx->nVersionMinor,
          static_cast<unsigned>(ctx->nVersionCode), ctx->nContextKind);
   printf("  %-22s %d characters\n", "line width", ctx->nLineWidth);
