@@ -1,12 +1,14 @@
 // mirel-host end to end: a script of calls, what it prints, and its exit status.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
+
+#include "support/printer_line.h"
 
 namespace {
 
@@ -34,8 +36,8 @@ class HostTool : public ::testing::Test {
  protected:
   void SetUp() override {
     dir = fs::temp_directory_path() /
-          ("mirel-host-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-           "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+          ("mirel-host-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::create_directories(dir);
   }
   void TearDown() override { fs::remove_all(dir); }
@@ -59,19 +61,19 @@ TEST_F(HostTool, RunsAScriptAndPrintsWhatTheHostSees) {
                                    "GetVersion\n"
                                    "ПолучитьНомерВерсии\n"
                                    "\n"
-                                   "PrintXReport 123 @" + xml + "\n"
-                                   "ПолучитьОшибку\n");
+                                   "PrintXReport 123 @" +
+                                       xml +
+                                       "\n"
+                                       "ПолучитьОшибку\n");
   const HostRun run = RunHost(Options() + " --script " + script);
   EXPECT_EQ(0, run.status) << run.output;
   EXPECT_NE(std::string::npos, run.output.find("GetVersion: 1.0.0.24\n> ПолучитьНомерВерсии\n"
                                                "GetVersion: 1.0.0.24\n"))
       << run.output;
-  EXPECT_NE(std::string::npos,
-            run.output.find("PrintXReport: False\n  GetLastError: 2 Фискальный принтер "
-                            "отсутствует, отключен или выключен\n"))
+  EXPECT_NE(std::string::npos, run.output.find("PrintXReport: False\n  GetLastError: 2 Фискальный принтер "
+                                               "отсутствует, отключен или выключен\n"))
       << run.output;
-  EXPECT_NE(std::string::npos,
-            run.output.find("GetLastError: 2\n  ErrorDescription: Фискальный принтер"))
+  EXPECT_NE(std::string::npos, run.output.find("GetLastError: 2\n  ErrorDescription: Фискальный принтер"))
       << run.output;
   // Done wrote the component's settings back into the host's profile.
   std::ifstream profile(dir / "profile");
@@ -107,6 +109,79 @@ TEST_F(HostTool, ExpectOkStopsAtTheFirstFailingLine) {
   const HostRun run = RunHost(Options() + " --expect-ok --script " + script);
   EXPECT_EQ(1, run.status);
   EXPECT_NE(std::string::npos, run.output.find("line 2: the call failed")) << run.output;
-  EXPECT_EQ(std::string::npos, run.output.find("> GetVersion\n", run.output.find("Open")))
-      << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("> GetVersion\n", run.output.find("Open"))) << run.output;
+}
+
+TEST_F(HostTool, EnvironmentValuesWaitsAndDocumentsInScripts) {
+  ScopedEnv speed("MIREL_TEST_SPEED", "6");
+  struct Case {
+    std::string calls;
+    int status;
+    const char* printed;
+  } cases[] = {
+      // $NAME takes the environment's value as a word; an unknown name is a mistake in the script.
+      {"SetParameter Speed $MIREL_TEST_SPEED", 0, "SetParameter: True"},
+      {"SetParameter Speed $MIREL_TEST_NO_SUCH", 2, "$MIREL_TEST_NO_SUCH: no such variable"},
+      // An XML document goes below its parameter's name, each line indented.
+      {"GetParameters", 0,
+       "  TableParameters:\n    <?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n    <Settings>\n"},
+      {"wait 5 \"1.0.0.24\" GetVersion", 0, "GetVersion: 1.0.0.24\n  (seen after 0 s)\n"},
+      {"wait 1 \"2.0\" GetVersion", 1, "GetVersion: 1.0.0.24\n  (not seen after 1 s)\n"},
+      {"wait 1 \"2.0\"", 2, "wait: takes SECONDS TEXT METHOD [ARG...]"},
+  };
+  for (const Case& c : cases) {
+    const std::string script = Write("calls.txt", c.calls + "\n");
+    const HostRun run = RunHost(Options() + " --expect-ok --script " + script);
+    EXPECT_EQ(c.status, run.status) << c.calls << "\n" << run.output;
+    EXPECT_NE(std::string::npos, run.output.find(c.printed)) << c.calls << "\n" << run.output;
+  }
+  // Done kept the speed the first script gave, for the host's next start.
+  std::ifstream profile(dir / "profile");
+  const std::string saved((std::istreambuf_iterator<char>(profile)), {});
+  EXPECT_NE(std::string::npos, saved.find("Speed=6\n")) << saved;
+}
+
+// The check packages shipped as examples (the demo's receipts) print on the virtual printer through
+// the host: each receipt comes back True and the printer closed it as the kind of receipt it is.
+TEST_F(HostTool, ExamplePackagesPrintTheirReceipts) {
+  const fs::path examples = fs::path(MIREL_TESTS_DIR) / ".." / "tools" / "host" / "examples";
+  PrinterLine line(57);
+  line.Start();
+  ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").c_str());
+  ScopedEnv logs("XDG_STATE_HOME", (dir / "state").c_str());
+  struct Receipt {
+    const char* package;
+    uint8_t kind;
+    bool purchase;
+  } receipts[] = {
+      {"sale.xml", emu::kSaleReceipt, false},
+      {"sale-return.xml", emu::kReturnReceipt, false},
+      {"purchase.xml", emu::kSaleReceipt, true},
+      {"purchase-return.xml", emu::kReturnReceipt, true},
+  };
+  std::string calls =
+      "SetParameter Port 57\nSetParameter Password \"472913\"\nOpen\n"
+      "OpenShift $DeviceID @cashier.xml\n";
+  for (const Receipt& r : receipts) calls += std::string("ProcessCheck $DeviceID false @") + r.package + "\n";
+  calls += "CloseShift $DeviceID @cashier.xml\nClose $DeviceID\n";
+  // Beside the packages, so that their names resolve as in the demo's script.
+  const fs::path script = dir / "day.host";
+  std::ofstream(script) << calls;
+  for (const char* name :
+       {"cashier.xml", "sale.xml", "sale-return.xml", "purchase.xml", "purchase-return.xml"}) {
+    fs::copy_file(examples / name, dir / name);
+  }
+
+  const HostRun run = RunHost(Options() + " --expect-ok --script " + script.string());
+  ASSERT_EQ(0, run.status) << run.output;
+  // Every receipt belongs to the shift opened first, and the host is told so.
+  EXPECT_EQ(std::string::npos, run.output.find("SessionNumber: 0")) << run.output;
+  const emu::PrinterState s = line.printer.State();
+  ASSERT_EQ(std::size(receipts), s.closedReceipts.size()) << run.output;
+  for (size_t i = 0; i < std::size(receipts); ++i) {
+    EXPECT_EQ(receipts[i].kind, s.closedReceipts[i].kind) << receipts[i].package;
+    EXPECT_EQ(receipts[i].purchase, s.closedReceipts[i].purchase) << receipts[i].package;
+    EXPECT_NE(0u, s.closedReceipts[i].fiscalSign) << receipts[i].package;
+  }
+  EXPECT_FALSE(s.shiftOpen);
 }

@@ -1,18 +1,29 @@
 // Running calls through the component's method table.
 #include "host_session.h"
 
+#include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
-#include "driver/com_text.h"
 #include "addin/method_table.h"
 #include "component.h"
+#include "driver/com_text.h"
 
 namespace {
 
 constexpr const char kDeviceIDVariable[] = "$DeviceID";
+constexpr const char kWaitCall[] = "wait";
+constexpr int kWaitIntervalMs = 1000;
 
-bool IsOut(ParamKind kind) { return kind == ParamKind::kOutString || kind == ParamKind::kOutInteger; }
+bool IsOut(ParamKind kind) {
+  return kind == ParamKind::kOutString || kind == ParamKind::kOutInteger;
+}
+
+bool IsAbsolutePath(const std::string& path) {
+  return !path.empty() && (path[0] == '/' || path[0] == '\\' || (path.size() > 1 && path[1] == ':'));
+}
 
 bool ReadWholeFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
@@ -65,17 +76,36 @@ void ToVariant(const HostArg& arg, ParamKind kind, VARIANT* v) {
 
 std::string VariantText(const VARIANT& v) {
   switch (v.vt) {
-    case VT_BOOL: return v.boolVal ? "True" : "False";
-    case VT_I4: return std::to_string(v.lVal);
-    case VT_BSTR: return BstrToUtf8(v.bstrVal);
-    case VT_EMPTY: return "(empty)";
-    default: return "(type " + std::to_string(v.vt) + ")";
+    case VT_BOOL:
+      return v.boolVal ? "True" : "False";
+    case VT_I4:
+      return std::to_string(v.lVal);
+    case VT_BSTR:
+      return BstrToUtf8(v.bstrVal);
+    case VT_EMPTY:
+      return "(empty)";
+    default:
+      return "(type " + std::to_string(v.vt) + ")";
   }
+}
+
+// One out-parameter. An XML document comes as several lines: they go below its name, indented, so
+// that the elements read as a block.
+void PrintValue(std::ostream& out, const char* name, std::string text) {
+  if (text.find('\n') == std::string::npos) {
+    out << "  " << name << ": " << text << '\n';
+    return;
+  }
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  out << "  " << name << ":\n";
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) out << "    " << line << '\n';
 }
 
 }  // namespace
 
-bool ParseCallLine(const std::string& line, std::optional<HostCall>* call, std::string* error) {
+bool ParseCallLine(const std::string& line, const std::string& baseDir, std::optional<HostCall>* call,
+                   std::string* error) {
   call->reset();
   std::vector<HostArg> words;
   size_t i = 0;
@@ -102,8 +132,10 @@ bool ParseCallLine(const std::string& line, std::optional<HostCall>* call, std::
         word.text.push_back(line[i++]);
       }
       if (word.text.size() > 1 && word.text[0] == '@') {
-        if (!ReadWholeFile(word.text.substr(1), &word.text)) {
-          *error = "cannot read " + word.text.substr(1);
+        std::string path = word.text.substr(1);
+        if (!baseDir.empty() && !IsAbsolutePath(path)) path = baseDir + "/" + path;
+        if (!ReadWholeFile(path, &word.text)) {
+          *error = "cannot read " + path;
           return false;
         }
         word.quoted = true;
@@ -144,8 +176,7 @@ bool HostSession::Start(HostConnection& connection, std::string* error) {
     return false;
   }
   m_bInitialised = true;
-  if (FAILED(m_pInitDone->QueryInterface(IID_ILanguageExtender,
-                                         reinterpret_cast<void**>(&m_pExtender)))) {
+  if (FAILED(m_pInitDone->QueryInterface(IID_ILanguageExtender, reinterpret_cast<void**>(&m_pExtender)))) {
     *error = "the component offers no ILanguageExtender";
     return false;
   }
@@ -158,7 +189,7 @@ void HostSession::PrintInfo() {
   VARIANT version;
   LONG index = 0;
   SafeArrayGetElement(info, &index, &version);
-  m_out << "GetInfo: " << VariantText(version) << (hr == S_OK ? "" : " (call refused)") << '\n';
+  *m_out << "GetInfo: " << VariantText(version) << (hr == S_OK ? "" : " (call refused)") << '\n';
   VariantClear(&version);
   SafeArrayDestroy(info);
 }
@@ -170,7 +201,7 @@ bool HostSession::BuildArguments(LONG method, const HostCall& call, SAFEARRAY* p
     if (IsOut(info.params[p].kind)) continue;  // out elements go in empty, as the host passes them
     if (next >= call.args.size()) break;
     HostArg arg = call.args[next++];
-    if (!arg.quoted && arg.text == kDeviceIDVariable) arg.text = m_lastDeviceID;
+    if (!ResolveVariable(&arg)) return false;
     VARIANT v;
     ToVariant(arg, info.params[p].kind, &v);
     LONG index = p;
@@ -180,20 +211,70 @@ bool HostSession::BuildArguments(LONG method, const HostCall& call, SAFEARRAY* p
   int expected = 0;
   for (int p = 0; p < info.nParams; ++p) expected += IsOut(info.params[p].kind) ? 0 : 1;
   if (call.args.size() != static_cast<size_t>(expected)) {
-    m_out << call.method << ": takes " << expected << " argument(s), " << call.args.size()
-          << " given\n";
+    *m_out << call.method << ": takes " << expected << " argument(s), " << call.args.size() << " given\n";
     return false;
   }
   return true;
 }
 
+// "$DeviceID" is the identifier of the last Open; any other unquoted "$NAME" the environment's
+// value, so that a script can take what only its caller knows (a port the system chose).
+bool HostSession::ResolveVariable(HostArg* arg) {
+  if (arg->quoted || arg->text.size() < 2 || arg->text[0] != '$') return true;
+  if (arg->text == kDeviceIDVariable) {
+    arg->text = m_lastDeviceID;
+    return true;
+  }
+  const char* value = std::getenv(arg->text.c_str() + 1);
+  if (!value) {
+    *m_out << arg->text << ": no such variable in the environment\n";
+    return false;
+  }
+  arg->text = value;
+  return true;
+}
+
 CallOutcome HostSession::Run(const HostCall& call) {
+  return call.method == kWaitCall ? RunUntilPrinted(call) : RunMethod(call);
+}
+
+CallOutcome HostSession::RunUntilPrinted(const HostCall& call) {
+  char* end = nullptr;
+  const long seconds = call.args.empty() ? 0 : std::strtol(call.args[0].text.c_str(), &end, 10);
+  if (call.args.size() < 3 || *end != '\0' || seconds < 1) {
+    *m_out << kWaitCall << ": takes SECONDS TEXT METHOD [ARG...]\n";
+    return CallOutcome::kRejected;
+  }
+  const std::string& expected = call.args[1].text;
+  HostCall repeated{call.args[2].text, {call.args.begin() + 3, call.args.end()}};
+  std::ostream* out = m_out;
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(seconds);
+  for (;;) {
+    std::ostringstream printed;
+    m_out = &printed;
+    const CallOutcome outcome = RunMethod(repeated);
+    m_out = out;
+    const bool seen = printed.str().find(expected) != std::string::npos;
+    if (seen || outcome == CallOutcome::kRejected || std::chrono::steady_clock::now() >= deadline) {
+      const auto waited =
+          std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+      *out << printed.str() << "  (" << (seen ? "seen" : "not seen") << " after " << waited.count()
+           << " s)\n";
+      if (seen || outcome == CallOutcome::kRejected) return outcome;
+      return CallOutcome::kFailed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kWaitIntervalMs));
+  }
+}
+
+CallOutcome HostSession::RunMethod(const HostCall& call) {
   BSTR name = Utf8ToBstr(call.method.c_str());
   LONG method = -1;
   m_pExtender->FindMethod(name, &method);
   SysFreeString(name);
   if (method < 0) {
-    m_out << call.method << ": no such method (see --help)\n";
+    *m_out << call.method << ": no such method (see --help)\n";
     return CallOutcome::kRejected;
   }
   LONG nParams = 0;
@@ -208,14 +289,13 @@ CallOutcome HostSession::Run(const HostCall& call) {
   VariantInit(&result);
   const HRESULT hr = m_pExtender->CallAsFunc(method, &result, &params);
   const MethodInfo& info = MethodAt(method);
-  m_out << info.english << ": " << VariantText(result) << (hr == S_OK ? "" : " (call refused)")
-        << '\n';
+  *m_out << info.english << ": " << VariantText(result) << (hr == S_OK ? "" : " (call refused)") << '\n';
   for (int p = 0; p < info.nParams; ++p) {
     if (!IsOut(info.params[p].kind)) continue;
     VARIANT out;
     LONG index = p;
     SafeArrayGetElement(params, &index, &out);
-    m_out << "  " << info.params[p].name << ": " << VariantText(out) << '\n';
+    PrintValue(*m_out, info.params[p].name, VariantText(out));
     if (method == kMethodOpen && out.vt == VT_BSTR) m_lastDeviceID = BstrToUtf8(out.bstrVal);
     VariantClear(&out);
   }
@@ -234,7 +314,7 @@ void HostSession::PrintLastError() {
   VARIANT text;
   LONG index = 0;
   SafeArrayGetElement(params, &index, &text);
-  m_out << "  GetLastError: " << VariantText(code) << ' ' << VariantText(text) << '\n';
+  *m_out << "  GetLastError: " << VariantText(code) << ' ' << VariantText(text) << '\n';
   VariantClear(&text);
   VariantClear(&code);
   SafeArrayDestroy(params);

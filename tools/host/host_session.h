@@ -24,8 +24,10 @@ struct HostCall {
 
 // Splits one line into a call. Blank lines and lines starting with '#' give no call. Arguments are
 // separated by blanks; "..." quotes (with \" and \\ inside); @path stands for the UTF-8 contents of a
-// file (an XML package). False with a message for an unreadable file or an open quote.
-bool ParseCallLine(const std::string& line, std::optional<HostCall>* call, std::string* error);
+// file (an XML package), a relative path taken from `baseDir` (empty: the current directory).
+// False with a message for an unreadable file or an open quote.
+bool ParseCallLine(const std::string& line, const std::string& baseDir, std::optional<HostCall>* call,
+                   std::string* error);
 
 // Prints the method list with parameters (the --help text).
 void PrintMethodList(std::ostream& out);
@@ -34,7 +36,7 @@ enum class CallOutcome { kSucceeded, kFailed, kRejected };
 
 class HostSession {
  public:
-  explicit HostSession(std::ostream& out) : m_out(out) {}
+  explicit HostSession(std::ostream& out) : m_out(&out) {}
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -44,14 +46,19 @@ class HostSession {
   // Prints what IInitDone::GetInfo puts in element 0: the add-in interface version.
   void PrintInfo();
   // Runs one call and prints its result, its out-parameters and, after False, GetLastError.
-  // kRejected: the method is unknown or the arguments do not fit it.
+  // kRejected: the method is unknown or the arguments do not fit it. The call "wait SECONDS TEXT
+  // METHOD ARG..." runs METHOD once a second until what it prints contains TEXT, and prints its
+  // last run; kFailed when SECONDS pass first.
   CallOutcome Run(const HostCall& call);
 
  private:
+  CallOutcome RunMethod(const HostCall& call);
+  CallOutcome RunUntilPrinted(const HostCall& call);
   bool BuildArguments(LONG method, const HostCall& call, SAFEARRAY* params);
+  bool ResolveVariable(HostArg* arg);
   void PrintLastError();
 
-  std::ostream& m_out;
+  std::ostream* m_out;  // where calls print; a wait points it at each run's own text
   IInitDone* m_pInitDone = nullptr;
   ILanguageExtender* m_pExtender = nullptr;
   bool m_bInitialised = false;

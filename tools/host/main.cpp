@@ -25,9 +25,13 @@ constexpr const char kUsage[] =
     "  --help           this text and the methods\n"
     "\n"
     "A call is a method name (English or Russian) and its in-arguments: words, \"quoted text\",\n"
-    "numbers, true/false, @FILE for the contents of a file (an XML package), and $DeviceID for the\n"
-    "identifier the last Open returned. Out-parameters are printed after the result; after a\n"
-    "failed call, the code and text of GetLastError.\n"
+    "numbers, true/false, @FILE for the contents of a file (an XML package; in a script, a relative\n"
+    "path starts from the script's folder), $DeviceID for the identifier the last Open returned, and\n"
+    "$NAME for the value of an environment variable. Out-parameters are printed after the result;\n"
+    "after a failed call, the code and text of GetLastError.\n"
+    "\n"
+    "wait SECONDS TEXT METHOD [ARG...] repeats the call once a second until what it prints contains\n"
+    "TEXT (the relay has sent the fiscal drive's documents, say), and fails when SECONDS pass first.\n"
     "\n"
     "methods:\n";
 
@@ -76,7 +80,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   }
   std::optional<HostCall> call;
   std::string error;
-  if (!ParseCallLine(line, &call, &error)) {
+  if (!ParseCallLine(line, "", &call, &error)) {
     std::cerr << "mirel-host: " << error << "\n";
     return false;
   }
@@ -84,8 +88,14 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
+// The folder of a script, where the packages it names with a relative @path are.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+}
+
 // Runs every call of the stream; 0, or 1 when a call failed and --expect-ok asked to stop there.
-int RunScript(std::istream& in, HostSession& session, bool expectOk) {
+int RunScript(std::istream& in, const std::string& baseDir, HostSession& session, bool expectOk) {
   std::string line;
   int lineNumber = 0;
   int status = 0;
@@ -93,7 +103,7 @@ int RunScript(std::istream& in, HostSession& session, bool expectOk) {
     ++lineNumber;
     std::optional<HostCall> call;
     std::string error;
-    if (!ParseCallLine(line, &call, &error)) {
+    if (!ParseCallLine(line, baseDir, &call, &error)) {
       std::cout << "line " << lineNumber << ": " << error << "\n";
       return 2;
     }
@@ -139,17 +149,18 @@ int main(int argc, char** argv) {
     if (options.info) session.PrintInfo();
     if (!options.call.method.empty()) {
       const CallOutcome outcome = session.Run(options.call);
-      status = outcome == CallOutcome::kRejected ? 2
-               : (outcome == CallOutcome::kFailed && options.expectOk) ? 1 : 0;
+      status = outcome == CallOutcome::kRejected                       ? 2
+               : (outcome == CallOutcome::kFailed && options.expectOk) ? 1
+                                                                       : 0;
     } else if (!options.script.empty()) {
       std::ifstream script(options.script);
       if (!script) {
         std::cerr << "mirel-host: cannot read " << options.script << "\n";
         return 2;
       }
-      status = RunScript(script, session, options.expectOk);
+      status = RunScript(script, FolderOf(options.script), session, options.expectOk);
     } else {
-      status = RunScript(std::cin, session, options.expectOk);
+      status = RunScript(std::cin, "", session, options.expectOk);
     }
   }
   // The component has been released with the session; the connection must be free again.
