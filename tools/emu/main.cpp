@@ -1,13 +1,14 @@
 // mirel-emu: the virtual printer on a pseudo-terminal, for people and scripts.
 //
-//   mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]
+//   mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE] [--ready-file FILE]
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
 //             [--fd-endless-echo]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
-// served, so that a script can wait for the file instead of guessing a delay. --firmware picks the
+// served, so that a script can wait for the file instead of guessing a delay. --tape writes every
+// line the printer prints (receipts, reports) to FILE as it is printed. --firmware picks the
 // supported model's firmware (1.05 by default); --banner makes the printer report any other version
 // banner (UTF-8, blanks included), that of an older model or of one the driver does not know.
 // --fd-backlog preloads N signed receipts waiting for the operator; the other --fd- options are
@@ -40,16 +41,18 @@ struct Options {
   bool trace = false;
   unsigned long baud = 0;
   std::string readyFile;
+  std::string tapeFile;
   std::string banner = emu::kBannerFfd105;
   unsigned long fdBacklog = 0;
   emu::FdFaults fdFaults;
 };
 
 void Usage() {
-  std::cerr << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--baud RATE] [--ready-file FILE]\n"
-               "                 [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
-               "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
-               "                 [--fd-refuse N] [--fd-endless-echo]\n";
+  std::cerr
+      << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE]\n"
+         "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
+         "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
+         "                 [--fd-refuse N] [--fd-endless-echo]\n";
 }
 
 // Reads a positive number; false when `text` is not one.
@@ -104,6 +107,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->link = argv[++i];
     } else if (arg == "--ready-file" && hasValue) {
       o->readyFile = argv[++i];
+    } else if (arg == "--tape" && hasValue) {
+      o->tapeFile = argv[++i];
     } else if (arg == "--firmware" && hasValue && FirmwareBanner(argv[++i], &o->banner)) {
     } else if (arg == "--banner" && hasValue) {
       o->banner = argv[++i];
@@ -122,6 +127,13 @@ void PrintLive(const emu::TraceEntry& entry, std::chrono::steady_clock::time_poi
   double seconds = std::chrono::duration<double>(entry.time - start).count();
   std::printf("%9.3f %s\n", seconds, emu::FormatTraceEntry(entry).c_str());
   std::fflush(stdout);
+}
+
+// Appends the lines printed since the last call to `tape`; `printed` counts the lines written.
+void WriteNewTapeLines(const emu::VirtualPrinter& printer, std::ofstream& tape, size_t* printed) {
+  const std::vector<emu::TapeLine> lines = printer.State().tape;
+  for (; *printed < lines.size(); ++*printed) tape << lines[*printed].text << '\n';
+  tape.flush();
 }
 
 }  // namespace
@@ -157,8 +169,15 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (!options.readyFile.empty()) std::ofstream(options.readyFile) << path << "\n";
 
+  std::ofstream tape;
+  if (!options.tapeFile.empty()) tape.open(options.tapeFile, std::ios::app);
+  size_t printed = 0;
   // A signal handler may only set a flag; look at it often enough that stopping feels immediate.
-  while (!g_quit) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  while (!g_quit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (tape.is_open()) WriteNewTapeLines(printer, tape, &printed);
+  }
   printer.Stop();
+  if (tape.is_open()) WriteNewTapeLines(printer, tape, &printed);
   return 0;
 }
