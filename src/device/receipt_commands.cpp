@@ -471,8 +471,9 @@ int32_t GetCheckAndSession(FPContext* ctx, uint32_t* documentNumber, int32_t* se
   if (documentNumber) *documentNumber = ctx->FdStatus.nFdLastDocNumber;
   GetBasicSfInfo(ctx);
   int32_t session = ShiftRecordNumber(ctx->infoSf);
-  // The 1.00 firmware counts the session that is open only once it has closed.
-  if (ctx->FdStatus.bFdShiftOpen && ctx->nContextKind < 2) ++session;
+  // The printer counts a session only once it has closed, so an open one is the one after them;
+  // the shift operations and the status count it so too, on every firmware.
+  if (ctx->FdStatus.bFdShiftOpen) ++session;
   if (sessionNumber) *sessionNumber = session;
   return LogReturn(ctx, "GetCheckAndSession", ctx->nLastResult);
 }
