@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "command_fixture.h"
 #include "emu/records.h"
@@ -102,6 +104,23 @@ TEST_F(EmuReceipt, SaleWithTagsDiscountAndChange) {
   EXPECT_EQ(10000, r.change);
   EXPECT_EQ(1, r.number);
   EXPECT_EQ(10000, state.shiftTotals[7]);  // 200.00 cash in, 100.00 change out
+  EXPECT_EQ(1, state.documentCount);       // the shift's receipts, as the S1 record reports them
+  // What it printed: the items with their amounts and the discount, the totals, the signature.
+  std::vector<std::string> tape;  // after the shift's opening
+  for (const emu::TapeLine& l : state.tape) tape.push_back(l.text);
+  tape.erase(tape.begin(), std::find(tape.begin(), tape.end(), "Tea"));
+  const std::vector<std::string> printed = {"Tea",
+                                            "  1.500 x 100.01 =150.02",
+                                            "  СКИДКА =0.02",
+                                            "Back",
+                                            "  1.000 x 5.00 =-5.00",
+                                            "ИТОГ =145.00",
+                                            "  ОПЛАТА 1 =45.00",
+                                            "  НАЛИЧНЫМИ =200.00",
+                                            "  СДАЧА =100.00"};
+  ASSERT_EQ(printed.size() + 1, tape.size());
+  EXPECT_EQ(printed, std::vector<std::string>(tape.begin(), tape.end() - 1));
+  EXPECT_EQ(0u, tape.back().find("ФД:2 ФП:")) << tape.back();
   ASSERT_EQ(2u, r.items.size());
   const emu::ReceiptItem& tea = r.items[0];
   EXPECT_EQ("Tea", tea.name);

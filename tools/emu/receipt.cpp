@@ -1,6 +1,7 @@
 #include "emu/receipt.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "emu/fiscal_drive.h"
 #include "emu/programming.h"
@@ -10,6 +11,14 @@
 
 namespace emu {
 namespace {
+
+// A quantity in thousandths as printed: "1.500".
+std::string Quantity(int64_t thousandths) {
+  char text[32];
+  snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(thousandths / 1000),
+           static_cast<long long>(thousandths % 1000));
+  return text;
+}
 
 constexpr uint8_t kErrorNoPassword = 41;
 // Status byte 1 of a command refused because no cashier has opened a session: a command error whose
@@ -168,13 +177,33 @@ Bytes ReceiptTlv(const Receipt& r) {
   return w.bytes();
 }
 
+// The name a payment is printed with: cash, or the payment mean programmed for its type.
+std::string PaymentName(const PrinterState& s, int type) {
+  if (type == kCashType) return "НАЛИЧНЫМИ";
+  if (type >= 1 && type <= 8 && !s.programmed.paymentMeans[type - 1].empty())
+    return TextFromDevice(s.programmed.paymentMeans[type - 1]);
+  return "ОПЛАТА " + std::to_string(type);
+}
+
+// The end of a receipt on the tape: its total, payments and change.
+void PrintReceiptTotals(PrinterState& s, const Receipt& r) {
+  Print(&s, "ИТОГ =" + Money(r.total));
+  for (int type = 0; type < 10; ++type) {
+    if (r.payments[type] != 0) Print(&s, "  " + PaymentName(s, type) + " =" + Money(r.payments[type]));
+  }
+  if (r.change != 0) Print(&s, "  СДАЧА =" + Money(r.change));
+}
+
 void CloseDocument(PrinterState& s) {
   Receipt& r = s.receipt;
   if (r.kind == kSaleReceipt || r.kind == kReturnReceipt) {
     r.number = ++s.lastReceiptNumber;
+    ++s.documentCount;
     const FdSigned signedAs = AddDocument(&s, ffd::kReceipt, ReceiptTlv(r));
     r.fdDocument = signedAs.number;
     r.fiscalSign = signedAs.fiscalSign;
+    PrintReceiptTotals(s, r);
+    PrintSigned(&s, signedAs);
   }
   s.shiftTotals[7] += DrawerChange(r);
   PrintFooter(s);
@@ -308,7 +337,8 @@ Reply AddItem(PrinterState& s, const ReceiptItem& item, bool negative, uint8_t k
   s.receipt.items.push_back(added);
   s.receipt.total += added.sum;
   s.documentTotal = s.receipt.total;
-  s.tape.push_back({added.name, false, false});
+  Print(&s, added.name);
+  Print(&s, "  " + Quantity(added.quantity) + " x " + Money(added.price) + " =" + Money(added.sum));
   return Reply::Accept();
 }
 
@@ -354,6 +384,7 @@ Reply DiscountLine(PrinterState& s, const std::string& text) {
   if (!CanPrint(s, &refusal)) return refusal;
   if (!DocumentOpen(s) || s.receipt.items.empty()) return Reply::Refuse(kErrorWrongDocument);
   const int64_t amount = sign * (roubles * 100 + kopecks);
+  Print(&s, (sign < 0 ? "  СКИДКА =" : "  НАЦЕНКА =") + Money(roubles * 100 + kopecks));
   s.receipt.items.back().sum += amount;
   s.receipt.total += amount;
   s.documentTotal = s.receipt.total;
@@ -422,6 +453,7 @@ Reply ReceiptLine(PrinterState& s, const std::string& text) {
   if (!CanPrint(s, &refusal)) return refusal;
   if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
   s.receipt.lines.push_back(TextFromDevice(text));
+  Print(&s, TextFromDevice(text.substr(2)));
   return Reply::Accept();
 }
 

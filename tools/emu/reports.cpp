@@ -1,6 +1,7 @@
 #include "emu/reports.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "emu/fiscal_drive.h"
 #include "emu/records.h"
@@ -24,23 +25,6 @@ constexpr size_t kAutomatNumberLength = 12;
 constexpr size_t kRegTextLength = 256;
 // "Su-" and the tag's letter ("H" + tag number, modulo 256): the tax service's web site.
 constexpr char kFnsWebSiteLetter = 'l';
-
-std::string Money(int64_t kopecks) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(kopecks / 100),
-           static_cast<long long>((kopecks < 0 ? -kopecks : kopecks) % 100));
-  return text;
-}
-
-void Print(PrinterState* s, const std::string& line) {
-  s->tape.push_back({line});
-}
-
-void PrintSigned(PrinterState* s, const FdSigned& d) {
-  char sign[16];
-  snprintf(sign, sizeof sign, "%010u", static_cast<unsigned>(d.fiscalSign));
-  Print(s, "ФД:" + std::to_string(d.number) + " ФП:" + sign);
-}
 
 FdSigned ShiftDocument(PrinterState* s, uint8_t type) {
   ffd::TlvWriter body;
@@ -269,6 +253,24 @@ void AddReportCommands(CommandTable* table) {
   table->Add("Su*", RegTextAnswer);
   table->Add("Su-", RegTagText);
   table->Add("S{_", AgentSigns);
+}
+
+std::string Money(int64_t kopecks) {
+  char text[32];
+  snprintf(text, sizeof text, "%s%lld.%02lld", kopecks < 0 ? "-" : "",
+           static_cast<long long>(std::llabs(kopecks) / 100),
+           static_cast<long long>(std::llabs(kopecks) % 100));
+  return text;
+}
+
+void Print(PrinterState* s, const std::string& line) {
+  s->tape.push_back({line});
+}
+
+void PrintSigned(PrinterState* s, const FdSigned& d) {
+  char sign[16];
+  snprintf(sign, sizeof sign, "%010u", static_cast<unsigned>(d.fiscalSign));
+  Print(s, "ФД:" + std::to_string(d.number) + " ФП:" + sign);
 }
 
 }  // namespace emu

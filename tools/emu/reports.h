@@ -4,7 +4,11 @@
 // registration data the printer answers from its state. Everything printed goes on the tape.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "emu/command_table.h"
+#include "emu/fiscal_drive.h"
 #include "emu/printer_state.h"
 
 namespace emu {
@@ -23,5 +27,11 @@ void BeginShift(PrinterState* s);
 void EndShift(PrinterState* s);
 
 void AddReportCommands(CommandTable* table);
+
+// The tape: an amount as printed ("-12.05"), a line, and the document number and fiscal sign line
+// that ends a signed document.
+std::string Money(int64_t kopecks);
+void Print(PrinterState* s, const std::string& line);
+void PrintSigned(PrinterState* s, const FdSigned& d);
 
 }  // namespace emu
