@@ -22,6 +22,7 @@ constexpr uint32_t kSettleBeforeProbeMs = 100;
 constexpr uint32_t kDocumentSettleMs = 3000;
 constexpr uint32_t kAfterResetMs = 5000;
 constexpr uint32_t kRawResetMs = 3000;
+constexpr int kSelfTestMs = 5000;
 constexpr uint32_t kBeforeCloseMs = 50;
 constexpr int kStatusPolls = 2;
 constexpr int kNoPause = -1;
@@ -274,6 +275,14 @@ int32_t ResetFPMirel(FPContext* ctx) {
   r = GetStatus(ctx, false);
   if (r != kAnswerStatus) return Finish(ctx, "ResetFPMirel", MapLinkResult(ctx, r));
   return Finish(ctx, "ResetFPMirel", (ctx->status[0] & st::kBusy) ? kCodeBusy : 0);
+}
+
+int32_t KKMTest(FPContext* ctx) {
+  LogEnter(ctx, "KKMTest");
+  // A printer still busy with the last command would refuse the test; how the wait ends is for
+  // the test's own answer to tell.
+  WaitReadyStatus(ctx);
+  return Finish(ctx, "KKMTest", StdTransaction(ctx, "E", kSelfTestMs, true, false));
 }
 
 int32_t ResetFP(FPContext* ctx, const char* password) {

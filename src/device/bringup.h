@@ -24,6 +24,8 @@ int32_t ResetOrder(FPContext* ctx, int flag);
 // The raw reset sequence of the models that have it (major 7, and 11.1); 35 on others, 16 when the
 // printer is still busy 3 s later.
 int32_t ResetFPMirel(FPContext* ctx);
+// The printer's self-test ("E"), once it is idle; it prints for up to 5 s before it answers.
+int32_t KKMTest(FPContext* ctx);
 // Leaves the device: clears an open document, logs off a clerk the driver logged on, closes the port.
 int32_t DeinitFP(FPContext* ctx);
 // The status as one word (null `status` allowed): bit 1 fiscal mode, 2 (status 0 bit 4), 5 fiscal

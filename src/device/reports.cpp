@@ -1,9 +1,12 @@
 #include "device/reports.h"
 
 #include <cstdio>
+#include <string>
 
 #include "device/clerks.h"
+#include "device/command_support.h"
 #include "device/device_log.h"
+#include "device/fiscal_drive.h"
 #include "device/info_queries.h"
 #include "device/info_records.h"
 #include "device/link.h"
@@ -12,6 +15,8 @@
 namespace {
 
 constexpr int kPauseCommand = 110;
+// The copy of a drive document is printed from the drive: the printer answers later than usual.
+constexpr int kPauseDocumentCopy = 1000;
 // The printer needs this long to print its reports before it answers again.
 constexpr uint32_t kXReportPrintMs = 3000;
 constexpr uint32_t kZReportPrintMs = 300;
@@ -102,6 +107,20 @@ int32_t PrintDuplicate(FPContext* ctx) {
   static const char kName[] = "PrintDuplicate";
   LogEnter(ctx, kName);
   return LogReturn(ctx, kName, StdTransaction(ctx, "R", kPauseCommand, true, false));
+}
+
+int32_t PrintLastDoc(FPContext* ctx) {
+  static const char kName[] = "PrintLastDoc";
+  LogEnter(ctx, kName);
+  const int drive = GetStatusFiscalDrive(ctx);
+  if (drive != 0) return devcmd::Finish(ctx, kName, drive < 0 ? -drive : drive);
+  // The document's number goes least significant byte first.
+  const uint32_t number = ctx->FdStatus.nFdLastDocNumber;
+  const uint8_t bytes[4] = {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+                            static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+  std::string cmd = "SuV";
+  devcmd::AppendNibbles(&cmd, bytes, sizeof bytes);
+  return devcmd::Std(ctx, kName, cmd, kPauseDocumentCopy);
 }
 
 int32_t GetFiscalDocShiftCount(FPContext* ctx) {

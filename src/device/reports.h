@@ -22,6 +22,9 @@ int32_t AccumulatedZ1Report(FPContext* ctx, int n);
 int32_t PrintReportCurrentStatusOfSettlements(FPContext* ctx);
 // A copy of the last printed document.
 int32_t PrintDuplicate(FPContext* ctx);
+// A copy of the fiscal drive's last document, asked for by its number; nothing is sent when the
+// drive's status cannot be read.
+int32_t PrintLastDoc(FPContext* ctx);
 
 // The printer's count of the fiscal documents of the shift ("S1"); 0 when it cannot be read.
 int32_t GetFiscalDocShiftCount(FPContext* ctx);

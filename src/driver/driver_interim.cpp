@@ -10,13 +10,6 @@ bool CMirelDriver::NotSupported() {
   return false;
 }
 
-bool CMirelDriver::SetLocale(const char* szLocale) {
-  LogEnterH("OdinS_SetLocale");
-  LogMessageH("OdinS_SetLocale", szLocale ? szLocale : "");
-  LogReturnH("OdinS_SetLocale", "1");
-  return true;
-}
-
 bool CMirelDriver::CashInOutcome(const char*, const char*, double) { return NotSupported(); }
 bool CMirelDriver::OpenCashDrawer(const char*) { return NotSupported(); }
 bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
@@ -25,6 +18,3 @@ bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*
   return NotSupported();
 }
 bool CMirelDriver::PrintTextDocument(const char*, const char*) { return NotSupported(); }
-bool CMirelDriver::GetAdditionalActions(BSTR*) { return NotSupported(); }
-bool CMirelDriver::DoAdditionalAction(const char*) { return NotSupported(); }
-bool CMirelDriver::DeviceTest(BSTR*, BSTR*) { return NotSupported(); }

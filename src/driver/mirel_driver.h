@@ -63,6 +63,14 @@ class CMirelDriver {
   bool DoAdditionalAction(const char* szActionName);
   bool DeviceTest(BSTR* pbstrDescription, BSTR* pbstrReserved);
   bool SetLocale(const char* szLocale);
+  // The self-test on the open device the identifier names.
+  bool OdinS_TestDevice(const char* szDeviceID);
+  // Close that leaves nLastResult and nDeviceError as they were: after a failed action the host
+  // learns why the action failed, not how the closing went.
+  void CloseKeepingCodes(const char* szDeviceID);
+  // The printer's restart and the copy of its last document; driver result codes.
+  LONG ResetPrinter();
+  LONG PrintDuplicate();
   bool PrintXReport(const char* szDeviceID, const char* szInputParameters);
   // Brings the printer out of an error state before a receipt-type method.
   void PrepareOperation();
@@ -201,6 +209,10 @@ class CMirelDriver {
   void ResetDocumentTotals() { m_DocumentTotals = DocumentTotals(); }
 
  private:
+  // The additional actions (driver/actions.cpp).
+  bool OpenPrivately(char* szDeviceID, size_t nSize);
+  const char* RunAction(const char* szActionName);
+
   // The parts the document steps share (receipts/document_state.cpp).
   struct PaymentStep;
   LONG OpenDocumentOfType(const char* name, int nType, int nCustomerId);

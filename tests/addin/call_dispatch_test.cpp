@@ -146,18 +146,6 @@ TEST_F(CallAsFunc, IdentifierCheckedMethodsFailWithCodeTwoBeforeOpen) {
   }
 }
 
-TEST_F(CallAsFunc, PlaceholdersRefuseHonestly) {
-  for (LONG n : {19L, 20L, 21L}) {  // actions, DeviceTest
-    ParamArray params(MethodAt(n).nParams);
-    Variant result;
-    EXPECT_EQ(S_OK, ext->CallAsFunc(n, &result, params.Ptr()));
-    EXPECT_EQ(VARIANT_FALSE, result.boolVal) << MethodAt(n).english;
-    std::string text;
-    EXPECT_EQ(kResultNotSupported, LastError(&text));
-    EXPECT_EQ("Возможность не поддерживается", text);
-  }
-}
-
 TEST_F(CallAsFunc, AmountIsReadFromAnyNumberButNotFromTextOrBoolean) {
   struct Case {
     void (*set)(VARIANT*);

@@ -5,12 +5,9 @@
 #include <chrono>
 #include <string>
 
-#include "addin_test_support.h"
+#include "component_on_printer.h"
 #include "emu/fiscal_drive.h"
-#include "ofd-stub/ofd_stub.h"
 #include "platform/pty.h"
-#include "support/fake_clock.h"
-#include "support/printer_line.h"
 
 namespace {
 
@@ -18,66 +15,8 @@ using Steady = std::chrono::steady_clock;
 
 constexpr int kWaitMs = 20000;
 
-// The printer's pauses pass at once, the relay's pauses are real and end when it is stopped: the
-// relay then idles as it does on a till, and Done has a real wait to cut short.
-class RelayClock : public FakeClock {
- public:
-  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override { return wake.WaitMs(ms); }
-};
-
-class Connection : public ComponentTest {
+class Connection : public ComponentOnPrinter<61> {
  protected:
-  void SetUp() override {
-    ComponentTest::SetUp();
-    line.Start();
-    Device()->pClock = &clock;
-    ASSERT_TRUE(stub.Start());
-  }
-  void TearDown() override {
-    ComponentTest::TearDown();
-    stub.Stop();
-  }
-
-  bool Set(const char* name, const char* value) {
-    Variant v;
-    SetText(&v, value);
-    LONG ok = 0;
-    EXPECT_EQ(S_OK, object->OdinS_SetParameter(Bstr(name), v, &ok));
-    return ok != 0;
-  }
-  bool Set(const char* name, LONG value) {
-    Variant v;
-    SetI4(&v, value);
-    LONG ok = 0;
-    EXPECT_EQ(S_OK, object->OdinS_SetParameter(Bstr(name), v, &ok));
-    return ok != 0;
-  }
-  void Configure() {
-    ASSERT_TRUE(Set("Port", line.Port()));
-    ASSERT_TRUE(Set("Password", "472913"));
-    ASSERT_TRUE(Set("AddressFDO", "127.0.0.1"));
-    ASSERT_TRUE(Set("PortFDO", stub.Port()));
-  }
-
-  // Open through the method table; the identifier, empty when Open failed.
-  std::string Open(bool* ok = nullptr) {
-    ParamArray params(1);
-    Variant result;
-    EXPECT_EQ(S_OK, ext->CallAsFunc(Find("Open"), &result, params.Ptr()));
-    Variant id;
-    params.Get(0, &id);
-    if (ok) *ok = result.boolVal == VARIANT_TRUE;
-    return id.vt == VT_BSTR ? BstrToUtf8(id.bstrVal) : "";
-  }
-  bool CallWithID(const char* method, const std::string& id) {
-    ParamArray params(static_cast<ULONG>(MethodAt(Find(method)).nParams));
-    Variant v;
-    SetText(&v, id.c_str());
-    params.Put(0, v);
-    Variant result;
-    EXPECT_EQ(S_OK, ext->CallAsFunc(Find(method), &result, params.Ptr()));
-    return result.boolVal == VARIANT_TRUE;
-  }
   // Waits until the virtual fiscal drive holds no message for the operator.
   bool BacklogEmpties() {
     const auto end = Steady::now() + std::chrono::milliseconds(kWaitMs);
@@ -87,28 +26,12 @@ class Connection : public ComponentTest {
     }
     return false;
   }
-  // Done, and how long it took.
-  Steady::duration TimedDone() {
-    IInitDone* done = nullptr;
-    EXPECT_EQ(S_OK, ext->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&done)));
-    const auto start = Steady::now();
-    EXPECT_EQ(S_OK, done->Done());
-    const auto took = Steady::now() - start;
-    done->Release();
-    return took;
-  }
   // Frames that reach the printer within a short while after this call.
   size_t FramesArrivingLater() {
     const size_t before = line.Commands().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     return line.Commands().size() - before;
   }
-
- public:
-  RelayClock clock;
-  PrinterLine line{61, clock};
-  emu::VirtualPrinter& printer = line.printer;
-  ofdstub::OfdStub stub;
 };
 
 TEST_F(Connection, OpenWithoutASettingOrADeviceFailsWithItsCode) {

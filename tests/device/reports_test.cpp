@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "device/bringup.h"
+#include "emu/fiscal_drive.h"
 #include "emu/reports.h"
 #include "ffd/ffd.h"
 #include "support/device_on_line.h"
@@ -42,6 +44,7 @@ TEST_F(Reports, CommandTextsAndTheirPauses) {
       {"X2", X2Report, {"I\xE1X"}, 3000},
       {"settlements", PrintReportCurrentStatusOfSettlements, {"SuW"}, 0},
       {"duplicate", PrintDuplicate, {"R"}, 0},
+      {"self-test", KKMTest, {"E"}, 5000},
       {"accumulated", [](FPContext* c) { return AccumulatedZ1Report(c, 0); }, {"W  472913", "PALL0"}, 0},
       {"Z2", [](FPContext* c) { return Z2Report(c, "472913"); }, {"WFA472913", "I\xE1Z"}, 10000},
   };
@@ -63,6 +66,7 @@ TEST_F(Reports, CommandTextsAndTheirPauses) {
   EXPECT_TRUE(Printed("X-ОТЧЕТ"));
   EXPECT_TRUE(Printed("ОТЧЕТ О СОСТОЯНИИ РАСЧЕТОВ"));
   EXPECT_TRUE(Printed("ДУБЛИКАТ"));
+  EXPECT_TRUE(Printed("ТЕСТ ПРОЙДЕН"));
   EXPECT_TRUE(Printed("СВОДНЫЙ ОТЧЕТ 0"));
   EXPECT_TRUE(Printed("Z-ОТЧЕТ"));
   EXPECT_EQ(clock.CountSleeps(1100), 1);  // the password settles before the Z report
@@ -129,3 +133,23 @@ TEST_F(Reports, FiscalDocumentCountOfTheShift) {
 }
 
 }  // namespace
+
+TEST_F(Reports, CopyOfTheDrivesLastDocumentByItsNumber) {
+  printer.ModifyState([](emu::PrinterState& s) {
+    s.fd.lastDocumentNumber = 257;
+    emu::PreloadDocuments(&s, 1);  // number 258: bytes 02 01 00 00, low byte first
+  });
+  printer.ClearTrace();
+  EXPECT_EQ(PrintLastDoc(&ctx), 0);
+  EXPECT_EQ(line.Commands("SuV"), std::vector<std::string>{"SuV02010000"});
+  EXPECT_EQ(clock.CountSleeps(1000), 1);
+  EXPECT_TRUE(Printed("КОПИЯ ДОКУМЕНТА"));
+
+  // Without the drive's status the number is unknown: nothing is asked for.
+  printer.ClearTrace();
+  printer.IgnoreNext(1);
+  ASSERT_EQ(SetCommTimeoutsFP(&ctx, 100, 100), 0);
+  EXPECT_NE(PrintLastDoc(&ctx), 0);
+  EXPECT_NE(ctx.nLastResult, 0);
+  EXPECT_TRUE(line.Commands("SuV").empty());
+}

@@ -46,3 +46,10 @@ class FakeClock : public plat::Clock {
   uint32_t tick_ = 0;
   std::vector<uint32_t> sleeps_;
 };
+
+// The printer's pauses pass at once, the relay's pauses are real and end when it is stopped: the
+// relay then idles as it does on a till, and Done has a real wait to cut short.
+class RelayClock : public FakeClock {
+ public:
+  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override { return wake.WaitMs(ms); }
+};

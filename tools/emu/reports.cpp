@@ -130,6 +130,20 @@ Reply Duplicate(PrinterState& s, const std::string&) {
   return Reply::Accept();
 }
 
+// "E": the self-test. The printer checks its mechanism and prints a test page with its banner,
+// serial number and the state of its fiscal drive.
+Reply SelfTest(PrinterState& s, const std::string& text) {
+  if (text != "E") return Reply::Accept();
+  Reply refusal;
+  if (!CanReport(s, &refusal)) return refusal;
+  Print(&s, "САМОТЕСТИРОВАНИЕ");
+  Print(&s, s.banner);
+  Print(&s, "ЗАВ. N " + s.serialNumber);
+  Print(&s, "ФН " + s.fdNumber);
+  Print(&s, "ТЕСТ ПРОЙДЕН");
+  return Reply::Accept();
+}
+
 // "SuV" and the document's number: four bytes as nibble characters, low byte first.
 Reply DocumentCopy(PrinterState& s, const std::string& text) {
   if (text.size() != 11) return Reply::Refuse(kErrorReportBadParameter);
@@ -247,6 +261,7 @@ void AddReportCommands(CommandTable* table) {
   table->Add("PALL", AccumulatedReport);
   table->Add("SuW", SettlementsReport);
   table->Add("R", Duplicate);
+  table->Add("E", SelfTest);
   table->Add("SuV", DocumentCopy);
   table->Add("Su#", RegData);
   table->Add("Su>", AutomatNumber);

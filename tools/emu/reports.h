@@ -1,7 +1,8 @@
 // The shift in the virtual printer and its reports: the shift opens with a document in the fiscal
 // drive and closes with the Z report and another; the X reports, the accumulated reports, the
-// report on the state of settlements (a drive document too), the copies of documents, and the
-// registration data the printer answers from its state. Everything printed goes on the tape.
+// report on the state of settlements (a drive document too), the copies of documents, the
+// self-test page, and the registration data the printer answers from its state. Everything printed
+// goes on the tape.
 #pragma once
 
 #include <cstdint>
