@@ -184,7 +184,7 @@ class CMirelDriver {
   uint8_t m_bDailyLogSet = 0;
   uint8_t m_bPathLogSet = 0;
   char m_szClerkName[68] = {};
-  int32_t m_nPosId = 1;  // POS number of the last StartSession
+  int32_t m_nPosId = 1;           // POS number of the last StartSession
   friend struct SettingHandlers;  // the SetParameter table (driver/settings.cpp)
 
   // The open document of the step-by-step interface. Amounts of the items are in thousandths of a
@@ -239,7 +239,7 @@ class CMirelDriver {
   void NotePaymentProgramming();
   bool FailItem(const char* szMessage, int32_t nCode);
   bool IsItemTaxProgrammed(const CheckPosition& position);
-  bool RegisterItem(int32_t q, int64_t p, const char* szName, const CheckPosition& position,
+  bool RegisterItem(int32_t q, int64_t p, int64_t s, const char* szName, const CheckPosition& position,
                     int32_t nDiscount);
   bool FailPayment(const char* szMessage, int32_t nCode);
   bool TenderLogged(int64_t nAmount, int nType, const char* szName);
@@ -268,7 +268,6 @@ class CMirelDriver {
                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
 
  protected:
-
   std::unique_ptr<FPContext> m_pDevice;
   // The running OFD relay, from the first Open of the supported model to Done. Declared after the
   // device context it uses, and stopped by the destructor before that goes.

@@ -194,26 +194,31 @@ bool CMirelDriver::PrintFiscalString(const char* szDeviceID, const CheckPosition
   if (!KopecksWithin(std::fabs(position.dDiscountSum), INT32_MAX, &discount))
     return FailItem("Discount exceeded the maximum value", kCodeItemSumTooLarge);
   if (position.dDiscountSum < 0) discount = -discount;
-  if (!RegisterItem(q, p, name.c_str(), position, static_cast<int32_t>(discount))) return false;
+  if (!RegisterItem(q, p, s, name.c_str(), position, static_cast<int32_t>(discount))) return false;
   LogMessageHf(kName, "LastErrorCode = %d", ctx->nLastResult);
   LogMessageH(kName, "Exit");
   return ctx->nLastResult == kResultOk;
 }
 
-// The item command of the open document, and the discount line of a sale or purchase.
-bool CMirelDriver::RegisterItem(int32_t q, int64_t p, const char* szName, const CheckPosition& position,
-                                int32_t nDiscount) {
+// The item command of the open document, and the discount line of a sale or purchase: the item
+// at its price before the discount, so that the printer's sum after the line is the host's sum.
+bool CMirelDriver::RegisterItem(int32_t q, int64_t p, int64_t s, const char* szName,
+                                const CheckPosition& position, int32_t nDiscount) {
   static const char* const kKinds[] = {nullptr, "Sale",  "Sale undo", nullptr,    nullptr,
                                        nullptr, nullptr, nullptr,     "Purchase", "Purchase undo"};
   FPContext* ctx = m_pDevice.get();
   const bool known = m_nDocumentType >= 0 && m_nDocumentType <= kDocPurchaseReturn && kKinds[m_nDocumentType];
   if (!known) return FailItem("Unsupported doc type; Exit", kCodeUnsupportedDocument);
   LogMessageH("OdinS_PrintFiscalString", kKinds[m_nDocumentType]);
-  ctx->nLastResult =
-      ItemEx(q, static_cast<uint32_t>(p), szName, position.nTaxGroup, position.nDepartment, &position);
+  const bool discountLine =
+      (m_nDocumentType == kDocSale || m_nDocumentType == kDocPurchase) && nDiscount != 0;
+  ItemBeforeDiscount item{p, 0};
+  if (discountLine && !PriceBeforeDiscount(q, s, nDiscount, &item))
+    return FailItem("Price exceeded the maximum value", kCodePriceTooLarge);
+  ctx->nLastResult = ItemEx(q, static_cast<uint32_t>(item.price), szName, position.nTaxGroup,
+                            position.nDepartment, &position);
   if (ctx->nLastResult != kResultOk) return false;
-  const bool discountLine = m_nDocumentType == kDocSale || m_nDocumentType == kDocPurchase;
-  if (discountLine && nDiscount != 0) ctx->nLastResult = AbsoluteCorrectionText(nDiscount, kDiscountText);
+  if (item.line != 0) ctx->nLastResult = AbsoluteCorrectionText(static_cast<int>(item.line), kDiscountText);
   return ctx->nLastResult == kResultOk;
 }
 

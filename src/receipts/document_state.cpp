@@ -210,10 +210,12 @@ LONG CMirelDriver::AbsoluteCorrectionText(int nValue, const char* sText) {
     LogMessageH(kName, DriverErrorText(code));
     return ReturnH(kName, code);
   }
+  // The printer takes a discount (a positive value) off the document and adds a markup; the
+  // totals follow it, so that the payments are judged against what the printer will ask for.
   DocumentTotals& t = m_DocumentTotals;
-  t.nDocItemsAmount = static_cast<int32_t>(static_cast<uint32_t>(t.nDocItemsAmount) +
+  t.nDocItemsAmount = static_cast<int32_t>(static_cast<uint32_t>(t.nDocItemsAmount) -
                                            static_cast<uint32_t>(int64_t{nValue} * 1000));
-  t.dDocItemsAmount += static_cast<double>(nValue) * 1000;
+  t.dDocItemsAmount -= static_cast<double>(nValue) * 1000;
   return ReturnH(kName, 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -33,14 +34,28 @@ bool KopecksWithin(double roubles, int64_t maxKopecks, int64_t* kopecks) {
   return true;
 }
 
+int64_t ItemCost(int32_t quantity, int64_t price) {
+  // Thousandths of a kopeck: quantity below 10^8 and price below 2.3 * 10^9 stay far inside int64.
+  const int64_t cost = int64_t{quantity} * price;
+  return cost / 1000 + (cost % 1000 > 499 ? 1 : 0);
+}
+
 bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum) {
   if (quantity < 0 || price < 0 || sum < 0) return false;
-  // Thousandths of a kopeck: quantity below 10^8 and price below 2.3 * 10^9 stay far inside int64.
-  int64_t cost = int64_t{quantity} * price;
-  const int64_t rest = cost % 1000;
-  cost -= rest;
-  if (rest > 499) cost += 1000;
-  return cost == sum * 1000;
+  return ItemCost(quantity, price) == sum;
+}
+
+bool PriceBeforeDiscount(int32_t quantity, int64_t sum, int64_t discount, ItemBeforeDiscount* item) {
+  const int64_t before = sum + discount;
+  if (quantity <= 0 || sum < 0 || before < 0) return false;
+  // The price nearest to the sum before the discount over the quantity, half up.
+  const int64_t price = (before * 1000 * 2 + quantity) / (int64_t{quantity} * 2);
+  if (price > kMaxItemPrice) return false;
+  const int64_t line = ItemCost(quantity, price) - sum;
+  if (line > INT32_MAX || line < -INT32_MAX) return false;  // the discount command's amount
+  item->price = price;
+  item->line = line;
+  return true;
 }
 
 std::string LayOutItemName(const char* name, int lineWidth, int maxLength) {

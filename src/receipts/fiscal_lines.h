@@ -29,9 +29,23 @@ enum FiscalLineCode : int32_t {
 // `maxKopecks` once rounded; false otherwise, and *kopecks is left alone.
 bool KopecksWithin(double roubles, int64_t maxKopecks, int64_t* kopecks);
 
-// Whether an item's sum matches its quantity (thousandths) times its price (kopecks), rounded half
-// up to the kopeck.
+// An item's quantity (thousandths) times its price (kopecks), rounded half up to the kopeck, as the
+// printer reckons the item's sum.
+int64_t ItemCost(int32_t quantity, int64_t price);
+// Whether an item's sum matches its quantity times its price.
 bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum);
+
+// An item with a discount as the printer takes it: the printer takes a discount line off the item
+// it follows, while the host's price and sum already have the discount in them. So the item goes
+// in at its price before the discount, and the line (negative: a markup) takes off exactly what
+// brings the item back to the host's sum, whatever the rounding of the quantity times that price.
+struct ItemBeforeDiscount {
+  int64_t price;  // kopecks
+  int64_t line;   // kopecks the discount line takes off
+};
+// False when no price up to kMaxItemPrice gives the item back (a markup above the sum itself, or a
+// price past the item command's field).
+bool PriceBeforeDiscount(int32_t quantity, int64_t sum, int64_t discount, ItemBeforeDiscount* item);
 
 // The item name as the item command receives it. A CR LF pair moves the rest of the name to the
 // start of the next printed line of `lineWidth` characters (the lines after the first are ten

@@ -225,6 +225,26 @@ TEST_F(CheckProcessing, TextsAndBarcodesAfterThePaymentsAndEmptyTextsSkipped) {
   EXPECT_EQ(static_cast<LONG>(line.printer.State().fd.documents.back().number), o.checkNumber);
 }
 
+// The host's price and sum have the discount in them, and the printer takes the discount line off
+// the item: the item goes in before the discount, so that the receipt's total is the host's sum.
+TEST_F(CheckProcessing, ADiscountLeavesTheItemAtTheHostsSum) {
+  const std::string positions =
+      "<FiscalString Name=\"Coffee\" Quantity=\"3\" PriceWithDiscount=\"33.33\" SumWithDiscount=\"99.99\""
+      " DiscountSum=\"10.00\" Tax=\"20\" Department=\"1\"/>" +
+      Item("1", "5.00", "5.00");
+  const Outcome o = Process(Package("1", positions, "Cash=\"104.99\""));
+  ASSERT_TRUE(o.result) << o.code << "\n" << log.Text();
+  const emu::PrinterState s = line.printer.State();
+  ASSERT_EQ(1u, s.closedReceipts.size());
+  const emu::Receipt& r = s.closedReceipts[0];
+  EXPECT_EQ(10499, r.total);
+  EXPECT_EQ(0, r.change);  // paid exactly what the host asked for
+  ASSERT_EQ(2u, r.items.size());
+  EXPECT_EQ(3666, r.items[0].price);  // 3 x 36.66 = 109.98, less the line's 9.99
+  EXPECT_EQ(9999, r.items[0].sum);
+  EXPECT_EQ(1u, line.Commands(" 000000000000000094").size());
+}
+
 // A closing after which the fiscal drive still shows the number from before made no fiscal
 // document: the host is told so, never given an empty fiscal sign with True.
 TEST_F(CheckProcessing, NoNewDocumentInTheDriveIsAFailure) {

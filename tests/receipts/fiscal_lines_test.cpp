@@ -63,6 +63,36 @@ TEST(FiscalMoney, SumIsQuantityTimesPriceRoundedHalfUpToTheKopeck) {
     EXPECT_EQ(ItemCostMatches(c.quantity, c.price, c.sum), c.matches) << c.quantity << " x " << c.price;
 }
 
+TEST(FiscalMoney, ItemBeforeItsDiscountComesBackToTheHostsSum) {
+  struct Case {
+    int32_t quantity;  // thousandths
+    int64_t sum;       // kopecks, the discount in it
+    int64_t discount;  // kopecks; negative: a markup
+    bool ok;
+    int64_t price;
+    int64_t line;
+  };
+  const Case cases[] = {
+      {1000, 40500, 4500, true, 45000, 4500},
+      {3000, 10000, 1000, true, 3667, 1001},  // 3 x 36.67 = 110.01, less 10.01 is 100.00
+      {1500, 100, 1, true, 67, 1},            // 1.5 x 0.67 = 1.005, half up 1.01
+      {1000, 2000, -500, true, 1500, -500},   // a markup
+      {1000, 500, -500, true, 0, -500},
+      {1000, 500, -501, false, 0, 0},  // a markup above the sum
+      {1000, 2299999977 - 1, 1, true, 2299999977, 1},
+      {1000, 2299999977, 1, false, 0, 0},  // past the item command's price field
+      {0, 100, 1, false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    ItemBeforeDiscount item{-1, -1};
+    ASSERT_EQ(c.ok, PriceBeforeDiscount(c.quantity, c.sum, c.discount, &item)) << c.quantity << " " << c.sum;
+    if (!c.ok) continue;
+    EXPECT_EQ(c.price, item.price) << c.quantity << " " << c.sum;
+    EXPECT_EQ(c.line, item.line) << c.quantity << " " << c.sum;
+    EXPECT_EQ(c.sum, ItemCost(c.quantity, item.price) - item.line);
+  }
+}
+
 TEST(ItemName, LineBreaksPadToTheNextLineAndLoneLineFeedsGo) {
   struct Case {
     const char* name;
