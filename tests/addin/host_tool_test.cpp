@@ -142,7 +142,8 @@ TEST_F(HostTool, EnvironmentValuesWaitsAndDocumentsInScripts) {
 }
 
 // The check packages shipped as examples (the demo's receipts) print on the virtual printer through
-// the host: each receipt comes back True and the printer closed it as the kind of receipt it is.
+// the host: each receipt comes back True and the printer closed it as the kind of receipt it is,
+// for the sum the package asks.
 TEST_F(HostTool, ExamplePackagesPrintTheirReceipts) {
   const fs::path examples = fs::path(MIREL_TESTS_DIR) / ".." / "tools" / "host" / "examples";
   PrinterLine line(57);
@@ -153,11 +154,12 @@ TEST_F(HostTool, ExamplePackagesPrintTheirReceipts) {
     const char* package;
     uint8_t kind;
     bool purchase;
+    int64_t total;  // kopecks: the sum of the package's items, discounts in them
   } receipts[] = {
-      {"sale.xml", emu::kSaleReceipt, false},
-      {"sale-return.xml", emu::kReturnReceipt, false},
-      {"purchase.xml", emu::kSaleReceipt, true},
-      {"purchase-return.xml", emu::kReturnReceipt, true},
+      {"sale.xml", emu::kSaleReceipt, false, 86730},
+      {"sale-return.xml", emu::kReturnReceipt, false, 8990},
+      {"purchase.xml", emu::kSaleReceipt, true, 90000},
+      {"purchase-return.xml", emu::kReturnReceipt, true, 6000},
   };
   std::string calls =
       "SetParameter Port 57\nSetParameter Password \"472913\"\nOpen\n"
@@ -181,6 +183,7 @@ TEST_F(HostTool, ExamplePackagesPrintTheirReceipts) {
   for (size_t i = 0; i < std::size(receipts); ++i) {
     EXPECT_EQ(receipts[i].kind, s.closedReceipts[i].kind) << receipts[i].package;
     EXPECT_EQ(receipts[i].purchase, s.closedReceipts[i].purchase) << receipts[i].package;
+    EXPECT_EQ(receipts[i].total, s.closedReceipts[i].total) << receipts[i].package;
     EXPECT_NE(0u, s.closedReceipts[i].fiscalSign) << receipts[i].package;
   }
   EXPECT_FALSE(s.shiftOpen);
