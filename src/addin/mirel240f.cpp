@@ -16,6 +16,12 @@ constexpr LONG kAddinInterfaceVersion = 2000;
 
 constexpr const char kProfileName[] = "Mirel240F_DRV_2003";
 
+// The ranges of the profile's numbers: COM port numbers, the speed codes 0..6 of the settings
+// table, IP ports.
+constexpr LONG kMaxComPort = 256;
+constexpr LONG kMaxSpeedCode = 6;
+constexpr LONG kMaxIpPort = 65535;
+
 // Releases an interface pointer if set and clears it.
 template <typename T>
 void ReleaseAndClear(T*& p) {
@@ -171,10 +177,10 @@ HRESULT CMirel240F::ReadProfile() {
                   ReadProfileValue(m_pProfile, "FDOAddr:1", VT_BSTR, &fdoAddr);
   if (!ok) return E_FAIL;  // the values read before the failure own nothing
 
-  m_nComPort = comPort.lVal;
-  m_nSpeed = speed.lVal;
-  // A port outside 1..65535 means no OFD server.
-  m_pDevice->nFdoPort = (fdoPort.lVal > 0 && fdoPort.lVal <= 65535) ? fdoPort.lVal : 0;
+  // A value outside its range is a damaged profile, not a setting: the field keeps what it holds.
+  if (comPort.lVal >= 1 && comPort.lVal <= kMaxComPort) m_nComPort = comPort.lVal;
+  if (speed.lVal >= 0 && speed.lVal <= kMaxSpeedCode) m_nSpeed = speed.lVal;
+  if (fdoPort.lVal >= 1 && fdoPort.lVal <= kMaxIpPort) m_pDevice->nFdoPort = fdoPort.lVal;
   // The profile's default "1" is a placeholder, not an address; one too long for the field is
   // refused like the setting "AddressFDO" refuses it, rather than cut into another address.
   const std::string address = BstrToCp1251(fdoAddr.bstrVal);
