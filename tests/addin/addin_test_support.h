@@ -109,6 +109,13 @@ class ComponentTest : public ::testing::Test {
   }
 
   FPContext* Device() { return object->Device(); }
+  // The life-cycle interface of the component; the fixture's reference keeps the object alive.
+  IInitDone* InitDone() {
+    IInitDone* p = nullptr;
+    EXPECT_EQ(S_OK, ext->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&p)));
+    if (p) p->Release();
+    return p;
+  }
 
   LONG Find(const char* utf8) {
     Bstr name(utf8);

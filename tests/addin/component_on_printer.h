@@ -7,8 +7,10 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 #include "addin_test_support.h"
+#include "emu/fiscal_drive.h"
 #include "ofd-stub/ofd_stub.h"
 #include "support/fake_clock.h"
 #include "support/printer_line.h"
@@ -16,6 +18,9 @@
 template <int kPort>
 class ComponentOnPrinter : public ComponentTest {
  protected:
+  // How long a test waits for the relay, which idles between polls as on a till.
+  static constexpr int kWaitMs = 20000;
+
   void SetUp() override {
     ComponentTest::SetUp();
     line.Start();
@@ -75,15 +80,27 @@ class ComponentOnPrinter : public ComponentTest {
     return result.boolVal == VARIANT_TRUE;
   }
   bool CallWithID(const char* method, const std::string& id) { return CallWithText(method, id); }
+  // Waits until the virtual fiscal drive holds no message for the operator.
+  bool BacklogEmpties() { return BacklogEmpties(printer); }
+  bool BacklogEmpties(const emu::VirtualPrinter& p) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (std::chrono::steady_clock::now() < end) {
+      if (emu::Backlog(p.State()).empty()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Frames that reach the printer within a short while after this call.
+  size_t FramesArrivingLater() {
+    const size_t before = line.Commands().size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return line.Commands().size() - before;
+  }
   // Done through IInitDone, and how long it took.
   std::chrono::steady_clock::duration TimedDone() {
-    IInitDone* done = nullptr;
-    EXPECT_EQ(S_OK, ext->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&done)));
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(S_OK, done->Done());
-    const auto took = std::chrono::steady_clock::now() - start;
-    done->Release();
-    return took;
+    EXPECT_EQ(S_OK, InitDone()->Done());
+    return std::chrono::steady_clock::now() - start;
   }
 
  public:

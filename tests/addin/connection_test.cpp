@@ -13,26 +13,7 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-constexpr int kWaitMs = 20000;
-
-class Connection : public ComponentOnPrinter<61> {
- protected:
-  // Waits until the virtual fiscal drive holds no message for the operator.
-  bool BacklogEmpties() {
-    const auto end = Steady::now() + std::chrono::milliseconds(kWaitMs);
-    while (Steady::now() < end) {
-      if (emu::Backlog(printer.State()).empty()) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-  // Frames that reach the printer within a short while after this call.
-  size_t FramesArrivingLater() {
-    const size_t before = line.Commands().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    return line.Commands().size() - before;
-  }
-};
+using Connection = ComponentOnPrinter<61>;
 
 TEST_F(Connection, OpenWithoutASettingOrADeviceFailsWithItsCode) {
   struct Case {

@@ -2,9 +2,13 @@
 // without a property profile, GetInfo, Done, and the host's language request.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <iostream>
 #include <map>
 
 #include "addin_test_support.h"
+#include "component_on_printer.h"
+#include "support/process_usage.h"
 
 namespace {
 
@@ -86,12 +90,6 @@ class FakeConnection final : public IDispatch, public IPropertyProfile, public I
 
 class Lifecycle : public ComponentTest {
  protected:
-  IInitDone* InitDone() {
-    IInitDone* p = nullptr;
-    EXPECT_EQ(S_OK, ext->QueryInterface(IID_IInitDone, reinterpret_cast<void**>(&p)));
-    p->Release();  // the fixture's reference keeps the object alive
-    return p;
-  }
   FakeConnection host;
 };
 
@@ -119,14 +117,12 @@ TEST(ClassFactory, RefusesOtherClassesAndAggregationAndTracksUnloading) {
   void* p = nullptr;
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(IID_IMirel240F, IID_IClassFactory, &p));
   IClassFactory* factory = nullptr;
-  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory,
-                                    reinterpret_cast<void**>(&factory)));
+  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
   // Any outer object is refused; the factory itself stands for one.
   EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(factory, IID_IUnknown, &p));
   EXPECT_EQ(S_OK, DllCanUnloadNow());
   IMirel240F* object = nullptr;
-  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IMirel240F,
-                                          reinterpret_cast<void**>(&object)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IMirel240F, reinterpret_cast<void**>(&object)));
   EXPECT_EQ(S_FALSE, DllCanUnloadNow());
   object->Release();
   EXPECT_EQ(S_OK, DllCanUnloadNow());
@@ -195,6 +191,34 @@ TEST_F(Lifecycle, OfdSettingsOfOneSessionReachTheNextThroughTheProfile) {
   next->Release();
 }
 
+// A damaged profile must not put a value into the driver that no setting would take: each value out
+// of its range is passed over, and the field keeps what the last good profile gave it.
+TEST_F(Lifecycle, ProfileValuesOutOfRangeAreIgnored) {
+  host.values = {{"ComPort", "4"}, {"Speed", "3"}, {"FDOPort", "7790"}, {"FDOAddr", "ofd.test"}};
+  ASSERT_EQ(S_OK, InitDone()->Init(&host));
+  ASSERT_EQ(S_OK, InitDone()->Done());
+  host.values = {{"ComPort", "-2"}, {"Speed", "7"}, {"FDOPort", "65536"}, {"FDOAddr", std::string(261, 'a')}};
+  ASSERT_EQ(S_OK, InitDone()->Init(&host));
+  Variant port;
+  ext->GetPropVal(kPropPort, &port);
+  EXPECT_EQ(4, port.lVal);
+  EXPECT_EQ(7790, Device()->nFdoPort);
+  EXPECT_STREQ("ofd.test", Device()->szFdoAddress);
+  ASSERT_EQ(S_OK, InitDone()->Done());
+  EXPECT_EQ("3", host.stored["Speed"]);
+
+  // The edges of the ranges are values like any other.
+  host.values = {
+      {"ComPort", "256"}, {"Speed", "0"}, {"FDOPort", "65535"}, {"FDOAddr", std::string(260, 'b')}};
+  ASSERT_EQ(S_OK, InitDone()->Init(&host));
+  ext->GetPropVal(kPropPort, &port);
+  EXPECT_EQ(256, port.lVal);
+  EXPECT_EQ(65535, Device()->nFdoPort);
+  EXPECT_EQ(std::string(260, 'b'), Device()->szFdoAddress);
+  ASSERT_EQ(S_OK, InitDone()->Done());
+  EXPECT_EQ("0", host.stored["Speed"]);
+}
+
 TEST_F(Lifecycle, InitWithoutProfileKeepsDefaultsAndFailedReadFails) {
   host.offerProfile = false;
   ASSERT_EQ(S_OK, InitDone()->Init(&host));
@@ -250,4 +274,145 @@ TEST_F(Lifecycle, LocaleRequestLeavesTheErrorStateAlone) {
   EXPECT_EQ(15, Device()->nLastResult);
   EXPECT_EQ(41, Device()->nDeviceError);
   locale->Release();
+}
+
+// The component's whole life with the host, on the virtual printer and beside the OFD server, as a
+// till lives it many times a day: what each life takes from the process, it must give back.
+class LifecycleOnPrinter : public ComponentOnPrinter<65> {
+ protected:
+  void SetUp() override {
+    ComponentOnPrinter::SetUp();
+    host.values = {{"ComPort", "65"},
+                   {"Speed", "1"},
+                   {"FDOPort", std::to_string(stub.Port())},
+                   {"FDOAddr", "127.0.0.1"}};
+  }
+
+  // One session of the host: the component created, initialised from the profile, opened (its
+  // relay carries a document to the OFD server), closed, done and released.
+  void Session() {
+    ReleaseComponent();
+    CreateComponent();
+    Device()->pClock = &clock;
+    ASSERT_EQ(S_OK, InitDone()->Init(&host));
+    ASSERT_TRUE(Set("Password", "472913"));
+    printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 1); });
+    bool opened = false;
+    const std::string id = Open(&opened);
+    ASSERT_TRUE(opened);
+    ASSERT_TRUE(BacklogEmpties());
+    EXPECT_TRUE(CallWithID("Close", id));
+    EXPECT_EQ(S_OK, InitDone()->Done());
+    EXPECT_EQ(0, host.references);
+    ReleaseComponent();
+    // What the printer keeps of the session is the printer's memory, not the component's.
+    printer.ModifyState([](emu::PrinterState& s) {
+      s.fd.documents.clear();
+      s.tape.clear();
+    });
+    printer.ClearTrace();
+  }
+
+  FakeConnection host;
+};
+
+// The number of sessions comes from MIREL_LIFECYCLE_RUNS (scripts/lifecycle-check runs 1,000);
+// the suite runs a few.
+TEST_F(LifecycleOnPrinter, ManySessionsLeaveNoThreadPortSocketOrMemoryBehind) {
+  const char* configured = std::getenv("MIREL_LIFECYCLE_RUNS");
+  const int runs = configured ? std::atoi(configured) : 3;
+  // The first sessions fill the process's tables and the allocator's pools once for all.
+  for (int i = 0; i < 2; ++i) ASSERT_NO_FATAL_FAILURE(Session());
+  const ProcessUsage before = ProcessUsage::Now();
+  for (int i = 0; i < runs; ++i) ASSERT_NO_FATAL_FAILURE(Session()) << "session " << i;
+  const ProcessUsage after = ProcessUsage::Now();
+  std::cout << "after " << runs << " sessions: " << after.Text() << "\n"
+            << "before them:        " << before.Text() << "\n"
+            << "resident growth: " << after.residentKb - before.residentKb << " kB\n";
+  EXPECT_EQ(before.threads, after.threads);
+  EXPECT_EQ(before.descriptors, after.descriptors);
+  EXPECT_EQ(before.sockets, after.sockets);
+  EXPECT_EQ(before.ports, after.ports);
+  // The allocator keeps some slack; a leak of a device context or a relay per session does not
+  // fit in it over many sessions.
+  EXPECT_LT(after.residentKb - before.residentKb, 4096);
+  EXPECT_EQ(static_cast<size_t>(runs + 2), stub.Lines().size());
+}
+
+TEST_F(LifecycleOnPrinter, ReleaseWithoutDoneEndsTheRelayAndFreesThePort) {
+  const ProcessUsage idle = ProcessUsage::Now();
+  Configure();
+  bool opened = false;
+  Open(&opened);
+  ASSERT_TRUE(opened);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+  while (line.Commands("SuF").empty() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_FALSE(line.Commands("SuF").empty()) << "the relay never polled";
+  EXPECT_EQ(idle.threads + 1, ProcessUsage::Now().threads);
+
+  // The host lets go of the object without Done, with the relay idling between its polls.
+  const auto start = std::chrono::steady_clock::now();
+  ReleaseComponent();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  const ProcessUsage released = ProcessUsage::Now();
+  EXPECT_EQ(idle.threads, released.threads);
+  EXPECT_EQ(idle.ports, released.ports);
+  EXPECT_EQ(idle.sockets, released.sockets);
+  EXPECT_EQ(FramesArrivingLater(), 0u);
+}
+
+// Two tills' worth of components in one process, each on its own printer: neither sees the other's
+// device, identifier or relay, and one's Done leaves the other working.
+TEST_F(LifecycleOnPrinter, TwoObjectsInOneProcessKeepTheirOwnDevices) {
+  PrinterLine second(66, clock);
+  second.Start();
+  ILanguageExtender* other = nullptr;
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(S_OK, DllGetClassObject(CLSID_Mirel240F, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_ILanguageExtender, reinterpret_cast<void**>(&other)));
+  factory->Release();
+  CMirel240F* otherObject = static_cast<CMirel240F*>(other);
+  otherObject->Device()->pClock = &clock;
+
+  Configure();
+  printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 1); });
+  second.printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 2); });
+  auto setOther = [&](const char* name, const VARIANT& value) {
+    LONG ok = 0;
+    EXPECT_EQ(S_OK, otherObject->OdinS_SetParameter(Bstr(name), value, &ok));
+    EXPECT_EQ(1, ok) << name;
+  };
+  Variant v;
+  SetI4(&v, 66);
+  setOther("Port", v);
+  SetText(&v, "472913");
+  setOther("Password", v);
+  SetText(&v, "127.0.0.1");
+  setOther("AddressFDO", v);
+  SetI4(&v, stub.Port());
+  setOther("PortFDO", v);
+
+  bool opened = false;
+  const std::string id = Open(&opened);
+  ASSERT_TRUE(opened);
+  BSTR otherID = nullptr;
+  LONG otherOpened = 0;
+  ASSERT_EQ(S_OK, otherObject->OdinS_Open(&otherID, &otherOpened));
+  ASSERT_EQ(1, otherOpened);
+  // Each relay carries its own printer's documents.
+  ASSERT_TRUE(BacklogEmpties());
+  ASSERT_TRUE(BacklogEmpties(second.printer));
+  EXPECT_EQ(3u, stub.Lines().size());
+
+  // The first one's identifier means nothing to the second, and its Done leaves the second alone.
+  LONG ok = 1, width = 0;
+  EXPECT_EQ(S_OK, otherObject->OdinS_GetLineLength(Bstr(id.c_str()), &width, &ok));
+  EXPECT_EQ(0, ok);
+  EXPECT_LT(TimedDone(), std::chrono::seconds(3));
+  EXPECT_EQ(S_OK, otherObject->OdinS_GetLineLength(otherID, &width, &ok));
+  EXPECT_EQ(1, ok);
+  EXPECT_EQ(42, width);
+  SysFreeString(otherID);
+  other->Release();
 }
