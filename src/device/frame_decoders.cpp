@@ -98,7 +98,8 @@ void LogExtendedStatus(FPContext* ctx, const uint8_t* c) {
            c[0], c[1], c[2], c[3], c[4], c[5], c[6], errCode, c[7], c[8], c[9], c[10], c[11], c[12], c[13],
            c[14], c[15], c[16], c[17], c[18], c[19], c[20], c[21], c[22], c[23], c[24], c[25]);
   LogRecv(ctx, raw, LinkResultText(kAnswerEnqtStatus));
-  const int f = ((c[8] - 0x30) << 8) | ((c[9] - 0x30) << 4) | (c[10] - 0x30);
+  // Three nibble characters; unsigned, so that a damaged one below 0x30 shifts no negative number.
+  const int f = static_cast<int>((((c[8] - 0x30u) << 8) | ((c[9] - 0x30u) << 4) | (c[10] - 0x30u)) & 0xFFFu);
   char decoded[512];
   snprintf(decoded, sizeof decoded,
            "Decoded: St:[%2.2Xh][%2.2Xh][%2.2Xh] EKLZ:[%2.2Xh] ErrCode:[%2.2Xh](%d) DType:[%2.2dd] F:[%5.5dd] "

@@ -201,8 +201,12 @@ void ToNibbleChars(uint8_t value, char* out) {
   out[1] = static_cast<char>(0x30 + (value & 0x0F));
 }
 
+// A damaged answer brings characters below 0x30 too: the arithmetic is unsigned, so that they wrap
+// to a byte like any other instead of shifting a negative number.
 uint8_t FromNibbleChars(const char* in) {
-  return static_cast<uint8_t>(((static_cast<uint8_t>(in[0]) - 0x30) << 4) + (static_cast<uint8_t>(in[1]) - 0x30));
+  const uint32_t high = static_cast<uint8_t>(in[0]) - 0x30u;
+  const uint32_t low = static_cast<uint8_t>(in[1]) - 0x30u;
+  return static_cast<uint8_t>((high << 4) + low);
 }
 
 int WaitFPPresent(FPContext* ctx) { return FP_Present(ctx); }

@@ -328,6 +328,12 @@ TEST(LinkHelpers, CheckCharacterTextsAndNibbles) {
   ToNibbleChars(0xAF, two);
   EXPECT_EQ(std::string(two, 2), ":?");
   EXPECT_EQ(FromNibbleChars(two), 0xAF);
+  // A damaged answer's characters below '0' wrap to a byte like the others (the sanitizer run
+  // catches a negative shift here).
+  const char damaged[][2] = {{'\x12', '0'}, {'0', '\x02'}, {'\0', '\0'}};
+  EXPECT_EQ(FromNibbleChars(damaged[0]), 0x20);
+  EXPECT_EQ(FromNibbleChars(damaged[1]), 0xD2);
+  EXPECT_EQ(FromNibbleChars(damaged[2]), 0xD0);
 }
 
 }  // namespace
