@@ -1,0 +1,49 @@
+// The host's CheckPackage as ProcessCheck reads it before and while it prints: the pre-check of
+// every item against the printer's tax rates, the receipt's parameters and payments, and each
+// FiscalString and Barcode of Positions.
+#include <tinyxml.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "fuzz/device_on_memory_line.h"
+#include "receipts/check_package.h"
+
+namespace {
+
+// The printer's "S3" record with the rates 20 % and 10 %, as the virtual printer sends it.
+std::string TaxRatesRecord() {
+  return Frame("S32000\n1000\n0000\n0000\n000001008" + std::string(35, '0') + "\n");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string xml(reinterpret_cast<const char*>(data), size);
+  TiXmlDocument document;
+  document.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  if (document.Error()) return 0;
+
+  DeviceOnMemoryLine device({TaxRatesRecord()});
+  FPContext* ctx = &device.ctx;
+  TestCheckXML(ctx, &document);
+  CheckParameters params;
+  std::string message;
+  ParseCheckParameters(ctx, &document, &params, &message);
+
+  const TiXmlElement* package = document.FirstChildElement("CheckPackage");
+  const TiXmlElement* positions = package ? package->FirstChildElement("Positions") : nullptr;
+  if (!positions) return 0;
+  for (const TiXmlElement* e = positions->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (std::strcmp(e->Value(), "FiscalString") == 0) {
+      CheckPosition position;
+      ParseFiscalString(ctx, e, &position, &message);
+    } else if (std::strcmp(e->Value(), "Barcode") == 0) {
+      CheckBarcode barcode;
+      ParseBarcode(e, &barcode, &message);
+    }
+  }
+  return 0;
+}
