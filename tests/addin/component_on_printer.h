@@ -8,6 +8,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "addin_test_support.h"
 #include "emu/fiscal_drive.h"
@@ -69,16 +70,25 @@ class ComponentOnPrinter : public ComponentTest {
     if (ok) *ok = result.boolVal == VARIANT_TRUE;
     return id.vt == VT_BSTR ? BstrToUtf8(id.bstrVal) : "";
   }
-  // A method whose first parameter is a text (an identifier, an action's name), by its name.
-  bool CallWithText(const char* method, const std::string& text) {
+  // A method by its name whose in-parameters are texts (an identifier, an action's name, a package)
+  // and, at `flagAt`, the flag False; the out-parameters are left as the method sets them.
+  bool CallWithTexts(const char* method, const std::vector<std::string>& texts, int flagAt = -1) {
     ParamArray params(static_cast<ULONG>(MethodAt(Find(method)).nParams));
     Variant v;
-    SetText(&v, text.c_str());
-    params.Put(0, v);
+    LONG at = 0;
+    for (const std::string& text : texts) {
+      if (at == flagAt) {
+        SetBool(&v, false);
+        params.Put(at++, v);
+      }
+      SetText(&v, text.c_str());
+      params.Put(at++, v);
+    }
     Variant result;
     EXPECT_EQ(S_OK, ext->CallAsFunc(Find(method), &result, params.Ptr()));
     return result.boolVal == VARIANT_TRUE;
   }
+  bool CallWithText(const char* method, const std::string& text) { return CallWithTexts(method, {text}); }
   bool CallWithID(const char* method, const std::string& id) { return CallWithText(method, id); }
   // Waits until the virtual fiscal drive holds no message for the operator.
   bool BacklogEmpties() { return BacklogEmpties(printer); }

@@ -146,4 +146,35 @@ TEST_F(Connection, DoneEndsTheRelayPromptlyWhereverItWaits) {
   }
 }
 
+// The host's calls run between the relay's steps while it delivers: Open again, a setting, a shift
+// and a receipt all succeed, every document (the new ones too) reaches the server, and Done still
+// ends the relay at once. The ThreadSanitizer run checks this test for races between the two
+// threads.
+TEST_F(Connection, TheHostsCallsGoOnWhileTheRelayDelivers) {
+  printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 3); });
+  Configure();
+  bool ok = false;
+  Open(&ok);
+  ASSERT_TRUE(ok);
+  const std::string id = Open(&ok);
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(Set("Cashier", "Петрова А.В."));
+  const char kInput[] = "<InputParameters><Parameters CashierName=\"Петрова А.В.\"/></InputParameters>";
+  EXPECT_TRUE(CallWithTexts("OpenShift", {id, kInput}));
+  const char kPackage[] =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CheckPackage>"
+      "<Parameters CashierName=\"Петрова А.В.\" PaymentType=\"1\" TaxVariant=\"0\"/><Positions>"
+      "<FiscalString Name=\"Чай\" Quantity=\"1\" PriceWithDiscount=\"21\" SumWithDiscount=\"21\" Tax=\"20\""
+      " SignMethodCalculation=\"4\" SignCalculationObject=\"1\"/></Positions>"
+      "<Payments Cash=\"21\"/></CheckPackage>";
+  EXPECT_TRUE(CallWithTexts("ProcessCheck", {id, kPackage}, 1));
+  EXPECT_EQ(LastError(), 0);
+
+  ASSERT_TRUE(BacklogEmpties());
+  EXPECT_TRUE(stub.WaitLines(5, kWaitMs));
+  EXPECT_EQ(stub.Lines().size(), 5u);
+  EXPECT_LT(TimedDone(), std::chrono::seconds(3));
+  EXPECT_EQ(FramesArrivingLater(), 0u);
+}
+
 }  // namespace
