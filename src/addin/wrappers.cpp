@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string_view>
 
-#include "driver/com_text.h"
 #include "addin/mirel240f.h"
 #include "device/result_codes.h"
+#include "driver/com_text.h"
 
 namespace {
 
@@ -114,8 +114,8 @@ void CMirel240F::CopyHostPlatformInfo() {
   for (const OLECHAR* p = pInfo->pszVersion; p && *p && version.size() < kHostVersionLength; ++p) {
     version.push_back(*p);
   }
-  BSTR bstr = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(version.data()),
-                                static_cast<UINT>(version.size()));
+  BSTR bstr =
+      SysAllocStringLen(reinterpret_cast<const OLECHAR*>(version.data()), static_cast<UINT>(version.size()));
   const std::string ansi = BstrToCp1251(bstr);
   SysFreeString(bstr);
   std::snprintf(m_pDevice->szHostVersion, sizeof m_pDevice->szHostVersion, "%s", ansi.c_str());
@@ -141,21 +141,17 @@ HRESULT CMirel240F::OdinS_CashInOutcome(BSTR bstrDeviceID, BSTR InputParameters,
                                         LONG* pboolSuccess) {
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
-      [&](const char* id) { return CashInOutcome(id, TextArg::Utf8(InputParameters).Get(), Amount); },
-      true);
+      [&](const char* id) { return CashInOutcome(id, TextArg::Utf8(InputParameters).Get(), Amount); }, true);
 }
 
 HRESULT CMirel240F::OdinS_OpenCashDrawer(BSTR bstrDeviceID, LONG* pboolSuccess) {
-  return RunWithDeviceID(bstrDeviceID, pboolSuccess,
-                         [&](const char* id) { return OpenCashDrawer(id); });
+  return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) { return OpenCashDrawer(id); });
 }
 
-HRESULT CMirel240F::OdinS_GetDataKKT(BSTR bstrDeviceID, BSTR* pbstrTableParametersKKT,
-                                     LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_GetDataKKT(BSTR bstrDeviceID, BSTR* pbstrTableParametersKKT, LONG* pboolSuccess) {
   ClearOuts(pbstrTableParametersKKT);
-  return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
-    return GetDataKKT(id, pbstrTableParametersKKT);
-  });
+  return RunWithDeviceID(bstrDeviceID, pboolSuccess,
+                         [&](const char* id) { return GetDataKKT(id, pbstrTableParametersKKT); });
 }
 
 HRESULT CMirel240F::OdinS_OperationFN(BSTR bstrDeviceID, LONG OperationType, BSTR ParametersFiscal,
@@ -165,9 +161,8 @@ HRESULT CMirel240F::OdinS_OperationFN(BSTR bstrDeviceID, LONG OperationType, BST
   });
 }
 
-HRESULT CMirel240F::OdinS_OpenShift(BSTR bstrDeviceID, BSTR InputParameters,
-                                    BSTR* OutputParameters, LONG* SessionNumber,
-                                    LONG* DocumentNumber, LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_OpenShift(BSTR bstrDeviceID, BSTR InputParameters, BSTR* OutputParameters,
+                                    LONG* SessionNumber, LONG* DocumentNumber, LONG* pboolSuccess) {
   ClearOuts(OutputParameters, SessionNumber, DocumentNumber);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return OpenShift(id, TextArg::Utf8(InputParameters).Get(), OutputParameters, SessionNumber,
@@ -175,9 +170,8 @@ HRESULT CMirel240F::OdinS_OpenShift(BSTR bstrDeviceID, BSTR InputParameters,
   });
 }
 
-HRESULT CMirel240F::OdinS_CloseShift(BSTR bstrDeviceID, BSTR InputParameters,
-                                     BSTR* OutputParameters, LONG* SessionNumber,
-                                     LONG* DocumentNumber, LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_CloseShift(BSTR bstrDeviceID, BSTR InputParameters, BSTR* OutputParameters,
+                                     LONG* SessionNumber, LONG* DocumentNumber, LONG* pboolSuccess) {
   ClearOuts(OutputParameters, SessionNumber, DocumentNumber);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return CloseShift(id, TextArg::Utf8(InputParameters).Get(), OutputParameters, SessionNumber,
@@ -192,16 +186,15 @@ HRESULT CMirel240F::OdinS_ProcessCheck(BSTR bstrDeviceID, LONG Electronically, B
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
       [&](const char* id) {
-        return ProcessCheck(id, Electronically, TextArg::Utf8(CheckPackage).Get(), CheckNumber,
-                            SessionNumber, FiscalSign, AddressSiteInspections);
+        return ProcessCheck(id, Electronically, TextArg::Utf8(CheckPackage).Get(), CheckNumber, SessionNumber,
+                            FiscalSign, AddressSiteInspections);
       },
       true);
 }
 
 HRESULT CMirel240F::OdinS_ProcessCorrectionCheck(BSTR bstrDeviceID, BSTR CheckCorrectionPackage,
-                                                 LONG* CheckNumber, LONG* SessionNumber,
-                                                 BSTR* FiscalSign, BSTR* AddressSiteInspections,
-                                                 LONG* pboolSuccess) {
+                                                 LONG* CheckNumber, LONG* SessionNumber, BSTR* FiscalSign,
+                                                 BSTR* AddressSiteInspections, LONG* pboolSuccess) {
   ClearOuts(CheckNumber, SessionNumber, FiscalSign, AddressSiteInspections);
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
@@ -212,31 +205,31 @@ HRESULT CMirel240F::OdinS_ProcessCorrectionCheck(BSTR bstrDeviceID, BSTR CheckCo
       true);
 }
 
-HRESULT CMirel240F::OdinS_PrintTextDocument(BSTR bstrDeviceID, BSTR DocumentPackage,
-                                            LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_PrintTextDocument(BSTR bstrDeviceID, BSTR DocumentPackage, LONG* pboolSuccess) {
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
-      [&](const char* id) { return PrintTextDocument(id, TextArg::Utf8(DocumentPackage).Get()); },
+      [&](const char* id) {
+        const bool printed = PrintTextDocument(id, TextArg::Utf8(DocumentPackage).Get());
+        // Whatever became of it, the text document is over.
+        m_nDocumentType = 0;
+        return printed;
+      },
       true);
 }
 
-HRESULT CMirel240F::OdinS_GetCurrentStatus(BSTR bstrDeviceID, LONG* CheckNumber,
-                                           LONG* SessionNumber, LONG* SessionState,
-                                           BSTR* StatusParameters, LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_GetCurrentStatus(BSTR bstrDeviceID, LONG* CheckNumber, LONG* SessionNumber,
+                                           LONG* SessionState, BSTR* StatusParameters, LONG* pboolSuccess) {
   ClearOuts(CheckNumber, SessionNumber, SessionState, StatusParameters);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return GetCurrentStatus(id, CheckNumber, SessionNumber, SessionState, StatusParameters);
   });
 }
 
-HRESULT CMirel240F::OdinS_ReportCurrentStatusOfSettlements(BSTR bstrDeviceID,
-                                                           BSTR InputParameters,
-                                                           BSTR* OutputParameters,
-                                                           LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_ReportCurrentStatusOfSettlements(BSTR bstrDeviceID, BSTR InputParameters,
+                                                           BSTR* OutputParameters, LONG* pboolSuccess) {
   ClearOuts(OutputParameters);
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
-    return ReportCurrentStatusOfSettlements(id, TextArg::Utf8(InputParameters).Get(),
-                                            OutputParameters);
+    return ReportCurrentStatusOfSettlements(id, TextArg::Utf8(InputParameters).Get(), OutputParameters);
   });
 }
 
@@ -246,8 +239,7 @@ HRESULT CMirel240F::OdinS_GetLineLength(BSTR bstrDeviceID, LONG* LineLength, LON
                          [&](const char* id) { return GetLineLength(id, LineLength); });
 }
 
-HRESULT CMirel240F::OdinS_PrintXReport(BSTR bstrDeviceID, BSTR InputParameters,
-                                       LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_PrintXReport(BSTR bstrDeviceID, BSTR InputParameters, LONG* pboolSuccess) {
   return RunWithDeviceID(bstrDeviceID, pboolSuccess, [&](const char* id) {
     return PrintXReport(id, TextArg::Utf8(InputParameters).Get());
   });
@@ -255,14 +247,15 @@ HRESULT CMirel240F::OdinS_PrintXReport(BSTR bstrDeviceID, BSTR InputParameters,
 
 // ---- Methods without a device identifier ---------------------------------------------------------
 
-HRESULT CMirel240F::OdinS_GetDescription(BSTR* bstrName, BSTR* bstrDescription,
-                                         BSTR* bstrEquipmentType, LONG* InterfaceRevision,
-                                         LONG* IntegrationLibrary, LONG* MainDriverInstalled,
-                                         BSTR* bstrDownloadURL, LONG* pboolSuccess) {
-  ClearOuts(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision, IntegrationLibrary, MainDriverInstalled, bstrDownloadURL);
+HRESULT CMirel240F::OdinS_GetDescription(BSTR* bstrName, BSTR* bstrDescription, BSTR* bstrEquipmentType,
+                                         LONG* InterfaceRevision, LONG* IntegrationLibrary,
+                                         LONG* MainDriverInstalled, BSTR* bstrDownloadURL,
+                                         LONG* pboolSuccess) {
+  ClearOuts(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision, IntegrationLibrary,
+            MainDriverInstalled, bstrDownloadURL);
   return RunLocked(pboolSuccess, [&] {
-    return GetDescription(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision,
-                          IntegrationLibrary, MainDriverInstalled, bstrDownloadURL);
+    return GetDescription(bstrName, bstrDescription, bstrEquipmentType, InterfaceRevision, IntegrationLibrary,
+                          MainDriverInstalled, bstrDownloadURL);
   });
 }
 
@@ -287,8 +280,7 @@ HRESULT CMirel240F::OdinS_DoAdditionalAction(BSTR bstrActionName, LONG* pboolSuc
   return RunLocked(pboolSuccess, [&] { return DoAdditionalAction(TextArg::Cp1251(bstrActionName).Get()); });
 }
 
-HRESULT CMirel240F::OdinS_DeviceTest(BSTR* bstrDescription, BSTR* bstrReserved,
-                                     LONG* pboolSuccess) {
+HRESULT CMirel240F::OdinS_DeviceTest(BSTR* bstrDescription, BSTR* bstrReserved, LONG* pboolSuccess) {
   ClearOuts(bstrDescription, bstrReserved);
   return RunLocked(pboolSuccess, [&] { return DeviceTest(bstrDescription, bstrReserved); });
 }

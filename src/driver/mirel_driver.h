@@ -246,8 +246,12 @@ class CMirelDriver {
   bool SwitchCheckPrinting(bool bElectronically, int* pnRestore);
   void RestoreCheckPrinting(int nRestore);
   bool FailCheck(const char* szMessage, int32_t nCode);
+  // Logs `szMessage` under `szName`, leaves `nCode` for GetLastError and gives false.
+  bool FailH(const char* szName, const char* szMessage, int32_t nCode);
   void CancelReceipt(const char* szDeviceID);
-  bool CheckReadyForReceipt(uint32_t* pnBefore, LONG* pnSessionNumber);
+  bool CheckReadyForReceipt(const char* szName, uint32_t* pnBefore, LONG* pnSessionNumber);
+  bool IsShiftUsable(const char* szName);
+  bool IsPrinterReady(const char* szName);
   bool ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, CheckParameters* params);
   bool SetCheckCashier(const CheckParameters& params);
   void SendReceiptAttributes(const CheckParameters& params);
@@ -256,16 +260,27 @@ class CMirelDriver {
   bool ReturnCash(const CheckParameters& params, double dCashBefore);
   bool PrintTextsAndBarcodes(const TiXmlElement* positions);
   bool PrintCheckBarcode(const TiXmlElement* element);
+  int32_t SendBarcode(int nKind, const char* szData, bool bInReceipt);
   int32_t ReadDriveNumbers(uint32_t* pnNumber, int32_t* pnSession);
-  bool ReceiptMadeByDrive(uint32_t nBefore);
-  bool ReadReceiptNumbers(uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
+  bool ReceiptMadeByDrive(const char* szName, uint32_t nBefore);
+  bool ReadReceiptNumbers(const char* szName, uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
                           BSTR* pbstrFiscalSign);
   bool RunCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
                 LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections);
   bool PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
                   LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
-  bool SettleFailedClosing(const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
+  bool SettleFailedClosing(const char* szName, const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
+
+  // Text documents, cash in and out, the drawer (receipts/text_documents.cpp).
+  bool FinishExplained(const char* szName, bool bResult);
+  bool PrintTextPackage(const char* szDeviceID, const char* szDocumentPackage);
+  bool PrintTextPositions(const TiXmlElement* positions);
+  bool PrintTextString(const TiXmlElement* element);
+  bool PrintTextBarcode(const TiXmlElement* element, int* pnPrintable);
+  bool MoveDrawerCash(const char* szDeviceID, const char* szInputParameters, double dAmount);
+  bool SettleFailedCashMove(const char* szDeviceID, bool bCashOut, double dAmount);
+  bool OpenDrawerForClerk();
 
  protected:
   std::unique_ptr<FPContext> m_pDevice;

@@ -31,6 +31,7 @@ constexpr int kPrintingKept = 0;
 constexpr int kPrintingClearAfter = 1;
 constexpr int kPrintingSetAfter = 2;
 
+constexpr char kProcessCheck[] = "ProcessCheck";
 constexpr int kInfoDocumentOpen = 14;
 constexpr int kReplyDelayMs = 110;
 
@@ -163,7 +164,11 @@ void CMirelDriver::RestoreCheckPrinting(int nRestore) {
 }
 
 bool CMirelDriver::FailCheck(const char* szMessage, int32_t nCode) {
-  LogMessageH("ProcessCheck", szMessage);
+  return FailH(kProcessCheck, szMessage, nCode);
+}
+
+bool CMirelDriver::FailH(const char* szName, const char* szMessage, int32_t nCode) {
+  LogMessageH(szName, szMessage);
   m_pDevice->nLastResult = nCode;
   return false;
 }
@@ -183,24 +188,38 @@ void CMirelDriver::CancelReceipt(const char* szDeviceID) {
   CancelCheckKeepingError(szDeviceID);
 }
 
-// The state the receipt needs: the fiscal drive's shift open and young enough, paper, a working
+// The state a receipt needs: the fiscal drive's shift open and young enough, paper, a working
 // printer. `*pnBefore` receives the fiscal drive's last document number.
-bool CMirelDriver::CheckReadyForReceipt(uint32_t* pnBefore, LONG* pnSessionNumber) {
+bool CMirelDriver::CheckReadyForReceipt(const char* szName, uint32_t* pnBefore, LONG* pnSessionNumber) {
   FPContext* ctx = m_pDevice.get();
   int32_t session = 0;
   int r = GetCheckAndSession(ctx, pnBefore, &session);
   if (pnSessionNumber) *pnSessionNumber = session;
-  if (r < 0) return FailCheck("GetCheckAndSession error", -r);
-  if ((r = GetStatusFiscalDrive(ctx)) < 0) return FailCheck("GetStatusFiscalDrive error", -r);
-  if ((r = GetStatus(ctx, true)) < 0) return FailCheck("GetStatus error", -r);
-  if (!ctx->FdStatus.bFdShiftOpen) return FailCheck("Session is closed", kCodeShiftClosed);
+  if (r < 0) return FailH(szName, "GetCheckAndSession error", -r);
+  if ((r = GetStatusFiscalDrive(ctx)) < 0) return FailH(szName, "GetStatusFiscalDrive error", -r);
+  if ((r = GetStatus(ctx, true)) < 0) return FailH(szName, "GetStatus error", -r);
+  return IsShiftUsable(szName) && IsPrinterReady(szName);
+}
+
+// The fiscal drive's shift, as the last drive status gave it: open, and not past its 24 hours.
+bool CMirelDriver::IsShiftUsable(const char* szName) {
+  FPContext* ctx = m_pDevice.get();
+  if (!ctx->FdStatus.bFdShiftOpen) return FailH(szName, "Session is closed", kCodeShiftClosed);
   bool expired = false;
   if (IsShiftExpired(ctx, &expired) != kResultOk)
-    return FailCheck("Error getting state session", ctx->nLastResult);
-  if (expired) return FailCheck("Session is overdue", kCodeShiftExpired);
-  if (ctx->status[1] & kStatusPaperEnd) return FailCheck("End Of Paper. Command not sent.", kCodePaperEnd);
+    return FailH(szName, "Error getting state session", ctx->nLastResult);
+  if (expired) return FailH(szName, "Session is overdue", kCodeShiftExpired);
+  return true;
+}
+
+// Paper and a working printer, as the last status gave them; the faults a step left pending are
+// then history, since the printer has been asked afresh.
+bool CMirelDriver::IsPrinterReady(const char* szName) {
+  FPContext* ctx = m_pDevice.get();
+  if (ctx->status[1] & kStatusPaperEnd)
+    return FailH(szName, "End Of Paper. Command not sent.", kCodePaperEnd);
   if (ctx->status[1] & kStatusPrinterFailure)
-    return FailCheck("Printer failure. Command not sent.", kCodePrintFailure);
+    return FailH(szName, "Printer failure. Command not sent.", kCodePrintFailure);
   m_bPaperEndPending = 0;
   m_bPrinterFailurePending = 0;
   return true;
@@ -366,30 +385,29 @@ bool CMirelDriver::PrintTextsAndBarcodes(const TiXmlElement* positions) {
 }
 
 bool CMirelDriver::PrintCheckBarcode(const TiXmlElement* element) {
-  FPContext* ctx = m_pDevice.get();
   CheckBarcode barcode;
   std::string message;
   if (ParseBarcode(element, &barcode, &message) != kResultOk) {
     FailCheck(message.c_str(), kResultBadCheckData);
     return true;  // the element is passed over
   }
-  const char* data = barcode.data.c_str();
-  int r = 0;
-  switch (barcode.kind) {
+  return SendBarcode(barcode.kind, barcode.data.c_str(), true) == kResultOk;
+}
+
+// One barcode of a known kind, in the open receipt or on its own outside one; the QR code is of
+// system type 2, error level 2 and size 3 either way. The raw result of the barcode command.
+int32_t CMirelDriver::SendBarcode(int nKind, const char* szData, bool bInReceipt) {
+  FPContext* ctx = m_pDevice.get();
+  switch (nKind) {
     case kBarcodeEan8:
-      r = PrintEAN8Code(ctx, data, false, true);
-      break;
+      return PrintEAN8Code(ctx, szData, false, bInReceipt);
     case kBarcodeEan13:
-      r = PrintEAN13Code(ctx, data, false, true);
-      break;
+      return PrintEAN13Code(ctx, szData, false, bInReceipt);
     case kBarcodeCode39:
-      r = PrintCODE39Code(ctx, data, false, true);
-      break;
+      return PrintCODE39Code(ctx, szData, false, bInReceipt);
     default:
-      r = ::PrintQRCode(ctx, 2, 2, 3, data, false, true);
-      break;
+      return bInReceipt ? ::PrintQRCode(ctx, 2, 2, 3, szData, false, true) : PrintQRCode(2, 2, 3, szData);
   }
-  return r == kResultOk;
 }
 
 // The fiscal drive's last document and the shift, asked again a few times while the line comes
@@ -409,30 +427,29 @@ int32_t CMirelDriver::ReadDriveNumbers(uint32_t* pnNumber, int32_t* pnSession) {
 // After a lost answer to a payment or to the closing the printer may still have closed the receipt:
 // the fiscal drive's last document is newer than `nBefore` exactly when it did. False also when the
 // drive could not be asked; the failure's codes stay.
-bool CMirelDriver::ReceiptMadeByDrive(uint32_t nBefore) {
+bool CMirelDriver::ReceiptMadeByDrive(const char* szName, uint32_t nBefore) {
   const SavedResult saved = SaveResult();
   uint32_t number = nBefore;
   int32_t session = 0;
   const bool made = ReadDriveNumbers(&number, &session) >= 0 && number != nBefore;
-  LogMessageH("ProcessCheck",
-              made ? "The fiscal drive made the receipt" : "The fiscal drive made no receipt");
+  LogMessageH(szName, made ? "The fiscal drive made the receipt" : "The fiscal drive made no receipt");
   RestoreResult(saved);
   return made;
 }
 
 // The receipt's numbers after the closing and its fiscal sign. A closing after which the fiscal
 // drive still shows the number from before made no fiscal document: that is a failure.
-bool CMirelDriver::ReadReceiptNumbers(uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
-                                      BSTR* pbstrFiscalSign) {
+bool CMirelDriver::ReadReceiptNumbers(const char* szName, uint32_t nBefore, LONG* pnCheckNumber,
+                                      LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
   FPContext* ctx = m_pDevice.get();
   uint32_t number = 0;
   int32_t session = 0;
   const int32_t r = ReadDriveNumbers(&number, &session);
-  if (r < 0) return FailCheck("GetCheckAndSession error", -r);
+  if (r < 0) return FailH(szName, "GetCheckAndSession error", -r);
   if (pnCheckNumber) *pnCheckNumber = static_cast<LONG>(number);
   if (pnSessionNumber) *pnSessionNumber = session;
   if (number == nBefore) {
-    LogMessageH("ProcessCheck", "Operation failed");
+    LogMessageH(szName, "Operation failed");
     ResetOrder(ctx, 0);
     ctx->nLastResult = kCodeReceiptNotInDrive;
     return false;
@@ -463,7 +480,7 @@ bool CMirelDriver::RunCheck(const char* szDeviceID, const char* szCheckPackage, 
 bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
                               LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
   uint32_t before = 0;
-  if (!CheckReadyForReceipt(&before, pnSessionNumber)) return false;
+  if (!CheckReadyForReceipt(kProcessCheck, &before, pnSessionNumber)) return false;
   if (GetDocInfo(kInfoDocumentOpen) != 0) {
     LogMessageH("ProcessCheck", "There is an open document. It is necessary to cancel it");
     CancelCheck(szDeviceID);
@@ -484,32 +501,36 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage
   if (!BalancePayments(&params, positionsSum, &cashBefore)) return false;  // left open for the next call
   if (!PaymentCheck(params)) {
     LogMessageH("ProcessCheck", "Error Payment");
-    return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+    return SettleFailedClosing(kProcessCheck, szDeviceID, before, pnCheckNumber, pnSessionNumber,
+                               pbstrFiscalSign);
   }
   if (!ReturnCash(params, cashBefore))
-    return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+    return SettleFailedClosing(kProcessCheck, szDeviceID, before, pnCheckNumber, pnSessionNumber,
+                               pbstrFiscalSign);
   if (IsSaleOrPurchase(params)) {
     if (!PrintTextsAndBarcodes(positions))
-      return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+      return SettleFailedClosing(kProcessCheck, szDeviceID, before, pnCheckNumber, pnSessionNumber,
+                                 pbstrFiscalSign);
     if (!EndCheck()) {
       LogMessageH("EndCheck", "Error");
-      return SettleFailedClosing(szDeviceID, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+      return SettleFailedClosing(kProcessCheck, szDeviceID, before, pnCheckNumber, pnSessionNumber,
+                                 pbstrFiscalSign);
     }
   }
-  return ReadReceiptNumbers(before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  return ReadReceiptNumbers(kProcessCheck, before, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
 }
 
 // A step after the first payment failed: the printer may have closed the receipt all the same (its
 // answer was lost, or the payments ended it). When the fiscal drive made the receipt it is reported
 // with its numbers, so that the cashier never makes it twice; otherwise the receipt is cancelled
 // and the failure stands.
-bool CMirelDriver::SettleFailedClosing(const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
-                                       LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
-  if (ReceiptMadeByDrive(nBefore)) {
+bool CMirelDriver::SettleFailedClosing(const char* szName, const char* szDeviceID, uint32_t nBefore,
+                                       LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
+  if (ReceiptMadeByDrive(szName, nBefore)) {
     // The printer closed the receipt: the document layer has nothing open any more.
     m_nDocumentType = 0;
     ResetDocumentTotals();
-    return ReadReceiptNumbers(nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+    return ReadReceiptNumbers(szName, nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
   }
   CancelReceipt(szDeviceID);
   return false;

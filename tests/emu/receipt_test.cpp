@@ -209,6 +209,31 @@ TEST_F(EmuReceipt, CashInAndOutMoveTheDrawer) {
   EXPECT_TRUE(Accepted("t"));
   EXPECT_EQ(3500, state.shiftTotals[7]);
   EXPECT_EQ(documents, state.fd.documents.size());  // not fiscal receipts
+  // The drawer gives no more than it holds, counting what the open document already takes.
+  EXPECT_EQ(54, Refusal("9080000003501"));
+  EXPECT_EQ(0, state.documentType);
+  EXPECT_TRUE(Accepted("9080000003000"));
+  EXPECT_EQ(54, Refusal("9080000000501"));
+  EXPECT_TRUE(Accepted("9080000000500"));
+  EXPECT_TRUE(Accepted("t"));
+  EXPECT_EQ(0, state.shiftTotals[7]);
+}
+
+TEST_F(EmuReceipt, LinesAndBarcodesOutsideAReceiptGoOnTheTape) {
+  const size_t before = state.tape.size();
+  EXPECT_TRUE(Accepted("80Hello" + std::string(35, ' ') + "0"));
+  EXPECT_TRUE(Accepted("809032124601234567890\""));
+  EXPECT_TRUE(Accepted("80903214ABC-1\""));
+  EXPECT_TRUE(Accepted("80https://x\xB3"));
+  EXPECT_TRUE(Accepted("81" + std::string(42, ' ') + "0"));
+  std::vector<std::string> printed;
+  for (size_t i = before; i < state.tape.size(); ++i) printed.push_back(state.tape[i].text);
+  EXPECT_EQ(
+      (std::vector<std::string>{"Hello", "[EAN13 4601234567890]", "[CODE39 ABC-1]", "[QR https://x]", ""}),
+      printed);
+  // Not inside a receipt.
+  EXPECT_TRUE(Accepted("9180000005000"));
+  EXPECT_EQ(47, Refusal("80Hello0"));
 }
 
 TEST_F(EmuReceipt, PaperEndStopsPrinting) {

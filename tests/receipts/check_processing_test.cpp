@@ -13,15 +13,9 @@
 #include "driver/mirel_driver.h"
 #include "emu/access.h"
 #include "receipts/check_package.h"
-#include "support/driver_on_printer.h"
-#include "support/log_capture.h"
+#include "receipts/receipt_printer.h"
 
 namespace {
-
-struct Driver : CMirelDriver {
-  using CMirelDriver::m_nDocumentType;
-  using CMirelDriver::m_strOdinSDeviceID;
-};
 
 const std::string kBlankOrder = "*" + std::string(29, ' ');
 
@@ -50,27 +44,8 @@ struct Outcome {
   int32_t code = -1;
 };
 
-class CheckProcessing : public DriverOnPrinter<Driver, 52> {
+class CheckProcessing : public ReceiptPrinter<52> {
  protected:
-  void SetUp() override {
-    DriverOnPrinter::SetUp();
-    ctx->nVersionCode = 0x0B01;
-    ctx->nMaxItemNameLength = 64;
-    ctx->pRecodeTable = DeviceRecodeTable(3);
-    ctx->nFdTaxSystems = 0x01;  // as Open reads it from the drive
-    log.Install(ctx);
-    // The driver methods write the high-level file; here both go to one capture.
-    ctx->pfnLogEnterH = ctx->pfnLogEnter;
-    ctx->pfnLogMessageH = ctx->pfnLogMessage;
-    ctx->pfnLogReturnH = ctx->pfnLogReturn;
-    snprintf(driver.m_strOdinSDeviceID, sizeof driver.m_strOdinSDeviceID, "7");
-    line.printer.ModifyState([this](emu::PrinterState& s) {
-      s.shiftOpen = true;
-      s.shiftNumber = 3;
-      s.shiftOpenedAt = clock.UnixTime();
-    });
-  }
-
   Outcome Process(const std::string& package, bool electronically = false) {
     Outcome o;
     BSTR sign = nullptr;
@@ -83,9 +58,6 @@ class CheckProcessing : public DriverOnPrinter<Driver, 52> {
     SysFreeString(site);
     return o;
   }
-  size_t DriveDocuments() const { return line.printer.State().fd.documents.size(); }
-
-  LogCapture log;
 };
 
 const std::string kSale = Package("1", Item("1", "5.00", "5.00"), "Cash=\"6.00\"");

@@ -21,6 +21,7 @@ std::string Quantity(int64_t thousandths) {
 }
 
 constexpr uint8_t kErrorNoPassword = 41;
+constexpr uint8_t kErrorNotEnoughCash = 54;
 // Status byte 1 of a command refused because no cashier has opened a session: a command error whose
 // detail reads "cashier not registered".
 constexpr uint8_t kNoCashierBits = kCommandError | 0x08;
@@ -426,7 +427,11 @@ Reply CashMove(PrinterState& s, const std::string& text) {
   if (!ReadPayment(text, 2, &type, &amount)) return Reply::Refuse(kErrorBadParameter);
   Reply refusal;
   if (!CanPrint(s, &refusal)) return refusal;
-  if (!EnsureDocument(s, text[1] == '1' ? kCashIn : kCashOut)) return Reply::Refuse(kErrorWrongDocument);
+  const bool out = text[1] == '0';
+  // The drawer cannot give more than it holds: refused as a wrong value, before any document opens.
+  const int64_t takenAlready = s.documentType == kCashOut ? s.receipt.total : 0;
+  if (out && s.shiftTotals[7] - takenAlready < amount) return Reply::Refuse(kErrorNotEnoughCash);
+  if (!EnsureDocument(s, out ? kCashOut : kCashIn)) return Reply::Refuse(kErrorWrongDocument);
   s.receipt.payments[type] += amount;
   s.receipt.total += amount;
   s.documentTotal = s.receipt.total;
@@ -484,6 +489,38 @@ Reply TagData(PrinterState& s, const std::string& text) {
   return Reply::Accept();
 }
 
+// ---- Printing outside a receipt ----
+
+// The printed form of a barcode outside a receipt ("80" or "81", "9032", the kind and the data
+// closed by a quote) or of a QR code (the data closed by its parameter byte, whose high bit is
+// set); empty for a text line.
+std::string OutsideCode(const std::string& text) {
+  static const char* const kKinds[] = {"EAN13", "EAN8", "CODE39"};
+  const uint8_t last = At(text, text.size() - 1);
+  if (last >= 0x80) return "[QR " + text.substr(2, text.size() - 3) + "]";
+  const int64_t kind = Number(text, 6, 2);
+  if (last == '"' && text.compare(2, 4, "9032") == 0 && kind >= 12 && kind <= 14) {
+    return std::string("[") + kKinds[kind - 12] + " " + text.substr(8, text.size() - 9) + "]";
+  }
+  return {};
+}
+
+// "80" (or "81" for the last line of the document): a text line of the line's width and an end
+// character, or a barcode, printed on the tape outside any receipt.
+Reply OutsideLine(PrinterState& s, const std::string& text) {
+  if (text.size() < 3) return Reply::Refuse(kErrorBadParameter);
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  std::string printed = OutsideCode(text);
+  if (printed.empty()) {
+    printed = TextFromDevice(text.substr(2, text.size() - 3));
+    printed.erase(printed.find_last_not_of(' ') + 1);
+  }
+  s.tape.push_back({printed, false, false});
+  return Reply::Accept();
+}
+
 Reply OpenDrawer(PrinterState& s, const std::string&) {
   ++s.drawerOpenings;
   return Reply::Accept();
@@ -530,6 +567,8 @@ void AddReceiptCommands(CommandTable* table) {
   table->Add("Su)", TagData);
   table->Add("Su(", TagData);
   table->Add("w", OpenDrawer);
+  table->Add("80", OutsideLine);
+  table->Add("81", OutsideLine);
 }
 
 }  // namespace emu
