@@ -199,8 +199,11 @@ HRESULT CMirel240F::OdinS_ProcessCorrectionCheck(BSTR bstrDeviceID, BSTR CheckCo
   return RunWithDeviceID(
       bstrDeviceID, pboolSuccess,
       [&](const char* id) {
-        return ProcessCorrectionCheck(id, TextArg::Utf8(CheckCorrectionPackage).Get(), CheckNumber,
-                                      SessionNumber, FiscalSign, AddressSiteInspections);
+        const bool made = ProcessCorrectionCheck(id, TextArg::Utf8(CheckCorrectionPackage).Get(), CheckNumber,
+                                                 SessionNumber, FiscalSign, AddressSiteInspections);
+        // Whatever became of it, no document of the correction stays open in the driver.
+        m_nDocumentType = 0;
+        return made;
       },
       true);
 }

@@ -330,6 +330,35 @@ int32_t OpenCorrection(FPContext* ctx) {
   return Exec(ctx, "OpenCorrection", "*@", kReplyDelayMs);
 }
 
+namespace {
+
+// "Suc", the field's letter and its text, recoded.
+int32_t SendCorrectionBaseText(FPContext* ctx, const char* name, char field, const char* text) {
+  LogEnter(ctx, name);
+  std::string cmd = "Suc";
+  cmd += field;
+  devcmd::AppendRecoded(ctx, &cmd, text);
+  return Exec(ctx, name, cmd, kReplyDelayMs);
+}
+
+}  // namespace
+
+int32_t SetCorrectionBaseName(FPContext* ctx, const char* name) {
+  return SendCorrectionBaseText(ctx, "SetCorrectionBaseName", 'd', name);
+}
+
+int32_t SetCorrectionBaseNumber(FPContext* ctx, const char* number) {
+  return SendCorrectionBaseText(ctx, "SetCorrectionBaseNumber", '#', number);
+}
+
+int32_t SetCorrectionBaseDate(FPContext* ctx, int type, const char* date) {
+  LogEnter(ctx, "SetCorrectionBaseDate");
+  std::string cmd = "SucD";
+  cmd += type == 0 ? '0' : '1';
+  cmd += date ? date : "";
+  return Exec(ctx, "SetCorrectionBaseDate", cmd, kReplyDelayMs);
+}
+
 int32_t SetExtraDocData(FPContext* ctx, unsigned order, unsigned a, unsigned b, const char* text) {
   LogEnter(ctx, "SetExtraDocData");
   if (ctx->nVersionMajor < 3 || (ctx->nVersionMajor == 3 && ctx->nVersionMinor == 1)) {

@@ -61,6 +61,13 @@ int32_t ReturnItemEx(FPContext* ctx, int taxGroup, int32_t quantity, int64_t pri
 // A discount (amount > 0) or markup line of |amount| kopecks; the text is usually 0x7F alone.
 int32_t AbsoluteCorrectionText(FPContext* ctx, int32_t amount, const char* text);
 
+// The base of a correction receipt, sent after its items: the name of the base document and its
+// number (texts, recoded), and the correction's type (0 by the register's own decision, 1 by order)
+// with the base document's date as DDMMYY.
+int32_t SetCorrectionBaseName(FPContext* ctx, const char* name);
+int32_t SetCorrectionBaseNumber(FPContext* ctx, const char* number);
+int32_t SetCorrectionBaseDate(FPContext* ctx, int type, const char* date);
+
 // Receipt attribute 0 or 3..21. An empty text leaves 13 in
 // nLastResult and returns 0; an attribute above 21 leaves 13 and returns -5.
 int32_t SetTextAttribute(FPContext* ctx, int attribute, const char* text);

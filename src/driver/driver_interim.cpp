@@ -2,8 +2,8 @@
 // method whose work is not built yet refuses honestly: False with code 35 ("Возможность не
 // поддерживается"), so the host never takes a placeholder for a success. When a subsystem defines
 // one of these methods, its line here goes.
-#include "device/result_codes.h"
 #include "driver/mirel_driver.h"
+#include "device/result_codes.h"
 
 bool CMirelDriver::NotSupported() {
   m_pDevice->nLastResult = kResultNotSupported;
@@ -12,6 +12,3 @@ bool CMirelDriver::NotSupported() {
 
 bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
 bool CMirelDriver::OperationFN(const char*, LONG, const char*) { return NotSupported(); }
-bool CMirelDriver::ProcessCorrectionCheck(const char*, const char*, LONG*, LONG*, BSTR*, BSTR*) {
-  return NotSupported();
-}

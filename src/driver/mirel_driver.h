@@ -13,6 +13,8 @@
 #include "platform/com.h"
 
 struct CheckParameters;
+struct CorrectionData;
+struct TaxEntry;
 class TiXmlDocument;
 class TiXmlElement;
 class CFDClient;
@@ -271,6 +273,22 @@ class CMirelDriver {
                   LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
   bool SettleFailedClosing(const char* szName, const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
+  bool ReceiptMadeAfterAll(const char* szName, uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
+                           BSTR* pbstrFiscalSign, bool* pbReported);
+
+  // Correction receipts (receipts/correction.cpp). OpenCheckCorr gives 0 when the correction
+  // receipt was made, else how it failed.
+  bool PrintCorrection(const char* szDeviceID, const char* szPackage, LONG* pnCheckNumber,
+                       LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections);
+  bool ReadCorrectionPackage(const char* szPackage, CorrectionData* pData);
+  bool PrepareCorrection(const CorrectionData& data);
+  int OpenCheckCorr(const CorrectionData& data);
+  int FailOpen(const char* szMessage, int32_t nCode);
+  bool SendCorrectionItems(const TaxEntry (&entries)[8]);
+  bool SendCorrectionTags(const CorrectionData& data);
+  bool PayCorrection(const CorrectionData& data);
+  bool FailCorrection(const char* szDeviceID, int nFailure, uint32_t nBefore, LONG* pnCheckNumber,
+                      LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
 
   // Text documents, cash in and out, the drawer (receipts/text_documents.cpp).
   bool FinishExplained(const char* szName, bool bResult);

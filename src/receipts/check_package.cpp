@@ -168,20 +168,6 @@ T SaturatedCast(double whole) {
   return static_cast<T>(whole);
 }
 
-// Copies at most N - 1 characters; a missing text leaves the field empty.
-template <size_t N>
-void CopyLimited(char (&field)[N], const std::optional<std::string>& text) {
-  std::snprintf(field, N, "%s", text ? text->c_str() : "");
-}
-
-// A VATIN is taken only with 10 or 12 characters, and kept blank-padded to 12; else the field is empty.
-template <size_t N>
-void CopyVatin(char (&field)[N], const std::optional<std::string>& text) {
-  static_assert(N == 13, "a VATIN field holds 12 characters");
-  field[0] = '\0';
-  if (text && (text->size() == 10 || text->size() == 12)) std::snprintf(field, N, "%-12s", text->c_str());
-}
-
 // StampType: up to four hexadecimal digits, left-padded with '0', into two bytes. A longer text, or
 // one with anything but hexadecimal digits, leaves them zero.
 void StoreStampType(const std::optional<std::string>& text, uint8_t* bytes) {

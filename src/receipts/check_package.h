@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -54,6 +55,20 @@ struct CheckBarcode {
 // The attribute `name` of `element` in Windows-1251; nothing when the element or the attribute is
 // missing. An attribute that is present but empty is an empty text.
 std::optional<std::string> GetXmlAttr(const TiXmlElement* element, const char* name);
+
+// Copies at most N - 1 characters; a missing text leaves the field empty.
+template <size_t N>
+void CopyLimited(char (&field)[N], const std::optional<std::string>& text) {
+  std::snprintf(field, N, "%s", text ? text->c_str() : "");
+}
+
+// A VATIN is taken only with 10 or 12 characters, and kept blank-padded to 12; else the field is empty.
+template <size_t N>
+void CopyVatin(char (&field)[N], const std::optional<std::string>& text) {
+  static_assert(N == 13, "a VATIN field holds 12 characters");
+  field[0] = '\0';
+  if (text && (text->size() == 10 || text->size() == 12)) std::snprintf(field, N, "%-12s", text->c_str());
+}
 
 // An amount or quantity of the package: digits, at most one '.' and at most one sign. Anything else
 // (a decimal comma, an exponent, blanks) reads as 0, which the range checks then judge. Digits past

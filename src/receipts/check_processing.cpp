@@ -526,12 +526,21 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage
 // and the failure stands.
 bool CMirelDriver::SettleFailedClosing(const char* szName, const char* szDeviceID, uint32_t nBefore,
                                        LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
-  if (ReceiptMadeByDrive(szName, nBefore)) {
-    // The printer closed the receipt: the document layer has nothing open any more.
-    m_nDocumentType = 0;
-    ResetDocumentTotals();
-    return ReadReceiptNumbers(szName, nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
-  }
+  bool reported = false;
+  if (ReceiptMadeAfterAll(szName, nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign, &reported))
+    return reported;
   CancelReceipt(szDeviceID);
   return false;
+}
+
+// True when the fiscal drive made the receipt although a step failed; `*pbReported` is then whether
+// its numbers and fiscal sign could be read back.
+bool CMirelDriver::ReceiptMadeAfterAll(const char* szName, uint32_t nBefore, LONG* pnCheckNumber,
+                                       LONG* pnSessionNumber, BSTR* pbstrFiscalSign, bool* pbReported) {
+  if (!ReceiptMadeByDrive(szName, nBefore)) return false;
+  // The printer closed the receipt: the document layer has nothing open any more.
+  m_nDocumentType = 0;
+  ResetDocumentTotals();
+  *pbReported = ReadReceiptNumbers(szName, nBefore, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  return true;
 }

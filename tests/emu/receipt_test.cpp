@@ -219,6 +219,32 @@ TEST_F(EmuReceipt, CashInAndOutMoveTheDrawer) {
   EXPECT_EQ(0, state.shiftTotals[7]);
 }
 
+// A correction receipt stays open after its payments, takes its base, and is signed by the drive
+// as a correction when "t" closes it.
+TEST_F(EmuReceipt, CorrectionReceiptClosesWithTotalAndCarriesItsBase) {
+  EXPECT_EQ(47, Refusal("Sucd-"));  // no correction open
+  EXPECT_TRUE(Accepted("*@"));
+  EXPECT_TRUE(Accepted("!000007200000100001@0000000120"));
+  EXPECT_TRUE(Accepted("SucdAct"));
+  EXPECT_TRUE(Accepted("Suc#17"));
+  EXPECT_EQ(1, Refusal("SucD2010524"));
+  EXPECT_EQ(1, Refusal("SucD0011324"));
+  EXPECT_TRUE(Accepted("SucD1010524"));
+  EXPECT_TRUE(Accepted("L80000000720"));
+  EXPECT_EQ(emu::kSaleReceipt, state.documentType);
+  EXPECT_TRUE(Accepted("t"));
+  EXPECT_EQ(0, state.documentType);
+  uint16_t type = 0;
+  const std::vector<ffd::Tlv> tags = DocumentTags(state, state.fd.documents.size() - 1, &type);
+  EXPECT_EQ(ffd::kCorrectionReceipt, type);
+  EXPECT_EQ(720u, Vln(tags, ffd::tag::kTotal));
+  uint8_t correctionType = 0;
+  ASSERT_TRUE(ffd::ReadU8(*ffd::FindTag(tags, ffd::tag::kCorrectionType), &correctionType));
+  EXPECT_EQ(1, correctionType);
+  EXPECT_EQ("010524", state.closedReceipts.back().correctionBaseDate);
+  EXPECT_EQ(720, state.shiftTotals[7]);
+}
+
 TEST_F(EmuReceipt, LinesAndBarcodesOutsideAReceiptGoOnTheTape) {
   const size_t before = state.tape.size();
   EXPECT_TRUE(Accepted("80Hello" + std::string(35, ' ') + "0"));

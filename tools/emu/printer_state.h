@@ -23,21 +23,21 @@ constexpr uint8_t kFiscalError = 0x20;
 // keep them as bytes (the nibble characters decoded), text tags are UTF-8.
 struct ReceiptItem {
   std::string name;
-  int taxGroup = 0;         // 0..5 as the item letter gives it
+  int taxGroup = 0;  // 0..5 as the item letter gives it
   int department = 0;
-  int64_t price = 0;        // kopecks
-  int64_t quantity = 0;     // thousandths; 0 for a return by amount
-  int64_t sum = 0;          // kopecks, after discount and markup lines; negative for a negative item
+  int64_t price = 0;                // kopecks
+  int64_t quantity = 0;             // thousandths; 0 for a return by amount
+  int64_t sum = 0;                  // kopecks, after discount and markup lines; negative for a negative item
   std::map<int, std::string> tags;  // fiscal tag number -> value
 };
 
 // A receipt (or cash document) as the printer keeps it while it is open, and as it closed it.
 struct Receipt {
-  uint8_t kind = 0;           // kSaleReceipt, kReturnReceipt, kCashIn, kCashOut
-  bool purchase = false;      // opened in purchase mode ("m1")
-  int taxVariant = 0;         // 0..5 ("mA".."mF")
-  std::string cashier;        // the logged-on clerk's name, UTF-8
-  std::string orderHeader;    // the order header as sent, "*" or "j" included
+  uint8_t kind = 0;         // kSaleReceipt, kReturnReceipt, kCashIn, kCashOut
+  bool purchase = false;    // opened in purchase mode ("m1")
+  int taxVariant = 0;       // 0..5 ("mA".."mF")
+  std::string cashier;      // the logged-on clerk's name, UTF-8
+  std::string orderHeader;  // the order header as sent, "*" or "j" included
   std::vector<ReceiptItem> items;
   int64_t total = 0;          // kopecks
   int64_t payments[10] = {};  // kopecks by payment type 0..9 (8 is cash)
@@ -45,8 +45,14 @@ struct Receipt {
   std::map<int, std::string> attributes;  // "P@": receipt attributes by number, UTF-8
   std::map<int, std::string> tags;        // "Su": receipt-level fiscal tags, values as for items
   std::vector<std::string> lines;         // texts and card details printed in the receipt
-  long number = 0;                        // receipt number, once closed
-  uint32_t fdDocument = 0;                // its document number in the fiscal drive, once closed
+  // A correction receipt ("*@") stays open after its payments until "t", and carries its base.
+  bool correction = false;
+  int correctionType = 0;            // "SucD": 0 by the register's own decision, 1 by order
+  std::string correctionBaseName;    // "Sucd", UTF-8
+  std::string correctionBaseNumber;  // "Suc#", UTF-8
+  std::string correctionBaseDate;    // "SucD": DDMMYY
+  long number = 0;                   // receipt number, once closed
+  uint32_t fdDocument = 0;           // its document number in the fiscal drive, once closed
   uint32_t fiscalSign = 0;
 };
 
@@ -114,10 +120,10 @@ struct PrinterState {
 
   // ---- Receipts (emu/receipt.h): the open document, the header switches for the next one, and
   // every document closed since the printer started ----
-  Receipt receipt;                // the open document (documentType says whether there is one)
-  bool purchaseMode = false;      // "m1": receipts open as purchases
-  int taxVariant = 0;             // "mA".."mF"
-  std::string orderHeader;        // "*" / "j": for the next receipt
+  Receipt receipt;            // the open document (documentType says whether there is one)
+  bool purchaseMode = false;  // "m1": receipts open as purchases
+  int taxVariant = 0;         // "mA".."mF"
+  std::string orderHeader;    // "*" / "j": for the next receipt
   std::vector<Receipt> closedReceipts;
   int drawerOpenings = 0;
 

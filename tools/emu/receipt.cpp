@@ -152,13 +152,37 @@ uint64_t Magnitude(int64_t v) {
   return static_cast<uint64_t>(v < 0 ? -v : v);
 }
 
-// The receipt's own tags in the fiscal drive: operation, tax system, cashier, the items, the
-// total and how it was paid (cash net of change, and the cashless part).
+// Seconds since 1970 at the start of the day DDMMYY (years 2000..2099), as the drive keeps a date.
+uint32_t DayTime(const std::string& ddmmyy) {
+  const int64_t day = Number(ddmmyy, 0, 2);
+  const int64_t month = Number(ddmmyy, 2, 2);
+  const int64_t year = 2000 + Number(ddmmyy, 4, 2) - (month <= 2 ? 1 : 0);
+  // Days from the civil date, counted in 400-year eras from 0000-03-01.
+  const int64_t era = year / 400;
+  const int64_t yearOfEra = year - era * 400;
+  const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return static_cast<uint32_t>((era * 146097 + dayOfEra - 719468) * 86400);
+}
+
+// The base of a correction receipt: its type, and the name, date and number of the base document.
+void AppendCorrectionBase(const Receipt& r, ffd::TlvWriter* w) {
+  w->U8(ffd::tag::kCorrectionType, static_cast<uint8_t>(r.correctionType));
+  ffd::TlvWriter base;
+  base.String(ffd::tag::kCorrectionBaseName, ffd::Cp866FromUtf8(r.correctionBaseName));
+  base.U32(ffd::tag::kCorrectionBaseDate, DayTime(r.correctionBaseDate));
+  base.String(ffd::tag::kCorrectionBaseNumber, ffd::Cp866FromUtf8(r.correctionBaseNumber));
+  w->Stlv(ffd::tag::kCorrectionBase, base);
+}
+
+// The receipt's own tags in the fiscal drive: operation, tax system, cashier, a correction's base,
+// the items, the total and how it was paid (cash net of change, and the cashless part).
 Bytes ReceiptTlv(const Receipt& r) {
   ffd::TlvWriter w;
   w.U8(ffd::tag::kOperationType, OperationType(r));
   w.U8(ffd::tag::kTaxSystem, static_cast<uint8_t>(1u << r.taxVariant));
   w.String(ffd::tag::kCashier, ffd::Cp866FromUtf8(r.cashier));
+  if (r.correction) AppendCorrectionBase(r, &w);
   for (const ReceiptItem& item : r.items) {
     ffd::TlvWriter i;
     i.String(ffd::tag::kItemName, ffd::Cp866FromUtf8(item.name));
@@ -200,7 +224,8 @@ void CloseDocument(PrinterState& s) {
   if (r.kind == kSaleReceipt || r.kind == kReturnReceipt) {
     r.number = ++s.lastReceiptNumber;
     ++s.documentCount;
-    const FdSigned signedAs = AddDocument(&s, ffd::kReceipt, ReceiptTlv(r));
+    const FdSigned signedAs =
+        AddDocument(&s, r.correction ? ffd::kCorrectionReceipt : ffd::kReceipt, ReceiptTlv(r));
     r.fdDocument = signedAs.number;
     r.fiscalSign = signedAs.fiscalSign;
     PrintReceiptTotals(s, r);
@@ -235,7 +260,14 @@ bool CanPrint(const PrinterState& s, Reply* refusal) {
   return false;
 }
 
-// Adds a payment; the receipt closes once its total is paid, change coming from the cash.
+// Closes the paid receipt, the change coming from the cash.
+void CloseWithChange(PrinterState& s) {
+  Receipt& r = s.receipt;
+  r.change = std::min(s.documentPaid - r.total, r.payments[kCashType]);
+  CloseDocument(s);
+}
+
+// Adds a payment; the receipt closes once its total is paid, a correction receipt only with "t".
 Reply Payment(PrinterState& s, uint8_t kind, int type, int64_t amount) {
   Reply refusal;
   if (!CanPrint(s, &refusal)) return refusal;
@@ -243,10 +275,7 @@ Reply Payment(PrinterState& s, uint8_t kind, int type, int64_t amount) {
   Receipt& r = s.receipt;
   r.payments[type] += amount;
   s.documentPaid += amount;
-  if (s.documentPaid >= r.total) {
-    r.change = std::min(s.documentPaid - r.total, r.payments[kCashType]);
-    CloseDocument(s);
-  }
+  if (s.documentPaid >= r.total && !r.correction) CloseWithChange(s);
   return Reply::Accept();
 }
 
@@ -320,8 +349,37 @@ Reply ReturnHeader(PrinterState& s, const std::string& text) {
   return OrderHeader(s, text, kReturnReceipt);
 }
 
-// "*@" opens a correction receipt, which this printer does not model: taken without effect.
-Reply Correction(PrinterState&, const std::string&) {
+// "*@" opens a correction receipt: a sale, or a purchase in purchase mode, that records a
+// settlement after the fact.
+Reply Correction(PrinterState& s, const std::string& text) {
+  if (text.size() != 2) return Reply::Refuse(kErrorBadParameter);
+  Reply refusal;
+  if (!CanPrint(s, &refusal)) return refusal;
+  if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
+  OpenDocument(s, kSaleReceipt);
+  s.receipt.correction = true;
+  return Reply::Accept();
+}
+
+// "Suc" and a letter: the base of the open correction receipt. 'd' its document's name, '#' its
+// number (texts), 'D' the correction's type digit and the date as DDMMYY.
+Reply CorrectionBase(PrinterState& s, const std::string& text) {
+  if (text.size() < 4) return Reply::Refuse(kErrorBadParameter);
+  if (!DocumentOpen(s) || !s.receipt.correction) return Reply::Refuse(kErrorWrongDocument);
+  Receipt& r = s.receipt;
+  const std::string value = text.substr(4);
+  if (text[3] == 'd') {
+    r.correctionBaseName = TextFromDevice(value);
+  } else if (text[3] == '#') {
+    r.correctionBaseNumber = TextFromDevice(value);
+  } else if (text[3] == 'D' && value.size() == 7 && (value[0] == '0' || value[0] == '1') &&
+             Number(value, 1, 2) >= 1 && Number(value, 1, 2) <= 31 && Number(value, 3, 2) >= 1 &&
+             Number(value, 3, 2) <= 12 && Number(value, 5, 2) >= 0) {
+    r.correctionType = value[0] - '0';
+    r.correctionBaseDate = value.substr(1);
+  } else {
+    return Reply::Refuse(kErrorBadParameter);
+  }
   return Reply::Accept();
 }
 
@@ -446,7 +504,9 @@ Reply Total(PrinterState& s, const std::string&) {
     return Reply::Accept();
   }
   const int64_t rest = std::max<int64_t>(s.receipt.total - s.documentPaid, 0);
-  return Payment(s, s.documentType, kCashType, rest);
+  const Reply paid = Payment(s, s.documentType, kCashType, rest);
+  if (paid.kind == Reply::Kind::kAccept && s.receipt.correction) CloseWithChange(s);
+  return paid;
 }
 
 // ---- Texts and attributes of the open receipt ----
@@ -509,8 +569,8 @@ std::string OutsideCode(const std::string& text) {
 // character, or a barcode, printed on the tape outside any receipt.
 Reply OutsideLine(PrinterState& s, const std::string& text) {
   if (text.size() < 3) return Reply::Refuse(kErrorBadParameter);
-  Reply refusal;
-  if (!CanPrint(s, &refusal)) return refusal;
+  // Free text needs paper, not a cashier.
+  if (s.paperEnd) return Reply::Refuse(kErrorPaperEnd, 0);
   if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
   std::string printed = OutsideCode(text);
   if (printed.empty()) {
@@ -545,6 +605,7 @@ void AddReceiptCommands(CommandTable* table) {
   table->Add("*", SaleHeader);
   table->Add("j", ReturnHeader);
   table->Add("*@", Correction);
+  table->Add("Suc", CorrectionBase);
   for (int group = 0; group <= 5; ++group) {
     table->Add(std::string(1, static_cast<char>(0x20 + group)), SaleItem);
     table->Add(std::string(1, static_cast<char>(0xA0 + group)), SaleItem);

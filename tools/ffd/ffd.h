@@ -33,25 +33,30 @@ enum DocumentType : uint8_t {
 };
 
 namespace tag {
-constexpr uint16_t kDateTime = 1012;            // u32, Unix seconds of the local time printed
-constexpr uint16_t kTotal = 1020;               // VLN, kopecks
-constexpr uint16_t kCashier = 1021;             // string
-constexpr uint16_t kItemQuantity = 1023;        // FVLN
-constexpr uint16_t kItemName = 1030;            // string
-constexpr uint16_t kCash = 1031;                // VLN
-constexpr uint16_t kRegistrationNumber = 1037;  // string
-constexpr uint16_t kShiftNumber = 1038;         // u32
-constexpr uint16_t kDocumentNumber = 1040;      // u32
-constexpr uint16_t kDriveNumber = 1041;         // string
-constexpr uint16_t kItemSum = 1043;             // VLN
-constexpr uint16_t kOperationType = 1054;       // u8: 1 sale, 2 sale return, 3 purchase, 4 purchase return
-constexpr uint16_t kTaxSystem = 1055;           // u8 mask
-constexpr uint16_t kItem = 1059;                // STLV of the item tags
-constexpr uint16_t kFiscalSign = 1077;          // 6 bytes: 00 00, then the sign big-endian
-constexpr uint16_t kOperatorSign = 1078;        // 18 bytes
-constexpr uint16_t kItemPrice = 1079;           // VLN
-constexpr uint16_t kCashless = 1081;            // VLN
-constexpr uint16_t kVatRate = 1199;             // u8
+constexpr uint16_t kDateTime = 1012;              // u32, Unix seconds of the local time printed
+constexpr uint16_t kTotal = 1020;                 // VLN, kopecks
+constexpr uint16_t kCashier = 1021;               // string
+constexpr uint16_t kItemQuantity = 1023;          // FVLN
+constexpr uint16_t kItemName = 1030;              // string
+constexpr uint16_t kCash = 1031;                  // VLN
+constexpr uint16_t kRegistrationNumber = 1037;    // string
+constexpr uint16_t kShiftNumber = 1038;           // u32
+constexpr uint16_t kDocumentNumber = 1040;        // u32
+constexpr uint16_t kDriveNumber = 1041;           // string
+constexpr uint16_t kItemSum = 1043;               // VLN
+constexpr uint16_t kOperationType = 1054;         // u8: 1 sale, 2 sale return, 3 purchase, 4 purchase return
+constexpr uint16_t kTaxSystem = 1055;             // u8 mask
+constexpr uint16_t kItem = 1059;                  // STLV of the item tags
+constexpr uint16_t kFiscalSign = 1077;            // 6 bytes: 00 00, then the sign big-endian
+constexpr uint16_t kOperatorSign = 1078;          // 18 bytes
+constexpr uint16_t kItemPrice = 1079;             // VLN
+constexpr uint16_t kCashless = 1081;              // VLN
+constexpr uint16_t kCorrectionType = 1173;        // u8: 0 by the register's own decision, 1 by order
+constexpr uint16_t kCorrectionBase = 1174;        // STLV of the base tags
+constexpr uint16_t kCorrectionBaseName = 1177;    // string
+constexpr uint16_t kCorrectionBaseDate = 1178;    // u32, Unix seconds of the day
+constexpr uint16_t kCorrectionBaseNumber = 1179;  // string
+constexpr uint16_t kVatRate = 1199;               // u8
 }  // namespace tag
 
 constexpr size_t kSessionHeaderSize = 30;
