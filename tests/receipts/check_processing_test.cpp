@@ -14,26 +14,11 @@
 #include "emu/access.h"
 #include "receipts/check_package.h"
 #include "receipts/receipt_printer.h"
+#include "support/check_package_text.h"
 
 namespace {
 
 const std::string kBlankOrder = "*" + std::string(29, ' ');
-
-// A check package of one sale or return: `positions` and `payments` are the inner XML.
-std::string Package(const std::string& paymentType, const std::string& positions,
-                    const std::string& payments) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CheckPackage>"
-         "<Parameters CashierName=\"Ivanova\" PaymentType=\"" +
-         paymentType + "\" TaxVariant=\"0\"/><Positions>" + positions + "</Positions><Payments " + payments +
-         "/></CheckPackage>";
-}
-
-std::string Item(const std::string& quantity, const std::string& price, const std::string& sum,
-                 const std::string& tax = "20") {
-  return "<FiscalString Name=\"Tea\" Quantity=\"" + quantity + "\" PriceWithDiscount=\"" + price +
-         "\" SumWithDiscount=\"" + sum + "\" Tax=\"" + tax +
-         "\" Department=\"1\" SignMethodCalculation=\"4\" SignCalculationObject=\"1\"/>";
-}
 
 // What the host gets back from one ProcessCheck.
 struct Outcome {
@@ -61,18 +46,6 @@ class CheckProcessing : public ReceiptPrinter<52> {
 };
 
 const std::string kSale = Package("1", Item("1", "5.00", "5.00"), "Cash=\"6.00\"");
-
-// The receipt commands of a call: from the tax system on, without the status and information
-// queries (and the fiscal-sign query) in between.
-std::vector<std::string> ReceiptCommands(const std::vector<std::string>& all) {
-  std::vector<std::string> receipt;
-  bool started = false;
-  for (const std::string& c : all) {
-    started = started || c == "mA";
-    if (started && c[0] != 'S') receipt.push_back(c);
-  }
-  return receipt;
-}
 
 TEST_F(CheckProcessing, ASaleBecomesItsCommandsAndTheDrivesNumbers) {
   snprintf(ctx->szAddressSiteInspections, sizeof ctx->szAddressSiteInspections, "nalog.ru");

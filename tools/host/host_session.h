@@ -50,6 +50,8 @@ class HostSession {
   // METHOD ARG..." runs METHOD once a second until what it prints contains TEXT, and prints its
   // last run; kFailed when SECONDS pass first.
   CallOutcome Run(const HostCall& call);
+  // The interface the calls go through, for a test that also looks at the object behind it.
+  ILanguageExtender* Extender() const { return m_pExtender; }
 
  private:
   CallOutcome RunMethod(const HostCall& call);

@@ -1,0 +1,141 @@
+// The component as the host platform drives it, on the virtual printer: created through its class
+// factory and initialised with mirel-host's connection object (its property profile in a folder of
+// the test's own), then called by name through mirel-host's session, one call a line exactly as in
+// a mirel-host script. What the host saw of each call is read back from what the session printed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "addin/mirel240f.h"
+#include "host/host_services.h"
+#include "host/host_session.h"
+#include "support/fake_clock.h"
+#include "support/printer_line.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+// One call as the host saw it: the result, the out-parameters by name, and after False the code
+// and text of GetLastError.
+struct HostResult {
+  bool ok = false;
+  std::map<std::string, std::string> out;
+  long code = 0;
+  std::string error;
+  std::string printed;
+  std::chrono::steady_clock::duration took{};
+
+  long Number(const std::string& name) const {
+    const auto it = out.find(name);
+    return it == out.end() ? -1 : std::stol(it->second);
+  }
+};
+
+// `text` as one quoted argument of a call line.
+inline std::string Quoted(const std::string& text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') quoted.push_back('\\');
+    quoted.push_back(c);
+  }
+  return quoted + '"';
+}
+
+// Reads what HostSession::Run printed: "Method: True", then "  Name: value" for each out-parameter
+// (an XML value runs on over the following lines), then "  GetLastError: code text" after False.
+inline HostResult ReadPrinted(const std::string& printed) {
+  HostResult r;
+  r.printed = printed;
+  std::istringstream in(printed);
+  std::string line;
+  std::getline(in, line);
+  r.ok = line.size() >= 6 && line.compare(line.size() - 6, 6, ": True") == 0;
+  std::string* value = nullptr;
+  while (std::getline(in, line)) {
+    const size_t colon = line.find(": ");
+    const bool named = line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ' &&
+                       colon != std::string::npos && line.find(' ', 2) > colon;
+    if (!named) {
+      if (value) *value += "\n" + line;
+      continue;
+    }
+    const std::string name = line.substr(2, colon - 2);
+    const std::string text = line.substr(colon + 2);
+    if (name == "GetLastError") {
+      const size_t blank = text.find(' ');
+      r.code = std::stol(text.substr(0, blank));
+      r.error = blank == std::string::npos ? "" : text.substr(blank + 1);
+      value = nullptr;
+    } else {
+      value = &r.out[name];
+      *value = text;
+    }
+  }
+  return r;
+}
+
+template <typename ClockT = FakeClock>
+class HostOnPrinter : public ::testing::Test {
+ protected:
+  explicit HostOnPrinter(int port) : line(port, clock) {}
+
+  void SetUp() override {
+    m_config = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (m_dir.path() / "config").c_str());
+    m_state = std::make_unique<ScopedEnv>("XDG_STATE_HOME", (m_dir.path() / "state").c_str());
+    line.Start();
+    m_connection = std::make_unique<HostConnection>((m_dir.path() / "profile").string());
+    m_session = std::make_unique<HostSession>(m_printed);
+    std::string error;
+    ASSERT_TRUE(m_session->Start(*m_connection, &error)) << error;
+    // The printer's pauses run on the test's clock; everything else is as the host left it.
+    object = static_cast<CMirel240F*>(m_session->Extender());
+    object->Device()->pClock = &clock;
+  }
+  // Done and the release, as the host ends its session.
+  void TearDown() override { EndSession(); }
+  void EndSession() {
+    m_session.reset();
+    object = nullptr;
+  }
+
+ public:
+  // Runs one call line ("ProcessCheck $DeviceID false ...") and returns what the host saw.
+  HostResult Call(const std::string& callLine) {
+    std::optional<HostCall> call;
+    std::string error;
+    EXPECT_TRUE(ParseCallLine(callLine, &call, &error)) << error;
+    if (!call) return {};
+    m_printed.str("");
+    const auto start = std::chrono::steady_clock::now();
+    const CallOutcome outcome = m_session->Run(*call);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_NE(outcome, CallOutcome::kRejected) << m_printed.str();
+    HostResult r = ReadPrinted(m_printed.str());
+    r.took = took;
+    return r;
+  }
+
+  // The settings a new installation needs (the printer's port and password), then Open.
+  HostResult Open() {
+    EXPECT_TRUE(Call("SetParameter Port " + std::to_string(line.Port())).ok);
+    EXPECT_TRUE(Call("SetParameter Password \"472913\"").ok);
+    return Call("Open");
+  }
+
+  ClockT clock;
+  PrinterLine line;
+  emu::VirtualPrinter& printer = line.printer;
+  CMirel240F* object = nullptr;
+
+ private:
+  TempDir m_dir;
+  std::unique_ptr<ScopedEnv> m_config, m_state;
+  std::unique_ptr<HostConnection> m_connection;
+  std::ostringstream m_printed;
+  std::unique_ptr<HostSession> m_session;
+};
