@@ -30,6 +30,8 @@ class Pty {
   // Writes every byte, waiting up to timeoutMs in all while the slave's input queue is full.
   // False on failure or when the time ran out with bytes left unwritten.
   bool Write(const uint8_t* data, size_t size, int timeoutMs);
+  // How many of the bytes written so far the other side has not read yet; -1 on failure.
+  int Unread() const;
 
  private:
   int master_ = -1;

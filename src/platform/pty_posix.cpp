@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,7 +24,9 @@ bool MakeRaw(int fd) {
 int WaitFor(int fd, short events, int timeoutMs) {
   Deadline deadline(static_cast<uint32_t>(timeoutMs > 0 ? timeoutMs : 0));
   for (;;) {
-    struct pollfd p {fd, events, 0};
+    struct pollfd p {
+      fd, events, 0
+    };
     int rc = poll(&p, 1, static_cast<int>(deadline.RemainingMs()));
     if (rc >= 0) return rc > 0 ? 1 : 0;
     if (errno != EINTR) return -1;
@@ -32,7 +35,9 @@ int WaitFor(int fd, short events, int timeoutMs) {
 
 }  // namespace
 
-Pty::~Pty() { Close(); }
+Pty::~Pty() {
+  Close();
+}
 
 bool Pty::Open() {
   Close();
@@ -61,6 +66,13 @@ void Pty::Close() {
   if (master_ >= 0) close(master_);
   slave_ = master_ = -1;
   slavePath_.clear();
+}
+
+// What is written to the master waits in the slave's input queue until it is read, whoever reads
+// it; our own descriptor on the slave can count it.
+int Pty::Unread() const {
+  int queued = 0;
+  return slave_ >= 0 && ioctl(slave_, FIONREAD, &queued) == 0 ? queued : -1;
 }
 
 int Pty::Read(uint8_t* buf, size_t size, int timeoutMs) {

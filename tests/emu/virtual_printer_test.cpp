@@ -36,9 +36,13 @@ Bytes Framed(const std::string& payload) {
   return f;
 }
 
-Bytes Status(uint8_t b0, uint8_t b1) { return Framed(std::string{char(b0), char(b1)}); }
+Bytes Status(uint8_t b0, uint8_t b1) {
+  return Framed(std::string{char(b0), char(b1)});
+}
 
-int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t Now() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 // These tests use "S3" as a plain command that the printer accepts, not as the query it is.
 void AcceptS3AsPlainCommand(VirtualPrinter* printer) {
@@ -102,10 +106,12 @@ TEST_F(VirtualPrinterTest, StatusRequestsReportTheState) {
        [](PrinterState& s) { s.fiscal = false, s.fiscalReceiptOpen = true; }, ENQ, Status(0x42, 0x40)},
       {"paper end", [](PrinterState& s) { s.paperEnd = true; }, ENQ, Status(0x60, 0x41)},
       {"shift closed", [](PrinterState&) {}, ENQ2, Status(0x40, 0x70)},
-      {"shift open 23 hours", [](PrinterState& s) { s.shiftOpen = true, s.shiftOpenedAt = Now() - 23 * 3600; },
-       ENQ2, Status(0x41, 0x70)},
-      {"shift open 25 hours", [](PrinterState& s) { s.shiftOpen = true, s.shiftOpenedAt = Now() - 25 * 3600; },
-       ENQ2, Status(0x61, 0x70)},
+      {"shift open 23 hours",
+       [](PrinterState& s) { s.shiftOpen = true, s.shiftOpenedAt = Now() - 23 * 3600; }, ENQ2,
+       Status(0x41, 0x70)},
+      {"shift open 25 hours",
+       [](PrinterState& s) { s.shiftOpen = true, s.shiftOpenedAt = Now() - 25 * 3600; }, ENQ2,
+       Status(0x61, 0x70)},
       {"Z report required", [](PrinterState& s) { s.zReportRequired = true; }, ENQ2, Status(0x60, 0x70)},
   };
   for (const Case& c : cases) {
@@ -132,15 +138,19 @@ TEST_F(VirtualPrinterTest, ExtendedStatusHasTheTwentySevenByteLayout) {
   ASSERT_EQ(answer.size(), 28u);
   EXPECT_TRUE(line->QuietFor(30));
   // The shift is years old, so status2 also says its time is exceeded.
-  std::string expected = "\x60\x40\x61"  // status 0, status 1, status2 byte 0
-                         "00"            // journal state
-                         "2:"            // error code 0x2A as nibble characters
-                         "1"             // open document type
-                         "000" "00" "00" "00"
-                         "\x35\x33\x48"  // 5 March 24
-                         "\x37\x39"      // 07:09
-                         "00"
-                         "\x48";         // 24 hours at most
+  std::string expected =
+      "\x60\x40\x61"  // status 0, status 1, status2 byte 0
+      "00"            // journal state
+      "2:"            // error code 0x2A as nibble characters
+      "1"             // open document type
+      "000"
+      "00"
+      "00"
+      "00"
+      "\x35\x33\x48"  // 5 March 24
+      "\x37\x39"      // 07:09
+      "00"
+      "\x48";  // 24 hours at most
   EXPECT_EQ(answer, Framed(expected));
 }
 
@@ -153,7 +163,11 @@ TEST_F(VirtualPrinterTest, FaultsReplaceAnswersThenTheLineRecovers) {
       {"NAK twice", [](VirtualPrinter& p) { p.NakNext(2); }, {{NAK}, {NAK}}},
       {"busy once", [](VirtualPrinter& p) { p.BusyNext(1); }, {{0x02, 0x64, 0x40, 0x03, 0x27}}},
       {"silent once", [](VirtualPrinter& p) { p.IgnoreNext(1); }, {{}}},
-      {"stray bytes", [](VirtualPrinter& p) { p.SendStrayBytes({0x7E, 0x41, 0x42}); }, {{0x7E, 0x41, 0x42, ACK}}},
+      {"stray bytes",
+       [](VirtualPrinter& p) {
+         p.SendStrayBytes({0x7E, 0x41, 0x42});
+       },
+       {{0x7E, 0x41, 0x42, ACK}}},
       {"device ENQ", [](VirtualPrinter& p) { p.AnswerNextWithEnq(); }, {{ENQ}}},
       {"refused", [](VirtualPrinter& p) { p.RefuseNext(0x21); }, {{0x02, 0x60, 0x50, 0x03, 0x33}}},
       {"data frame", [](VirtualPrinter& p) { p.AnswerNextWithData("S1", "0;<?"); }, {Framed("S10;<?")}},
@@ -237,6 +251,22 @@ TEST_F(VirtualPrinterTest, DataFramesAreSettledByTheDriversAck) {
   // The status answer shows that the ACK before it has been taken in.
   EXPECT_EQ(Request(ENQ, 5).size(), 5u);
   EXPECT_EQ(printer.DataFramesAcknowledged(), 1);
+}
+
+// Between a data frame and the driver's ACK nothing else may ask the printer for an answer: a second
+// party on the line shows as a collision.
+TEST_F(VirtualPrinterTest, RequestsBeforeTheAckCollideWithTheExchange) {
+  printer.AnswerNextWithData("S1", "12");
+  printer.AnswerNextWithData("S1", "12");
+  ASSERT_EQ(Command("S3", 7), Framed("S112"));
+  line->Send({ACK});
+  EXPECT_EQ(Request(ENQ, 5).size(), 5u);
+  EXPECT_EQ(printer.CollidingRequests(), 0);
+
+  ASSERT_EQ(Command("S3", 7), Framed("S112"));
+  ASSERT_EQ(Command("S3", 1), Bytes{ACK});
+  EXPECT_EQ(Request(ENQ, 5).size(), 5u);
+  EXPECT_EQ(printer.CollidingRequests(), 2);
 }
 
 TEST_F(VirtualPrinterTest, HandlersAreChosenByTheLongestPrefix) {
@@ -328,7 +358,8 @@ TEST_F(VirtualPrinterTest, RestartCommandClearsTheErrorStateButNotAStuckFault) {
   ASSERT_EQ(Command("e", 1), Bytes{ACK});
   EXPECT_EQ(Request(ENQ, 5), Status(0x60, 0x41)) << "paper end stays until paper is loaded";
 
-  printer.ModifyState([](PrinterState& s) { s.paperEnd = false, s.stuckErrorBits = emu::kCommandError | 0x0C; });
+  printer.ModifyState(
+      [](PrinterState& s) { s.paperEnd = false, s.stuckErrorBits = emu::kCommandError | 0x0C; });
   ASSERT_EQ(Command("e", 1), Bytes{ACK});
   EXPECT_EQ(Request(ENQ, 5), Status(0x60, 0x5C));
 }

@@ -20,6 +20,20 @@ constexpr int kWriteTimeoutMs = 1000;
 // 8E1: start bit, 8 data bits, parity, stop bit.
 constexpr uint64_t kBitsPerByte = 11;
 
+// The records the driver takes without acknowledging them: the printer's exchange ends when they
+// have been sent. "S1" is one in its long form only; of the fiscal drive's answers only the
+// registration records are acknowledged.
+constexpr size_t kS1ShortData = 109;
+
+bool SettledWithoutAck(const std::string& data) {
+  auto startsWith = [&data](const char* prefix) {
+    return data.compare(0, std::char_traits<char>::length(prefix), prefix) == 0;
+  };
+  if (startsWith("Su")) return !startsWith("Su#") && !startsWith("Su*") && !startsWith("Su-");
+  if (startsWith("S1")) return data.size() > kS1ShortData;
+  return startsWith("SF") || startsWith("04");
+}
+
 }  // namespace
 
 VirtualPrinter::VirtualPrinter(plat::Clock& clock) : clock_(clock) {}
@@ -145,6 +159,11 @@ int VirtualPrinter::DataFramesAcknowledged() const {
   return acknowledged_;
 }
 
+int VirtualPrinter::CollidingRequests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return collisions_;
+}
+
 void VirtualPrinter::Serve() {
   FrameReader reader;
   std::vector<RxUnit> units;
@@ -168,6 +187,7 @@ void VirtualPrinter::Serve() {
 
 void VirtualPrinter::Handle(const RxUnit& unit) {
   trace_.Record(TraceEntry::Direction::kRx, unit.raw, unit.kind == RxUnit::Kind::kFrame);
+  NoteCollision(unit);
   if (unit.kind == RxUnit::Kind::kFrame) {
     // Stray bytes go out even when the frame gets no answer, so that noise followed by silence
     // can be staged.
@@ -178,6 +198,18 @@ void VirtualPrinter::Handle(const RxUnit& unit) {
     std::lock_guard<std::mutex> lock(mutex_);
     RawReset(&state_);
   }
+}
+
+// A request belongs to another exchange when it comes before the answer to the last one has been
+// read off the line, or when anything but the driver's ACK follows a data frame or the printer's
+// ENQ that wait for it.
+void VirtualPrinter::NoteCollision(const RxUnit& unit) {
+  const bool asks =
+      unit.kind == RxUnit::Kind::kFrame || (unit.kind == RxUnit::Kind::kControl && unit.raw[0] != ctl::kAck);
+  if (!asks) return;
+  const bool answerUnread = pty_.Unread() > 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (answerUnread || awaitingAck_ || enqSent_ || pieceSent_) ++collisions_;
 }
 
 // ENQ, ENQ2 and ENQT are answered at any time, even while busy. ACK settles a data frame we sent;
@@ -277,7 +309,7 @@ Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
     case Reply::Kind::kData: {
       Bytes frame = Frame(reply.data);
       if (badCheck) frame.back() ^= 0xFF;
-      awaitingAck_ = true;
+      awaitingAck_ = !SettledWithoutAck(reply.data);
       return frame;
     }
   }

@@ -46,9 +46,9 @@ class VirtualPrinter {
   void AddCommand(const std::string& prefix, CommandHandler handler);
 
   // Fault injection. Counts add up; each answer that a fault replaces uses one of its count.
-  void NakNext(int commands);     // NAK the next well-formed commands
-  void BusyNext(int commands);    // answer with the busy status, then accept as usual
-  void IgnoreNext(int frames);    // silence: no answer at all to the next frames
+  void NakNext(int commands);   // NAK the next well-formed commands
+  void BusyNext(int commands);  // answer with the busy status, then accept as usual
+  void IgnoreNext(int frames);  // silence: no answer at all to the next frames
   // Sent just before the next answer of any kind, or in its place when the frame is silenced.
   void SendStrayBytes(const Bytes& bytes);
   // One-shot answers to the next commands, used in the order they were queued:
@@ -71,11 +71,18 @@ class VirtualPrinter {
 
   // Data frames sent and acknowledged by the driver with ACK.
   int DataFramesAcknowledged() const;
+  // Commands and status requests that arrived while an exchange was still pending: the answer to
+  // the last request not yet read, or a data frame or the printer's ENQ not yet acknowledged. Two
+  // parties sharing the line without taking turns show here; one driver keeping to the protocol
+  // never does.
+  int CollidingRequests() const;
 
   std::vector<TraceEntry> TraceEntries() const { return trace_.Entries(); }
   void ClearTrace() { trace_.Clear(); }
   void SetTraceListener(Trace::Listener listener) { trace_.SetListener(std::move(listener)); }
-  bool WaitFramesReceived(size_t count, int timeoutMs) const { return trace_.WaitFramesReceived(count, timeoutMs); }
+  bool WaitFramesReceived(size_t count, int timeoutMs) const {
+    return trace_.WaitFramesReceived(count, timeoutMs);
+  }
 
  private:
   // A queued one-shot answer: the device's ENQ, or a reply with an optionally spoiled check.
@@ -88,6 +95,7 @@ class VirtualPrinter {
 
   void Serve();
   void Handle(const RxUnit& unit);
+  void NoteCollision(const RxUnit& unit);
   Bytes StatusRequestAnswer(uint8_t request);
   Bytes CommandAnswer(const RxUnit& frame);
   Bytes Render(const Reply& reply, bool badCheck);
@@ -121,6 +129,7 @@ class VirtualPrinter {
   bool enqSent_ = false;    // our ENQ awaits the driver's ACK, after which we send the status
   bool pieceSent_ = false;  // a piece awaits its ACK, after which it counts as our ENQ
   int acknowledged_ = 0;
+  int collisions_ = 0;
 };
 
 }  // namespace emu
