@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/fiscal_drive.h"
+#include "device/serial_port.h"
 #include "device/status.h"
 #include "ofd/fd_client.h"
 #include "platform/codepage.h"
@@ -25,6 +26,36 @@ constexpr int kDriveNumberBytes = 8;
 constexpr int kHeaderNumberAt = 8;
 constexpr int kHeaderLengthAt = 24;
 constexpr int kSu5TextSize = 601;
+// The longest the relay waits for an answer to start: a printer that stays silent (a stalled read)
+// then keeps the device, and a Done that waits for the relay, for no longer than this. The drive
+// answers its commands well within it; the pause between the bytes of an answer is not changed.
+constexpr uint32_t kRelayReadTimeoutMs = 2000;
+
+// The relay's turn on the device: the device lock, and the port's read time-out shortened for the
+// turn and put back after it.
+class DeviceTurn {
+ public:
+  explicit DeviceTurn(FPContext* ctx)
+      : m_lock(ctx->csDevice), m_ctx(ctx), m_readMs(ctx->commTimeouts.ReadTotalTimeoutConstant) {
+    if (Shortened()) SetReadTimeout(kRelayReadTimeoutMs);
+  }
+  ~DeviceTurn() {
+    if (Shortened()) SetReadTimeout(m_readMs);
+  }
+  DeviceTurn(const DeviceTurn&) = delete;
+  DeviceTurn& operator=(const DeviceTurn&) = delete;
+
+ private:
+  bool Shortened() const { return m_ctx->hComPort && m_readMs > kRelayReadTimeoutMs; }
+  void SetReadTimeout(uint32_t ms) {
+    SetCommTimeoutsFP(m_ctx, static_cast<int>(ms),
+                      static_cast<int>(m_ctx->commTimeouts.WriteTotalTimeoutConstant));
+  }
+
+  std::lock_guard<std::recursive_mutex> m_lock;
+  FPContext* m_ctx;
+  uint32_t m_readMs;
+};
 
 // The titles of the header lines, in the driver's code page like every log text.
 const char* SentHeaderTitle() {
@@ -68,7 +99,7 @@ void CFDClient::LogLocked(const char* text) {
 
 // Under the device lock: the printer's status and the drive's own status text, for the log.
 void CFDClient::LogState() {
-  std::lock_guard<std::recursive_mutex> lock(m_pContext->csDevice);
+  DeviceTurn turn(m_pContext);
   GetStatusT(m_pContext);
   char text[kSu5TextSize] = {};
   ExecSu5(m_pContext, text, kSu5TextSize - 1);
@@ -98,7 +129,7 @@ uint32_t CFDClient::RunCycle() {
   uint32_t code = 0;
   // A step is one device command under the lock; a stop request is honoured before it is sent.
   auto locked = [&](auto command) {
-    std::lock_guard<std::recursive_mutex> lock(ctx->csDevice);
+    DeviceTurn turn(ctx);
     if (Stopping()) return false;
     command();
     return true;
@@ -178,7 +209,7 @@ uint32_t CFDClient::Deliver(int length, int hdr) {
   uint32_t code = 0;
   bool stopped = true;
   {
-    std::lock_guard<std::recursive_mutex> lock(ctx->csDevice);
+    DeviceTurn turn(ctx);
     if (!Stopping()) {
       stopped = false;
       r = ExecSuK(ctx, &code);
@@ -207,7 +238,7 @@ bool CFDClient::ReadMessage(uint8_t* body, int length) {
     int r = 0;
     int count = 0;
     uint32_t code = 0;
-    std::lock_guard<std::recursive_mutex> lock(ctx->csDevice);
+    DeviceTurn turn(ctx);
     if (Stopping()) return false;
     r = ExecSuI(ctx, block, kBlockSize, got, &count, &code, nullptr, nullptr);
     if (r != 0) {
@@ -250,7 +281,7 @@ uint32_t CFDClient::Relay(const uint8_t* bytes, int count) {
     Log(HeaderText(SentHeaderTitle(), bytes).c_str());
   }
   const bool sent = TransmitToOfd(bytes, count);
-  std::lock_guard<std::recursive_mutex> lock(ctx->csDevice);
+  DeviceTurn turn(ctx);
   if (Stopping()) return 0;
   if (!sent) {
     Logf("Error of send data to OFD: %s", m_szError);

@@ -24,6 +24,7 @@
 // and text of GetLastError.
 struct HostResult {
   bool ok = false;
+  std::string result;  // as printed: "True", "False", or a number
   std::map<std::string, std::string> out;
   long code = 0;
   std::string error;
@@ -54,7 +55,9 @@ inline HostResult ReadPrinted(const std::string& printed) {
   std::istringstream in(printed);
   std::string line;
   std::getline(in, line);
-  r.ok = line.size() >= 6 && line.compare(line.size() - 6, 6, ": True") == 0;
+  const size_t head = line.find(": ");
+  r.result = head == std::string::npos ? "" : line.substr(head + 2);
+  r.ok = r.result == "True";
   std::string* value = nullptr;
   while (std::getline(in, line)) {
     const size_t colon = line.find(": ");

@@ -69,6 +69,7 @@ TEST_F(HostReceipt, TheExampleSaleBecomesItsCommandsAndTheDrivesNumbers) {
   EXPECT_EQ(r.Number("CheckNumber"), static_cast<long>(receipt.number));
   EXPECT_EQ(r.out.at("FiscalSign"), std::to_string(receipt.fiscalSign));
   EXPECT_EQ(s.closedReceipts.size(), 1u);
+  EXPECT_EQ(printer.CollidingRequests(), 0);
 }
 
 // What the host is told when a receipt cannot be made as asked, and what the printer did then.
