@@ -48,7 +48,8 @@ inline std::string Quoted(const std::string& text) {
 }
 
 // Reads what HostSession::Run printed: "Method: True", then "  Name: value" for each out-parameter
-// (an XML value runs on over the following lines), then "  GetLastError: code text" after False.
+// ("  Name:" and the value's lines indented below it when it has several, as an XML document), then
+// "  GetLastError: code text" after False.
 inline HostResult ReadPrinted(const std::string& printed) {
   HostResult r;
   r.printed = printed;
@@ -60,15 +61,14 @@ inline HostResult ReadPrinted(const std::string& printed) {
   r.ok = r.result == "True";
   std::string* value = nullptr;
   while (std::getline(in, line)) {
-    const size_t colon = line.find(": ");
-    const bool named = line.size() > 2 && line.compare(0, 2, "  ") == 0 && line[2] != ' ' &&
-                       colon != std::string::npos && line.find(' ', 2) > colon;
-    if (!named) {
-      if (value) *value += "\n" + line;
+    if (line.compare(0, 4, "    ") == 0) {
+      if (value) *value += (value->empty() ? "" : "\n") + line.substr(4);
       continue;
     }
+    const size_t colon = line.find(':');
+    if (line.compare(0, 2, "  ") != 0 || colon == std::string::npos) continue;
     const std::string name = line.substr(2, colon - 2);
-    const std::string text = line.substr(colon + 2);
+    const std::string text = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
     if (name == "GetLastError") {
       const size_t blank = text.find(' ');
       r.code = std::stol(text.substr(0, blank));
@@ -111,7 +111,7 @@ class HostOnPrinter : public ::testing::Test {
   HostResult Call(const std::string& callLine) {
     std::optional<HostCall> call;
     std::string error;
-    EXPECT_TRUE(ParseCallLine(callLine, &call, &error)) << error;
+    EXPECT_TRUE(ParseCallLine(callLine, "", &call, &error)) << error;
     if (!call) return {};
     m_printed.str("");
     const auto start = std::chrono::steady_clock::now();

@@ -68,6 +68,7 @@ TEST_F(HostReceipt, TheExampleSaleBecomesItsCommandsAndTheDrivesNumbers) {
   const emu::FdDocument& receipt = s.fd.documents.back();
   EXPECT_EQ(r.Number("CheckNumber"), static_cast<long>(receipt.number));
   EXPECT_EQ(r.out.at("FiscalSign"), std::to_string(receipt.fiscalSign));
+  EXPECT_EQ(r.Number("SessionNumber"), s.shiftNumber);
   EXPECT_EQ(s.closedReceipts.size(), 1u);
   EXPECT_EQ(printer.CollidingRequests(), 0);
 }

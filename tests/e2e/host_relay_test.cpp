@@ -95,6 +95,18 @@ TEST_F(HostRelay, OpenWithTheReadmeSettingsAndEveryWaitingDocumentDelivered) {
   EXPECT_EQ(Delivered(), waiting);
   for (const emu::FdDocument& d : printer.State().fd.documents) EXPECT_TRUE(d.acknowledged) << d.number;
   EXPECT_EQ(printer.CollidingRequests(), 0);
+
+  // A second Open hands out a new identifier and the old one is refused; after Close the device
+  // opens again.
+  const HostResult again = Call("Open");
+  ASSERT_TRUE(again.ok) << again.printed;
+  EXPECT_NE(again.out.at("DeviceID"), opened.out.at("DeviceID"));
+  const HostResult old = Call("GetLineLength " + Quoted(opened.out.at("DeviceID")));
+  EXPECT_FALSE(old.ok);
+  EXPECT_EQ(old.code, 2) << old.printed;
+  EXPECT_TRUE(Call("GetLineLength $DeviceID").ok);
+  EXPECT_TRUE(Call("Close $DeviceID").ok);
+  EXPECT_TRUE(Call("Open").ok);
 }
 
 // The host's calls while the relay carries its documents: each call is served whole between the

@@ -87,6 +87,7 @@ TEST_F(HostShift, ADayOpenedWithReceiptsAndClosed) {
   for (int i = 0; i < 12; ++i) {
     const HostResult receipt = Call("ProcessCheck $DeviceID false " + Quoted(kSale));
     ASSERT_TRUE(receipt.ok) << i << "\n" << receipt.printed;
+    EXPECT_EQ(receipt.Number("SessionNumber"), 7);
   }
 
   const HostResult closed = Call("CloseShift $DeviceID " + Quoted(kInput));
