@@ -209,7 +209,7 @@ void VirtualPrinter::NoteCollision(const RxUnit& unit) {
   if (!asks) return;
   const bool answerUnread = pty_.Unread() > 0;
   std::lock_guard<std::mutex> lock(mutex_);
-  if (answerUnread || awaitingAck_ || enqSent_ || pieceSent_) ++collisions_;
+  if (answerUnread || ackAwaited_ || enqSent_ || pieceSent_) ++collisions_;
 }
 
 // ENQ, ENQ2 and ENQT are answered at any time, even while busy. ACK settles a data frame we sent;
@@ -230,7 +230,7 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
       return ExtendedStatusFrame(state_, now);
     case ctl::kAck:
       if (awaitingAck_) ++acknowledged_;
-      awaitingAck_ = false;
+      awaitingAck_ = ackAwaited_ = false;
       if (pieceSent_) {
         pieceSent_ = false;
         enqSent_ = true;
@@ -309,7 +309,8 @@ Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
     case Reply::Kind::kData: {
       Bytes frame = Frame(reply.data);
       if (badCheck) frame.back() ^= 0xFF;
-      awaitingAck_ = !SettledWithoutAck(reply.data);
+      awaitingAck_ = true;
+      ackAwaited_ = !SettledWithoutAck(reply.data);
       return frame;
     }
   }

@@ -126,8 +126,9 @@ class VirtualPrinter {
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;
   bool awaitingAck_ = false;
-  bool enqSent_ = false;    // our ENQ awaits the driver's ACK, after which we send the status
-  bool pieceSent_ = false;  // a piece awaits its ACK, after which it counts as our ENQ
+  bool ackAwaited_ = false;  // the data frame sent is one the driver acknowledges
+  bool enqSent_ = false;     // our ENQ awaits the driver's ACK, after which we send the status
+  bool pieceSent_ = false;   // a piece awaits its ACK, after which it counts as our ENQ
   int acknowledged_ = 0;
   int collisions_ = 0;
 };
