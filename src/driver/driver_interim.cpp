@@ -10,5 +10,3 @@ bool CMirelDriver::NotSupported() {
   return false;
 }
 
-bool CMirelDriver::GetDataKKT(const char*, BSTR*) { return NotSupported(); }
-bool CMirelDriver::OperationFN(const char*, LONG, const char*) { return NotSupported(); }

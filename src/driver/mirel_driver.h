@@ -15,6 +15,7 @@
 struct CheckParameters;
 struct CorrectionData;
 struct TaxEntry;
+struct FnRegistrationData;
 class TiXmlDocument;
 class TiXmlElement;
 class CFDClient;
@@ -144,6 +145,12 @@ class CMirelDriver {
   LONG EndSession();
   LONG PrintReport(int nType);
 
+  // Fiscal drive (src/shift): the registration command with the registration data and its mode
+  // character ('0' + the work-mode bits), and the closing of the fiscal drive by the cashier.
+  // Driver result codes.
+  LONG RegistrationFN(const FnRegistrationData& data, char mode);
+  LONG CloseFN(const char* szCashierName);
+
   FPContext* Device() { return m_pDevice.get(); }
 
  protected:
@@ -159,6 +166,8 @@ class CMirelDriver {
   // The shift methods' common steps (src/shift).
   bool TakeInputParameters(const char* name, const char* szInputParameters, char* szVatin);
   void ReadShiftNumbers(const char* name, LONG* pnSessionNumber, LONG* pnDocumentNumber);
+  // The fiscal drive's status; a failed read leaves its link code, negated, as the driver result.
+  bool ReadFdStatus();
   bool FinishH(const char* name, bool result);
   void LogEnterH(const char* name);
   void LogMessageH(const char* name, const char* text);
@@ -299,6 +308,15 @@ class CMirelDriver {
   bool MoveDrawerCash(const char* szDeviceID, const char* szInputParameters, double dAmount);
   bool SettleFailedCashMove(const char* szDeviceID, bool bCashOut, double dAmount);
   bool OpenDrawerForClerk();
+
+  // The steps of OperationFN (src/shift/fiscal_operations.cpp). FailOperation logs the message
+  // (when given) and sets the codes that are not 0; it returns false.
+  bool RunOperationFN(int type, const char* szParametersFiscal);
+  bool FailOperation(const char* message, int32_t code, int32_t deviceError);
+  bool CloseShiftForOperation(const char* szCashierName);
+  bool PrepareForOperation(int type, const char* szCashierName);
+  int CheckWorkModes(const FnRegistrationData& data, bool fiscal);
+  bool Register(int type, FnRegistrationData* data, bool fiscal, bool registered);
 
  protected:
   std::unique_ptr<FPContext> m_pDevice;

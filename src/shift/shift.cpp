@@ -43,15 +43,14 @@ void Assign(T* out, T value) {
   if (out) *out = value;
 }
 
-// The drive's status when it could be read; a failed read leaves its link code, negated, as the
-// driver result.
-bool ReadFdStatus(FPContext* ctx) {
+}  // namespace
+
+bool CMirelDriver::ReadFdStatus() {
+  FPContext* ctx = m_pDevice.get();
   const int r = GetStatusFiscalDrive(ctx);
   if (r < 0) ctx->nLastResult = -r;
   return r >= 0;
 }
-
-}  // namespace
 
 bool CMirelDriver::FinishH(const char* name, bool result) {
   LogReturnH(name, result ? "1" : "0");
@@ -78,7 +77,7 @@ void CMirelDriver::ReadShiftNumbers(const char* name, LONG* pnSessionNumber, LON
   GetBasicSfInfo(ctx);
   const int open = ctx->FdStatus.bFdShiftOpen ? 1 : 0;
   Assign<LONG>(pnSessionNumber, ShiftRecordNumber(ctx->infoSf) + open);
-  if (!ReadFdStatus(ctx)) LogMessageH(name, DriverErrorText(ctx->nLastResult));
+  if (!ReadFdStatus()) LogMessageH(name, DriverErrorText(ctx->nLastResult));
 }
 
 bool CMirelDriver::OpenShift(const char*, const char* szInputParameters, BSTR* pbstrOutput,
@@ -88,14 +87,14 @@ bool CMirelDriver::OpenShift(const char*, const char* szInputParameters, BSTR* p
   FPContext* ctx = m_pDevice.get();
   char vatin[kVatinSize] = {};
   if (!TakeInputParameters(kName, szInputParameters, vatin)) return FinishH(kName, false);
-  if (!ReadFdStatus(ctx)) return FinishH(kName, false);
+  if (!ReadFdStatus()) return FinishH(kName, false);
   const bool wasOpen = ctx->FdStatus.bFdShiftOpen != 0;
   if (wasOpen) {
     LogMessageH(kName, "Session already been opened");
   } else {
     const int posId = ctx->anClerkSecrets[0] < 1 ? 1 : ctx->anClerkSecrets[0];
     if (StartSession(ctx->szClerkName, posId, vatin) != 0) return FinishH(kName, false);
-    ReadFdStatus(ctx);
+    ReadFdStatus();
     if (devcmd::IsSupportedModel(ctx)) GetTaxVariant(ctx);
   }
   ReadShiftNumbers(kName, pnSessionNumber, pnDocumentNumber);
@@ -112,7 +111,7 @@ bool CMirelDriver::CloseShift(const char*, const char* szInputParameters, BSTR* 
   FPContext* ctx = m_pDevice.get();
   char vatin[kVatinSize] = {};
   if (!TakeInputParameters(kName, szInputParameters, vatin)) return FinishH(kName, false);
-  if (!ReadFdStatus(ctx)) return FinishH(kName, false);
+  if (!ReadFdStatus()) return FinishH(kName, false);
   const bool wasClosed = !ctx->FdStatus.bFdShiftOpen;
   int32_t documents = 0;
   LONG closed = 0;
@@ -123,7 +122,7 @@ bool CMirelDriver::CloseShift(const char*, const char* szInputParameters, BSTR* 
     SetClerk(ctx->szClerkName);
     ProgramClerkINN(ctx, kClerk, vatin);
     closed = EndSession();
-    ReadFdStatus(ctx);
+    ReadFdStatus();
   }
   ReadShiftNumbers(kName, pnSessionNumber, pnDocumentNumber);
   GetBasicShInfo(ctx);
@@ -189,7 +188,7 @@ bool CMirelDriver::GetCurrentStatus(const char*, LONG* pnCheckNumber, LONG* pnSe
   static const char kName[] = "OdinS_GetCurrentStatus";
   LogEnterH(kName);
   FPContext* ctx = m_pDevice.get();
-  if (!ReadFdStatus(ctx)) return FinishH(kName, false);
+  if (!ReadFdStatus()) return FinishH(kName, false);
   Assign<LONG>(pnCheckNumber, static_cast<LONG>(ctx->FdStatus.nFdLastDocNumber));
   int state = kSessionStateClosed;
   if (ctx->FdStatus.bFdShiftOpen) {
@@ -217,7 +216,7 @@ bool CMirelDriver::ReportCurrentStatusOfSettlements(const char*, const char*, BS
   LogEnterH(kName);
   FPContext* ctx = m_pDevice.get();
   if (PrintReportCurrentStatusOfSettlements(ctx) != 0) return FinishH(kName, false);
-  if (!ReadFdStatus(ctx)) return FinishH(kName, false);
+  if (!ReadFdStatus()) return FinishH(kName, false);
   GetBasicShInfo(ctx);
   GetStatusInfoFiscalDrive(ctx);
   OutputExtras extras;

@@ -5,6 +5,7 @@
 #include "emu/programming.h"
 #include "emu/receipt.h"
 #include "emu/records.h"
+#include "emu/registration.h"
 #include "emu/reports.h"
 
 namespace emu {
@@ -34,6 +35,7 @@ CommandTable::CommandTable() {
   AddFiscalDriveCommands(this);
   AddReceiptCommands(this);
   AddReportCommands(this);
+  AddRegistrationCommands(this);
 }
 
 void CommandTable::Add(const std::string& prefix, CommandHandler handler) {

@@ -53,8 +53,13 @@ struct FdFaults {
   bool endlessEcho = false;  // "Suq" echoes lines without ever sending the final chunk
 };
 
+// Life phases of the drive.
+constexpr uint8_t kPhaseReady = 1;   // ready for the registration
+constexpr uint8_t kPhaseFiscal = 3;  // registered: fiscal documents are signed
+constexpr uint8_t kPhaseClosed = 7;  // closed: only the backlog still goes to the operator
+
 struct FiscalDrive {
-  uint8_t lifePhase = 3;  // fiscal mode
+  uint8_t lifePhase = kPhaseFiscal;
   uint8_t currentDocument = 0;
   uint8_t documentData = 0;
   uint8_t warnings = 0;

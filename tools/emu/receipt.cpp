@@ -6,6 +6,7 @@
 #include "emu/fiscal_drive.h"
 #include "emu/programming.h"
 #include "emu/records.h"
+#include "emu/registration.h"
 #include "emu/reports.h"
 #include "ffd/ffd.h"
 
@@ -27,15 +28,8 @@ constexpr uint8_t kErrorNotEnoughCash = 54;
 constexpr uint8_t kNoCashierBits = kCommandError | 0x08;
 constexpr int kCashType = 8;
 constexpr int kPlaces = 8;  // characters of the price and quantity fields
-
-// Reference bytes of a fiscal tag: 0xD8/0xD9 for tags 952..1167, 0xDA/0xDB for 1168..1295.
 constexpr int kFirstTag = 952;
-bool IsTagByte(uint8_t b) {
-  return b >= 0xD8 && b <= 0xDB;
-}
-int TagNumber(uint8_t first, uint8_t second) {
-  return kFirstTag + second + ((first & 0xFE) == 0xDA ? 128 : 0);
-}
+
 // The item tags whose values are bytes (nibble characters on the line); the others are texts.
 bool IsByteTag(int tag) {
   return tag == 1212 || tag == 1214 || tag == 1222 || tag == 1162;
@@ -57,15 +51,6 @@ int64_t Number(const std::string& text, size_t at, size_t count) {
     digits = true;
   }
   return digits ? value : -1;
-}
-
-// Nibble characters back to bytes: each pair is the high and the low nibble.
-std::string NibbleBytes(const std::string& chars) {
-  std::string bytes;
-  for (size_t i = 0; i + 1 < chars.size(); i += 2) {
-    bytes.push_back(static_cast<char>((chars[i] & 0x0F) << 4 | (chars[i + 1] & 0x0F)));
-  }
-  return bytes;
 }
 
 // Tags from `pos` to the end: reference bytes, then the value up to the next reference.
@@ -248,9 +233,11 @@ bool EnsureDocument(PrinterState& s, uint8_t kind) {
   return s.documentType == kind;
 }
 
-// The common refusals of a command that prints: no cashier session, no paper.
+// The common refusals of a command that prints: a closed fiscal drive, no cashier session, no paper.
 bool CanPrint(const PrinterState& s, Reply* refusal) {
-  if (!s.shiftOpen) {
+  if (s.fd.lifePhase == kPhaseClosed) {
+    *refusal = Reply::Refuse(kErrorDriveState, kFiscalError);
+  } else if (!s.shiftOpen) {
     *refusal = Reply::Refuse(kErrorNoPassword, kNoCashierBits);
   } else if (s.paperEnd) {
     *refusal = Reply::Refuse(kErrorPaperEnd, 0);
@@ -294,6 +281,8 @@ Reply OpenSession(PrinterState& s, const std::string& text) {
   const int64_t secret = text.size() == 8 ? Number(text, 3, 5) : -1;
   if (secret < 0 || Number(text, 1, 2) < 0) return Reply::Refuse(kErrorBadParameter);
   if (!s.passwordEntered) return Reply::Refuse(kErrorNoPassword);
+  // A closed drive opens no shift.
+  if (!s.shiftOpen && s.fd.lifePhase == kPhaseClosed) return Reply::Refuse(kErrorDriveState, kFiscalError);
   for (int n = 1; n <= 16; ++n) {
     if (s.clerks[n].secret != secret) continue;
     s.clerk = n;
@@ -587,6 +576,22 @@ Reply OpenDrawer(PrinterState& s, const std::string&) {
 }
 
 }  // namespace
+
+bool IsTagByte(uint8_t b) {
+  return b >= 0xD8 && b <= 0xDB;
+}
+
+int TagNumber(uint8_t first, uint8_t second) {
+  return kFirstTag + second + ((first & 0xFE) == 0xDA ? 128 : 0);
+}
+
+std::string NibbleBytes(const std::string& chars) {
+  std::string bytes;
+  for (size_t i = 0; i + 1 < chars.size(); i += 2) {
+    bytes.push_back(static_cast<char>((chars[i] & 0x0F) << 4 | (chars[i + 1] & 0x0F)));
+  }
+  return bytes;
+}
 
 int64_t ExtendedDigitsValue(const std::string& field) {
   int64_t value = 0;

@@ -17,6 +17,13 @@ constexpr uint8_t kErrorPaperEnd = 62;
 
 void AddReceiptCommands(CommandTable* table);
 
+// Reference bytes of a fiscal tag: 0xD8/0xD9 for tags 952..1167, 0xDA/0xDB for 1168..1295 (the
+// low bit is the print flag), then the tag's offset.
+bool IsTagByte(uint8_t b);
+int TagNumber(uint8_t first, uint8_t second);
+// Nibble characters back to bytes: each pair is the high and the low nibble.
+std::string NibbleBytes(const std::string& chars);
+
 // The value of a price field: eight characters, each '0' + a digit of up to 207 for its place.
 // -1 when a character lies below '0'.
 int64_t ExtendedDigitsValue(const std::string& field);

@@ -1,12 +1,19 @@
 // The fiscal registration as the virtual printer keeps it: what the registration-data queries
 // ("Su#", "Su>", "Su*", "Su-", "S{_") answer with. Texts are UTF-8 and go out in the printer's
 // character set.
+//
+// The registration commands change it: "Sum" collects the registration's attributes, "PM"
+// registers the fiscal drive with them (or changes the registration of a registered one) and
+// "BFS" closes the drive, each with its document in the drive.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace emu {
+
+class CommandTable;
 
 struct Registration {
   int64_t dateTime = 1767261600;  // 2026-01-01 10:00 UTC, the registration report's time
@@ -25,6 +32,14 @@ struct Registration {
   std::string automatNumber;                                 // automatic device, up to 12
   uint8_t agentSigns = 0;
   uint8_t activityFlags = 0;
+  // "Sum": the attributes the next registration takes, by tag (texts UTF-8, byte values as bytes).
+  // "Sum" alone starts them afresh.
+  std::map<int, std::string> pending;
 };
+
+// Device error codes with which the printer refuses these commands.
+constexpr uint8_t kErrorDriveState = 2;  // the fiscal drive's phase does not allow the command
+
+void AddRegistrationCommands(CommandTable* table);
 
 }  // namespace emu

@@ -75,10 +75,16 @@ Reply Z1Report(PrinterState& s, const std::string&) {
   return ZReport(s);
 }
 
-// The Z report under the access password, which "WFA" gave just before.
+// The Z report under the access password, which "WFA" gave just before. With the shift closed
+// it prints the counters of the last shift once more and signs nothing.
 Reply Z2Report(PrinterState& s, const std::string&) {
   if (!s.passwordEntered) return Reply::Refuse(kErrorReportNoPassword);
-  return ZReport(s);
+  if (s.shiftOpen) return ZReport(s);
+  Reply refusal;
+  if (!CanReport(s, &refusal)) return refusal;
+  Print(&s, "Z-ОТЧЕТ");
+  PrintShiftCounters(&s);
+  return Reply::Accept();
 }
 
 std::string TrimRight(std::string text) {

@@ -33,7 +33,10 @@ enum DocumentType : uint8_t {
 };
 
 namespace tag {
+constexpr uint16_t kAddress = 1009;               // string: the address of settlement
 constexpr uint16_t kDateTime = 1012;              // u32, Unix seconds of the local time printed
+constexpr uint16_t kOfdInn = 1017;                // string, 12 characters
+constexpr uint16_t kUserInn = 1018;               // string, 12 characters
 constexpr uint16_t kTotal = 1020;                 // VLN, kopecks
 constexpr uint16_t kCashier = 1021;               // string
 constexpr uint16_t kItemQuantity = 1023;          // FVLN
@@ -44,6 +47,7 @@ constexpr uint16_t kShiftNumber = 1038;           // u32
 constexpr uint16_t kDocumentNumber = 1040;        // u32
 constexpr uint16_t kDriveNumber = 1041;           // string
 constexpr uint16_t kItemSum = 1043;               // VLN
+constexpr uint16_t kUserName = 1048;              // string
 constexpr uint16_t kOperationType = 1054;         // u8: 1 sale, 2 sale return, 3 purchase, 4 purchase return
 constexpr uint16_t kTaxSystem = 1055;             // u8 mask
 constexpr uint16_t kItem = 1059;                  // STLV of the item tags
@@ -56,6 +60,7 @@ constexpr uint16_t kCorrectionBase = 1174;        // STLV of the base tags
 constexpr uint16_t kCorrectionBaseName = 1177;    // string
 constexpr uint16_t kCorrectionBaseDate = 1178;    // u32, Unix seconds of the day
 constexpr uint16_t kCorrectionBaseNumber = 1179;  // string
+constexpr uint16_t kPlace = 1187;                 // string: the place of settlement
 constexpr uint16_t kVatRate = 1199;               // u8
 }  // namespace tag
 
