@@ -1,5 +1,6 @@
 #include "device/frame_decoders.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -198,4 +199,16 @@ int AcknowledgeFrame(FPContext* ctx, int kind, int ackPauseMs) {
   LogSend(ctx, "[06] (ACK)", LinkResultText(sent));
   if (ctx->nProtocolErrors != 0) ResetSerial(ctx);
   return kind;
+}
+
+bool FrameIntact(const uint8_t* frame, int length) {
+  return length >= 2 && frame[length - 2] == ctl::ETX && CalcBCC(frame, length - 1) == frame[length - 1];
+}
+
+bool FrameEnd::Complete(uint32_t count) const {
+  const int length = readAt_ + static_cast<int>(count);
+  const bool allowed = lengths_.empty()
+                           ? length >= minLength_
+                           : std::find(lengths_.begin(), lengths_.end(), length) != lengths_.end();
+  return allowed && FrameIntact(frame_, length);
 }

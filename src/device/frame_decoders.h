@@ -5,8 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <vector>
 
 #include "device/fp_context.h"
+#include "device/serial_port.h"
 
 using FrameDecoderFn = int (*)(FPContext* ctx, const uint8_t header[4], bool log);
 
@@ -36,3 +39,27 @@ int ReadFrameBody(FPContext* ctx, const uint8_t header[4], uint8_t* body, uint32
 // Acknowledges a data frame after its receive-log line: pause (negative: none), ACK, send-log line,
 // and a line reset when protocol errors were counted. Returns `kind`.
 int AcknowledgeFrame(FPContext* ctx, int kind, int ackPauseMs);
+
+// `length` bytes of a frame from the byte after STX that end with ETX and the check character
+// over everything before it.
+bool FrameIntact(const uint8_t* frame, int length);
+
+// The end of a frame whose length the device decides, read into `frame` behind its first `readAt`
+// bytes: it is whole once it is intact (FrameIntact) at a length its layout allows, so that the
+// read stops there instead of waiting for the line to fall quiet.
+class FrameEnd : public AnswerEnd {
+ public:
+  // Any length from `minLength` on.
+  FrameEnd(const uint8_t* frame, int readAt, int minLength)
+      : frame_(frame), readAt_(readAt), minLength_(minLength) {}
+  // One of `lengths` only.
+  FrameEnd(const uint8_t* frame, int readAt, std::initializer_list<int> lengths)
+      : frame_(frame), readAt_(readAt), minLength_(0), lengths_(lengths) {}
+  bool Complete(uint32_t count) const override;
+
+ private:
+  const uint8_t* frame_;
+  int readAt_;
+  int minLength_;
+  std::vector<int> lengths_;  // empty: any length from minLength_ on
+};

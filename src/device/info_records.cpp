@@ -120,15 +120,17 @@ void LogBadFrame(FPContext* ctx, const uint8_t* frame, uint32_t length) {
 
 // ---- Reception ----
 
-// ETX before the last byte and the check character over everything before it.
-bool FrameIntact(const uint8_t* frame, int length) {
-  return length >= 2 && frame[length - 2] == ctl::ETX && CalcBCC(frame, length - 1) == frame[length - 1];
-}
-
 // Reads up to `wanted` bytes behind `at`; a time-out between bytes ends a short read normally.
 uint32_t ReadMore(FPContext* ctx, uint8_t* at, uint32_t wanted) {
   uint32_t got = 0;
   AcceptBuf(ctx, at, wanted, &got);
+  return got;
+}
+
+// Reads up to `wanted` bytes behind the header of `frame`, ending once `end` says the frame is whole.
+uint32_t ReadUntil(FPContext* ctx, uint8_t* frame, uint32_t wanted, const FrameEnd& end) {
+  uint32_t got = 0;
+  AcceptBufUntil(ctx, frame + kHeaderLength, wanted, &got, end);
   return got;
 }
 
@@ -151,7 +153,11 @@ int ReceiveRecord(FPContext* ctx, const uint8_t* header, const RecordLayout& lay
   // A variable record leaves no bytes of an older, longer one behind its end.
   if (layout.upTo) memset(s.bytes + kHeaderLength, 0, s.size - kHeaderLength);
   const uint32_t wanted = static_cast<uint32_t>(layout.length - kHeaderLength);
-  const int length = kHeaderLength + static_cast<int>(ReadMore(ctx, s.bytes + kHeaderLength, wanted));
+  const int length =
+      kHeaderLength + static_cast<int>(layout.upTo
+                                           ? ReadUntil(ctx, s.bytes, wanted,
+                                                       FrameEnd(s.bytes, kHeaderLength, kHeaderLength + 2))
+                                           : ReadMore(ctx, s.bytes + kHeaderLength, wanted));
   // A variable record must bring its own ETX and check character: the header's last two bytes
   // never stand for them.
   const bool complete = layout.upTo ? length >= kHeaderLength + 2 : length == layout.length;
@@ -213,7 +219,9 @@ int ReceiveS1(FPContext* ctx, const uint8_t* header, const RecordLayout& layout)
   const uint32_t wanted = IsSupportedModel(ctx) ? kS1Long - kHeaderLength
                           : ctx->bS1ShortForm   ? kS1Short - kHeaderLength
                                                 : sizeof ctx->infoS1 - kHeaderLength;
-  const int length = kHeaderLength + static_cast<int>(ReadMore(ctx, frame + kHeaderLength, wanted));
+  const int length =
+      kHeaderLength +
+      static_cast<int>(ReadUntil(ctx, frame, wanted, FrameEnd(frame, kHeaderLength, {kS1Short, kS1Long})));
   const bool isLong = length >= kS1Long && FrameIntact(frame, kS1Long);
   if (!isLong && !(length >= kS1Short && FrameIntact(frame, kS1Short))) {
     LogBadFrame(ctx, frame, static_cast<uint32_t>(length));

@@ -41,8 +41,36 @@ void SleepMs(FPContext* ctx, int ms) {
   if (ms > 0) ctx->pClock->SleepMs(static_cast<uint32_t>(ms));
 }
 
-// Sends the frame once and, after the pause, tests that the device is still there.
-int SendFrame(FPContext* ctx, const uint8_t* frame, int frameLength, int pauseMs) {
+// Input queued on the port: what the pause before an answer waits for.
+class PortInput : public plat::Readiness {
+ public:
+  explicit PortInput(plat::PortHandle port) : port_(port) {}
+  bool WaitMs(uint32_t ms) override { return plat::SerialWaitInput(port_, ms); }
+
+ private:
+  plat::PortHandle port_;
+};
+
+// The pause a command gives the device before its answer is read ends as soon as the answer
+// starts to arrive: a read then waits the port's time-outs, so an answer is awaited for the pause
+// plus those, as when the pause was slept out, and an early one is taken at once. Returns the
+// part of the pause that was not waited.
+uint32_t AwaitAnswer(FPContext* ctx, int pauseMs) {
+  if (pauseMs <= 0) return 0;
+  const uint32_t pause = static_cast<uint32_t>(pauseMs);
+  const uint32_t start = ctx->pClock->TickMs();
+  PortInput input(ctx->hComPort);
+  ctx->pClock->SleepUntilReady(pause, input);
+  const uint32_t waited = ctx->pClock->TickMs() - start;
+  return waited < pause ? pause - waited : 0;
+}
+
+// Sends the frame once and, after the pause, tests that the device is still there. When the
+// answer is read next, the pause ends early once it starts to arrive (see AwaitAnswer) and
+// *pauseLeftMs receives what was left of it; the send-only forms sleep it out.
+int SendFrame(FPContext* ctx, const uint8_t* frame, int frameLength, int pauseMs, bool readAnswer,
+              uint32_t* pauseLeftMs) {
+  *pauseLeftMs = 0;
   ctx->nTransactionPhase = 2;
   const int sent = SendBuf(ctx, frame, frameLength);
   if (sent != kLinkOk) return sent;
@@ -50,11 +78,17 @@ int SendFrame(FPContext* ctx, const uint8_t* frame, int frameLength, int pauseMs
   if (pauseMs < 0) {
     ctx->nTransactionPhase = 4;
   } else {
-    SleepMs(ctx, pauseMs);
+    if (readAnswer) {
+      *pauseLeftMs = AwaitAnswer(ctx, pauseMs);
+    } else {
+      SleepMs(ctx, pauseMs);
+    }
     if (FP_Present(ctx) == kLinkOk) ctx->nTransactionPhase = 4;
   }
   return sent;
 }
+
+int ReceiveAnswer(FPContext* ctx, int expected, bool log, bool longCommand, uint32_t pauseLeftMs);
 
 int RunTransaction(FPContext* ctx, const TransactionMode& mode, const char* cmd, int pauseMs, bool log,
                    bool longCommand) {
@@ -84,11 +118,14 @@ int RunTransaction(FPContext* ctx, const TransactionMode& mode, const char* cmd,
       if (mode.singleAttempt) result = kLinkNoDevice;
       break;
     }
-    const int sent = SendFrame(ctx, frame, frameLength, pauseMs);
+    uint32_t pauseLeftMs = 0;
+    const int sent = SendFrame(ctx, frame, frameLength, pauseMs, mode.readAnswer, &pauseLeftMs);
     if (log) LogSentFrame(ctx, cmd, static_cast<int>(length), frame[length + 2], sent);
     result = sent;
     if (mode.singleAttempt) break;
-    if (sent == kLinkOk && mode.readAnswer) result = AcceptData(ctx, kExpectCommandAnswer, log, longCommand);
+    if (sent == kLinkOk && mode.readAnswer) {
+      result = ReceiveAnswer(ctx, kExpectCommandAnswer, log, longCommand, pauseLeftMs);
+    }
 
     if (result == kLinkProtocolError) {
       ++ctx->nProtocolErrors;
@@ -153,8 +190,11 @@ int AcceptFrame(FPContext* ctx, int expected, bool log) {
   return kLinkProtocolError;
 }
 
-// Bytes that start no known answer: read what follows (bounded) and log it all in one line.
-int RejectStrayBytes(FPContext* ctx, uint8_t first) {
+// Bytes that start no known answer: read what follows (bounded) and log it all in one line. The
+// rest of a pause cut short by these bytes is waited first, so that the line shows what it showed
+// when the whole pause was slept before reading.
+int RejectStrayBytes(FPContext* ctx, uint8_t first, uint32_t pauseLeftMs) {
+  SleepMs(ctx, static_cast<int>(pauseLeftMs));
   uint8_t bytes[1 + kStrayReadLimit];
   bytes[0] = first;
   uint32_t got = 0;
@@ -252,6 +292,13 @@ int StartLongTransaction(FPContext* ctx, const char* cmd, int pauseMs, bool log,
 }
 
 int AcceptData(FPContext* ctx, int expected, bool log, bool longCommand) {
+  return ReceiveAnswer(ctx, expected, log, longCommand, 0);
+}
+
+namespace {
+
+// AcceptData after a pause that ended `pauseLeftMs` early because bytes arrived.
+int ReceiveAnswer(FPContext* ctx, int expected, bool log, bool longCommand, uint32_t pauseLeftMs) {
   if (ctx->nComPort == 0) return LogReturn(ctx, "AcceptData", kLinkNoPort);
   if (longCommand) {
     const int waited = AwaitLongCommand(ctx);
@@ -279,6 +326,8 @@ int AcceptData(FPContext* ctx, int expected, bool log, bool longCommand) {
     case ctl::STX:
       return AcceptFrame(ctx, expected, log);
     default:
-      return RejectStrayBytes(ctx, first);
+      return RejectStrayBytes(ctx, first, pauseLeftMs);
   }
 }
+
+}  // namespace

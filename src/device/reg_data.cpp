@@ -55,12 +55,9 @@ int Query(FPContext* ctx, const char* name, const char* cmd) {
 int ReceiveAnswer(FPContext* ctx, const uint8_t header[4], uint8_t* frame, uint32_t rest, int minLength) {
   memcpy(frame, header, kHeaderLength);
   uint32_t got = 0;
-  AcceptBuf(ctx, frame + kHeaderLength, rest, &got);
+  AcceptBufUntil(ctx, frame + kHeaderLength, rest, &got, FrameEnd(frame, kHeaderLength, minLength));
   const int length = kHeaderLength + static_cast<int>(got);
-  if (length >= minLength && length >= kHeaderLength + 1 && frame[length - 2] == ctl::ETX &&
-      CalcBCC(frame, length - 1) == frame[length - 1]) {
-    return length;
-  }
+  if (length >= minLength && length >= kHeaderLength + 1 && FrameIntact(frame, length)) return length;
   const std::string text = HexBytes("[02] ", frame, static_cast<uint32_t>(length));
   LogRecv(ctx, text.c_str(), LinkResultText(kLinkProtocolError));
   return 0;

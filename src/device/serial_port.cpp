@@ -1,9 +1,11 @@
 #include "device/serial_port.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <string>
 
 #include "device/device_log.h"
+#include "platform/deadline.h"
 
 namespace {
 
@@ -258,9 +260,10 @@ int AcceptChar(FPContext* ctx, uint8_t* byte) {
   return kLinkReceiveTimeout;
 }
 
-int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got) {
-  *got = 0;
-  const bool ok = ctx->hComPort && plat::SerialRead(ctx->hComPort, buf, wanted, got);
+namespace {
+
+// The log lines and result of a read of AcceptBuf's kind.
+int FinishAcceptBuf(FPContext* ctx, bool ok, const uint8_t* buf, const uint32_t* got) {
   if (!ok) {
     const uint32_t error = plat::SystemLastError();
     LogMessagef(ctx, "AcceptBuf", "ReadFile error: %" PRIu32, error);
@@ -268,4 +271,39 @@ int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got) {
   }
   if (*got > 0) LogMessage(ctx, "AB", HexBytes("<= ", buf, *got).c_str());
   return ok ? kLinkOk : kLinkReceiveTimeout;
+}
+
+// How long the next byte of a read is waited for, as a read with the port's time-outs waits: the
+// first until the total time-out, each later one at most the interval between bytes as well.
+uint32_t NextByteWaitMs(const FPContext* ctx, const plat::Deadline& total, uint32_t got) {
+  const uint32_t left = total.RemainingMs();
+  const uint32_t interval = ctx->commTimeouts.ReadIntervalTimeout;
+  return got == 0 || interval == 0 ? left : std::min(left, interval);
+}
+
+}  // namespace
+
+int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got) {
+  *got = 0;
+  const bool ok = ctx->hComPort && plat::SerialRead(ctx->hComPort, buf, wanted, got);
+  return FinishAcceptBuf(ctx, ok, buf, got);
+}
+
+int AcceptBufUntil(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got, const AnswerEnd& end) {
+  *got = 0;
+  if (!ctx->hComPort) return FinishAcceptBuf(ctx, false, buf, got);
+  // A total time-out of 0 is no limit, as in the port's time-outs.
+  const uint32_t totalMs = ctx->commTimeouts.ReadTotalTimeoutConstant;
+  const plat::Deadline total(totalMs != 0 ? totalMs : UINT32_MAX);
+  bool ok = true;
+  while (ok && *got < wanted && !end.Complete(*got)) {
+    if (!plat::SerialWaitInput(ctx->hComPort, NextByteWaitMs(ctx, total, *got))) break;
+    plat::SerialQueues queues;
+    uint32_t n = 0;
+    ok = plat::SerialClearError(ctx->hComPort, nullptr, &queues) &&
+         plat::SerialRead(ctx->hComPort, buf + *got,
+                          std::min(std::max<uint32_t>(queues.cbInQue, 1), wanted - *got), &n);
+    *got += n;
+  }
+  return FinishAcceptBuf(ctx, ok, buf, got);
 }

@@ -31,3 +31,12 @@ int SendBuf(FPContext* ctx, const uint8_t* bytes, int count);
 int SendChar(FPContext* ctx, uint8_t byte);
 int AcceptChar(FPContext* ctx, uint8_t* byte);
 int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got);
+// Says whether the first `count` bytes read make a whole answer.
+class AnswerEnd {
+ public:
+  virtual ~AnswerEnd() = default;
+  virtual bool Complete(uint32_t count) const = 0;
+};
+// AcceptBuf for an answer whose length shows only at its end: the read also ends as soon as the
+// bytes that came make it whole, rather than when the line falls quiet.
+int AcceptBufUntil(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got, const AnswerEnd& end);

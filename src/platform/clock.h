@@ -36,6 +36,14 @@ class WakeEvent {
   bool set_ = false;
 };
 
+// Something a pause may end early for, such as an answer arriving on a port.
+class Readiness {
+ public:
+  virtual ~Readiness() = default;
+  // Waits up to ms of real time; true when ready (at once or within the time).
+  virtual bool WaitMs(uint32_t ms) = 0;
+};
+
 class Clock {
  public:
   virtual ~Clock() = default;
@@ -45,6 +53,9 @@ class Clock {
   // Pauses ms unless `wake` is set first; true when it was set. This waits on the event itself in
   // real time; a test clock may only note the pause and return.
   virtual bool SleepUnless(uint32_t ms, WakeEvent& wake) { return wake.WaitMs(ms); }
+  // Pauses up to ms, ending as soon as `ready` is; true when it was. A test clock may only note
+  // the pause and return, as if it had passed without anything becoming ready.
+  virtual bool SleepUntilReady(uint32_t ms, Readiness& ready) { return ready.WaitMs(ms); }
   virtual CalendarTime LocalTime() = 0;
   virtual CalendarTime UtcTime() = 0;
   // Seconds since 1970-01-01 UTC, as time() returns.

@@ -423,6 +423,25 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   return true;
 }
 
+bool SerialWaitInput(PortHandle h, uint32_t ms) {
+  Port* port = PortOf(h);
+  if (port == nullptr) return false;
+  const Deadline deadline(ms);
+  bool hangup = false;
+  for (;;) {
+    int queued = 0;
+    if (ioctl(port->fd, FIONREAD, &queued) != 0) return Fail(errno);
+    if (queued > 0) return true;
+    const int waitMs = static_cast<int>(std::min<uint32_t>(deadline.RemainingMs(), INT_MAX));
+    if (waitMs == 0) return false;
+    if (hangup) {
+      SleepMs(std::min(waitMs, kHangupSliceMs));
+    } else if (!WaitReady(port->fd, POLLIN, waitMs, &hangup)) {
+      return false;
+    }
+  }
+}
+
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;

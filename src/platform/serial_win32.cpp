@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/serial.h"
 
 namespace plat {
@@ -184,6 +185,23 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   const BOOL ok = ReadFile(port, buf, wanted, &count, nullptr);
   *got = count;
   return ok != FALSE;
+}
+
+// A synchronous port offers no wait that ends on input within a time limit, so the input queue
+// is looked at every millisecond (Sleep's granularity may make that coarser).
+bool SerialWaitInput(PortHandle h, uint32_t ms) {
+  HANDLE port = HandleOf(h);
+  if (port == nullptr) return false;
+  const Deadline deadline(ms);
+  for (;;) {
+    DWORD flags = 0;
+    COMSTAT stat;
+    memset(&stat, 0, sizeof stat);
+    if (!ClearCommError(port, &flags, &stat)) return false;
+    if (stat.cbInQue > 0) return true;
+    if (deadline.Expired()) return false;
+    Sleep(1);
+  }
 }
 
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -274,6 +275,34 @@ TEST_F(InfoRecordsTest, ShLengthFollowsTheFirmware) {
   EXPECT_EQ(ReadInfoSh(&ctx), 0);
   EXPECT_EQ(ctx.infoSh[198], ctl::ETX);
   EXPECT_EQ(ctx.infoSh[200], 0) << "nothing of a longer record is left behind";
+}
+
+// A record shorter than the longest its layout allows (the older firmware's Sh where the wide
+// layout allows more, the short form of S1) is taken as soon as its check character has come, not
+// when the line has been quiet for the one-second interval.
+TEST_F(InfoRecordsTest, RecordShorterThanItsLayoutIsTakenOnceWhole) {
+  printer.ModifyState([](emu::PrinterState& s) { s.banner = emu::kBannerFfd100; });
+  const std::string shortS1 =
+      "00\n" + std::string(16, '0') + "\n" + std::string(8, '0') +
+      "\n0042\n00000001\n00000007\n123456789012\nREG45678901234\nSER45678901234\n000000\n000000";
+  struct Case {
+    const char* name;
+    std::function<int(FPContext*)> read;
+    std::function<void()> stage;
+  };
+  const Case cases[] = {
+      {"Sh", ReadInfoSh, [] {}},
+      {"short S1", ReadInfo1, [&] { printer.AnswerNextWithData("S1", shortS1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.stage();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(c.read(&ctx), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+  }
+  EXPECT_EQ(ctx.infoSh[198], ctl::ETX);
+  EXPECT_EQ(ctx.nS1Length, 112);
 }
 
 TEST(InfoRecordValues, NeutralS1BeforeAnyRecord) {

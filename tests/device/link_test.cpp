@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 
 #include <string>
 
@@ -310,6 +312,61 @@ TEST_F(LinkTest, SilentPrinterTimesOut) {
   printer.IgnoreNext(1);
   EXPECT_EQ(ExecTransaction(&ctx, "S3", -3, true, false), -4);
   EXPECT_TRUE(log.Has(">recv [] receive time out"));
+}
+
+// The pause before a command's answer ends when the answer starts to arrive. Whatever comes, the
+// transaction hears what it heard when the whole pause was slept before reading: the same result
+// and the same log, also with garbage ahead of the answer or an answer after the pause.
+TEST_F(LinkTest, AnswerDrivenPauseHearsWhatTheSleptPauseHeard) {
+  struct Case {
+    const char* name;
+    std::function<void(emu::VirtualPrinter&)> stage;
+  };
+  const Case cases[] = {
+      {"an answer at once", [](emu::VirtualPrinter&) {}},
+      {"garbage before the answer",
+       [](emu::VirtualPrinter& p) {
+         p.SendStrayBytes(BytesOf({0x7E, 0x41, 0x42}));
+       }},
+      {"an answer after the pause",
+       [](emu::VirtualPrinter& p) {
+         p.SetTiming({300000, 0, 0});
+       }},
+      {"a record after the pause",
+       [](emu::VirtualPrinter& p) {
+         p.SetTiming({300000, 0, 0});
+         p.AnswerNextWithData("SQ", "0123456789");
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> logs[2];
+    int results[2];
+    for (bool answerDriven : {false, true}) {
+      clock.waitForReadiness = answerDriven;
+      c.stage(printer);
+      log.lines.clear();
+      results[answerDriven] = ExecTransaction(&ctx, "S3", 110, true, false);
+      logs[answerDriven] = log.lines;
+      printer.SetTiming({});
+    }
+    EXPECT_EQ(results[0], results[1]);
+    EXPECT_EQ(logs[0], logs[1]);
+  }
+  EXPECT_EQ(clock.ReadinessWaits().size(), sizeof cases / sizeof cases[0]) << "each answer-driven run waited";
+  clock.waitForReadiness = false;
+}
+
+// An answer that comes before the pause is over is read at once: a long pause is not waited out,
+// yet it is still the longest the answer is waited for before the read's own time-outs.
+TEST_F(LinkTest, EarlyAnswerEndsThePause) {
+  clock.waitForReadiness = true;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ExecTransaction(&ctx, "S3", 5000, true, false), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+  EXPECT_EQ(clock.ReadinessWaits(), std::vector<uint32_t>{5000});
+  EXPECT_EQ(clock.CountSleeps(5000), 0);
+  EXPECT_EQ(ctx.nTransactionPhase, 5);
 }
 
 TEST(LinkHelpers, CheckCharacterTextsAndNibbles) {

@@ -23,6 +23,20 @@ class FakeClock : public plat::Clock {
     SleepMs(ms);
     return wake.IsSet();
   }
+  // Notes the pause like SleepMs, as if it passed with nothing ready; with waitForReadiness it
+  // waits for `ready` in real time instead, as the system clock does, and notes the pause in
+  // ReadinessWaits().
+  bool SleepUntilReady(uint32_t ms, plat::Readiness& ready) override {
+    if (!waitForReadiness) {
+      SleepMs(ms);
+      return false;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      readinessWaits_.push_back(ms);
+    }
+    return ready.WaitMs(ms);
+  }
   plat::CalendarTime LocalTime() override { return local_; }
   plat::CalendarTime UtcTime() override { return utc_; }
   int64_t UnixTime() override { return unix_; }
@@ -30,6 +44,10 @@ class FakeClock : public plat::Clock {
   std::vector<uint32_t> Sleeps() {
     std::lock_guard<std::mutex> lock(mutex_);
     return sleeps_;
+  }
+  std::vector<uint32_t> ReadinessWaits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readinessWaits_;
   }
   int CountSleeps(uint32_t ms) {
     int n = 0;
@@ -40,11 +58,13 @@ class FakeClock : public plat::Clock {
   plat::CalendarTime local_{2026, 12, 9, 12, 0, 0, 0};
   plat::CalendarTime utc_{2026, 12, 9, 9, 0, 0, 0};
   int64_t unix_ = 1796806800;
+  bool waitForReadiness = false;
 
  private:
   std::mutex mutex_;
   uint32_t tick_ = 0;
   std::vector<uint32_t> sleeps_;
+  std::vector<uint32_t> readinessWaits_;
 };
 
 // The printer's pauses pass at once, the relay's pauses are real and end when it is stopped: the
