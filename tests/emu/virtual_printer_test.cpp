@@ -301,6 +301,33 @@ TEST_F(VirtualPrinterTest, BytesArePacedAtTheGivenSpeed) {
   EXPECT_LT(ms, pacedMs * 3);
 }
 
+// Every interval the printer spends is accounted: the bytes both ways at the line's speed, and
+// the modelled time of each command with the lines it printed and the documents it wrote.
+TEST_F(VirtualPrinterTest, AccountsForTheWireAndTheDeviceTime) {
+  printer.AddCommand("P", [](PrinterState& s, const std::string&) {
+    s.tape.push_back({"one"});
+    s.tape.push_back({"two"});
+    return emu::Reply::Accept();
+  });
+  printer.SetBaudRate(115200);
+  printer.SetTiming({1000, 20, 300});
+  printer.ResetAccounts();
+  EXPECT_EQ(Command("S3", 1), Bytes{ACK});
+  EXPECT_EQ(Command("P", 1), Bytes{ACK});
+  line->Send({ENQ});
+  EXPECT_EQ(line->Read(5).size(), 5u);
+  const emu::Accounts a = printer.GetAccounts();
+  EXPECT_EQ(a.commands, 2u);
+  EXPECT_EQ(a.bytesReceived, 5u + 4u + 1u);
+  EXPECT_EQ(a.bytesSent, 1u + 1u + 5u);
+  EXPECT_EQ(a.wireUs, 5 * 11 * 1000000ull / 115200 + 4 * 11 * 1000000ull / 115200 + 11 * 1000000ull / 115200 +
+                          2 * (11 * 1000000ull / 115200) + 5 * 11 * 1000000ull / 115200);
+  EXPECT_EQ(a.printedLines, 2u);
+  EXPECT_EQ(a.deviceUs, 1000u + 1000u + 2 * 20u);
+  printer.ResetAccounts();
+  EXPECT_EQ(printer.GetAccounts().wireUs, 0u);
+}
+
 TEST_F(VirtualPrinterTest, TraceRecordsBothDirectionsInOrder) {
   std::vector<std::string> live;
   printer.SetTraceListener([&](const emu::TraceEntry& e) { live.push_back(emu::FormatTraceEntry(e)); });

@@ -1,6 +1,7 @@
 // mirel-emu: the virtual printer on a pseudo-terminal, for people and scripts.
 //
 //   mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE] [--ready-file FILE]
+//             [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
 //             [--fd-endless-echo]
@@ -14,7 +15,10 @@
 // --fd-backlog preloads N signed receipts waiting for the operator; the other --fd- options are
 // faults of the fiscal drive: an error answer with CODE to every exchange status request, the next
 // N message blocks without data, without any answer or longer than asked, the next N operator
-// acknowledgements refused, and a reprint echo that never ends.
+// acknowledgements refused, and a reprint echo that never ends. The printer takes the time a real
+// one takes to carry out a command, print a line and have its fiscal drive write a document
+// (--timing realistic, the default); --timing none answers at once, and the -ms options set one
+// of the three times.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -40,6 +44,7 @@ struct Options {
   std::string link;
   bool trace = false;
   unsigned long baud = 0;
+  emu::DeviceTiming timing = emu::RealisticTiming();
   std::string readyFile;
   std::string tapeFile;
   std::string banner = emu::kBannerFfd105;
@@ -52,7 +57,8 @@ void Usage() {
       << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE]\n"
          "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
          "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
-         "                 [--fd-refuse N] [--fd-endless-echo]\n";
+         "                 [--fd-refuse N] [--fd-endless-echo]\n"
+         "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n";
 }
 
 // Reads a positive number; false when `text` is not one.
@@ -66,6 +72,30 @@ bool ParseNumber(const char* text, unsigned long* value) {
 bool FirmwareBanner(const std::string& version, std::string* banner) {
   if (version != "1.05" && version != "1.00") return false;
   *banner = version == "1.05" ? emu::kBannerFfd105 : emu::kBannerFfd100;
+  return true;
+}
+
+// The options of the printer's own time.
+bool ParseTimingOption(const std::string& arg, const char* value, Options* o) {
+  if (!value) return false;
+  if (arg == "--timing") {
+    const std::string v = value;
+    if (v != "realistic" && v != "none") return false;
+    o->timing = v == "realistic" ? emu::RealisticTiming() : emu::DeviceTiming();
+    return true;
+  }
+  unsigned long ms = 0;
+  if (!ParseNumber(value, &ms) || ms > 60000) return false;
+  const uint32_t us = static_cast<uint32_t>(ms * 1000);
+  if (arg == "--command-ms") {
+    o->timing.commandUs = us;
+  } else if (arg == "--line-ms") {
+    o->timing.printLineUs = us;
+  } else if (arg == "--document-ms") {
+    o->timing.documentUs = us;
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -114,7 +144,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->banner = argv[++i];
     } else if (arg == "--fd-endless-echo") {
       o->fdFaults.endlessEcho = true;
-    } else if (ParseFiscalDriveOption(arg, hasValue ? argv[i + 1] : nullptr, o)) {
+    } else if (ParseFiscalDriveOption(arg, hasValue ? argv[i + 1] : nullptr, o) ||
+               ParseTimingOption(arg, hasValue ? argv[i + 1] : nullptr, o)) {
       ++i;
     } else {
       return false;
@@ -149,6 +180,7 @@ int main(int argc, char** argv) {
 
   emu::VirtualPrinter printer;
   printer.SetBaudRate(static_cast<uint32_t>(options.baud));
+  printer.SetTiming(options.timing);
   printer.ModifyState([&](emu::PrinterState& s) {
     s.banner = options.banner;
     s.fd.faults = options.fdFaults;

@@ -1,5 +1,6 @@
 #include "emu/virtual_printer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -34,7 +35,16 @@ bool SettledWithoutAck(const std::string& data) {
   return startsWith("SF") || startsWith("04");
 }
 
+// A command takes a few milliseconds to parse and carry out, a thermal head prints a line of text
+// in about 12 ms (some 80 lines a second at 250 mm/s), and the fiscal drive signs and stores a
+// document in about 150 ms.
+constexpr DeviceTiming kRealisticTiming = {3000, 12000, 150000};
+
 }  // namespace
+
+DeviceTiming RealisticTiming() {
+  return kRealisticTiming;
+}
 
 VirtualPrinter::VirtualPrinter(plat::Clock& clock) : clock_(clock) {}
 
@@ -154,6 +164,34 @@ void VirtualPrinter::SetBaudRate(uint32_t baud) {
   baud_ = baud;
 }
 
+void VirtualPrinter::SetTiming(const DeviceTiming& timing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  timing_ = timing;
+}
+
+Accounts VirtualPrinter::GetAccounts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return accounts_;
+}
+
+void VirtualPrinter::ResetAccounts() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  accounts_ = Accounts();
+}
+
+// Called with mutex_ held. 0 without a speed.
+uint64_t VirtualPrinter::WireUs(size_t bytes) const {
+  return baud_ == 0 ? 0 : bytes * kBitsPerByte * 1'000'000ull / baud_;
+}
+
+// Spends `us` of the printer's own time (nothing is answered meanwhile), unless it is stopping.
+void VirtualPrinter::Spend(uint64_t us) {
+  const auto until = steady_clock::now() + std::chrono::microseconds(us);
+  while (!stopping_ && steady_clock::now() < until) {
+    std::this_thread::sleep_until(std::min(until, steady_clock::now() + std::chrono::milliseconds(kPollMs)));
+  }
+}
+
 int VirtualPrinter::DataFramesAcknowledged() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return acknowledged_;
@@ -186,12 +224,23 @@ void VirtualPrinter::Serve() {
 }
 
 void VirtualPrinter::Handle(const RxUnit& unit) {
+  uint64_t arrivalUs;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    arrivalUs = WireUs(unit.raw.size());
+    accounts_.bytesReceived += unit.raw.size();
+    accounts_.wireUs += arrivalUs;
+  }
+  Spend(arrivalUs);
   trace_.Record(TraceEntry::Direction::kRx, unit.raw, unit.kind == RxUnit::Kind::kFrame);
   NoteCollision(unit);
   if (unit.kind == RxUnit::Kind::kFrame) {
+    uint64_t deviceUs = 0;
+    const Bytes answer = CommandAnswer(unit, &deviceUs);
+    Spend(deviceUs);
     // Stray bytes go out even when the frame gets no answer, so that noise followed by silence
     // can be staged.
-    Send(CommandAnswer(unit), true);
+    Send(answer, true);
   } else if (unit.kind == RxUnit::Kind::kControl) {
     Send(StatusRequestAnswer(unit.raw[0]));
   } else if (IsRawResetBody(unit.raw)) {
@@ -249,8 +298,26 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
 
 // The order of the checks is the device's: a silenced frame is not even looked at, a damaged one
 // is refused before its text means anything, and a busy device accepts nothing.
-Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame) {
+Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame, uint64_t* deviceUs) {
   std::lock_guard<std::mutex> lock(mutex_);
+  ++accounts_.commands;
+  const size_t linesBefore = state_.tape.size();
+  const size_t documentsBefore = state_.fd.documents.size();
+  Bytes answer = Answer(frame);
+  // A restart may clear the tape; only what a command added is printed.
+  const uint64_t lines = state_.tape.size() > linesBefore ? state_.tape.size() - linesBefore : 0;
+  const uint64_t documents =
+      state_.fd.documents.size() > documentsBefore ? state_.fd.documents.size() - documentsBefore : 0;
+  accounts_.printedLines += lines;
+  accounts_.documents += documents;
+  *deviceUs =
+      answer.empty() ? 0 : timing_.commandUs + lines * timing_.printLineUs + documents * timing_.documentUs;
+  accounts_.deviceUs += *deviceUs;
+  return answer;
+}
+
+// Called with mutex_ held.
+Bytes VirtualPrinter::Answer(const RxUnit& frame) {
   if (silenceCount_ > 0 || deadCount_ > 0) {
     --(silenceCount_ > 0 ? silenceCount_ : deadCount_);
     return {};
@@ -342,6 +409,8 @@ void VirtualPrinter::Transmit(const Bytes& bytes) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     baud = baud_;
+    accounts_.bytesSent += bytes.size();
+    accounts_.wireUs += WireUs(bytes.size());
   }
   if (baud == 0) {
     pty_.Write(bytes.data(), bytes.size(), kWriteTimeoutMs);

@@ -22,6 +22,28 @@
 
 namespace emu {
 
+// Time the printer spends where a real one does, before it answers a command. All 0 (the
+// default) answers at once; RealisticTiming() is what a real printer takes.
+struct DeviceTiming {
+  uint32_t commandUs = 0;    // taking in and carrying out any command frame
+  uint32_t printLineUs = 0;  // each line the command puts on the tape
+  uint32_t documentUs = 0;   // each document the command has the fiscal drive write
+};
+DeviceTiming RealisticTiming();
+
+// Where the printer's time went since the start (or the last ResetAccounts), in microseconds: the
+// bytes on the line at its speed both ways, and the modelled device time. Together with the rests
+// the driver must keep they are the least a run of commands can take.
+struct Accounts {
+  uint64_t bytesReceived = 0;
+  uint64_t bytesSent = 0;
+  uint64_t wireUs = 0;    // every byte received and sent, 11 bits at the line's speed
+  uint64_t deviceUs = 0;  // modelled command, print and fiscal-drive time
+  uint64_t commands = 0;  // command frames received
+  uint64_t printedLines = 0;
+  uint64_t documents = 0;
+};
+
 class VirtualPrinter {
  public:
   // `clock` decides the shift's age (shift time exceeded); tests may pass one of their own.
@@ -67,7 +89,12 @@ class VirtualPrinter {
   // `deadUnits` frames and status requests: they get no answer at all, as with a pulled cable.
   void AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change, int deadUnits);
   // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
+  // With a speed set, bytes the driver sends are taken in at it as well (the port delivers them
+  // at once): the printer looks at a frame only when its last byte would have arrived.
   void SetBaudRate(uint32_t baud);
+  void SetTiming(const DeviceTiming& timing);
+  Accounts GetAccounts() const;
+  void ResetAccounts();
 
   // Data frames sent and acknowledged by the driver with ACK.
   int DataFramesAcknowledged() const;
@@ -97,7 +124,10 @@ class VirtualPrinter {
   void Handle(const RxUnit& unit);
   void NoteCollision(const RxUnit& unit);
   Bytes StatusRequestAnswer(uint8_t request);
-  Bytes CommandAnswer(const RxUnit& frame);
+  Bytes CommandAnswer(const RxUnit& frame, uint64_t* deviceUs);
+  Bytes Answer(const RxUnit& frame);
+  uint64_t WireUs(size_t bytes) const;
+  void Spend(uint64_t us);
   Bytes Render(const Reply& reply, bool badCheck);
   void Trigger(const std::string& text);
   void Send(const Bytes& answer, bool evenIfSilent = false);
@@ -125,6 +155,8 @@ class VirtualPrinter {
   Bytes stray_;
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;
+  DeviceTiming timing_;
+  Accounts accounts_;
   bool awaitingAck_ = false;
   bool ackAwaited_ = false;  // the data frame sent is one the driver acknowledges
   bool enqSent_ = false;     // our ENQ awaits the driver's ACK, after which we send the status
