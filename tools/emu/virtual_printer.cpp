@@ -20,6 +20,9 @@ constexpr auto kFrameGap = std::chrono::milliseconds(500);
 constexpr int kWriteTimeoutMs = 1000;
 // 8E1: start bit, 8 data bits, parity, stop bit.
 constexpr uint64_t kBitsPerByte = 11;
+// A serial port's receiver passes bytes on when its FIFO reaches its trigger level (14 of 16 on
+// the common UART) or the line pauses, not byte by byte.
+constexpr size_t kFifoBytes = 14;
 
 // The records the driver takes without acknowledging them: the printer's exchange ends when they
 // have been sent. "S1" is one in its long form only; of the fiscal drive's answers only the
@@ -402,8 +405,9 @@ void VirtualPrinter::Send(const Bytes& answer, bool evenIfSilent) {
   Transmit(answer);
 }
 
-// With pacing, each byte is written when a real line would have delivered its stop bit. A write
-// that cannot finish (nobody has read the port for a long while) drops the bytes, as a line would.
+// With pacing, bytes are handed on as a real port's receiver does: in groups of up to kFifoBytes,
+// each written when the line would have delivered the stop bit of its last byte. A write that
+// cannot finish (nobody has read the port for a long while) drops the bytes, as a line would.
 void VirtualPrinter::Transmit(const Bytes& bytes) {
   uint32_t baud;
   {
@@ -418,11 +422,11 @@ void VirtualPrinter::Transmit(const Bytes& bytes) {
   }
   auto perByte = std::chrono::nanoseconds(kBitsPerByte * 1'000'000'000ull / baud);
   auto due = steady_clock::now();
-  for (uint8_t b : bytes) {
-    if (stopping_) return;
-    due += perByte;
+  for (size_t at = 0, n = 0; at < bytes.size() && !stopping_; at += n) {
+    n = std::min(kFifoBytes, bytes.size() - at);
+    due += perByte * n;
     std::this_thread::sleep_until(due);
-    pty_.Write(&b, 1, kWriteTimeoutMs);
+    pty_.Write(bytes.data() + at, n, kWriteTimeoutMs);
   }
 }
 

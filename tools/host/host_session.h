@@ -52,6 +52,8 @@ class HostSession {
   CallOutcome Run(const HostCall& call);
   // The interface the calls go through, for a test that also looks at the object behind it.
   ILanguageExtender* Extender() const { return m_pExtender; }
+  // The component, once started (a benchmark measures the object itself behind the calls).
+  IInitDone* Component() const { return m_pInitDone; }
 
  private:
   CallOutcome RunMethod(const HostCall& call);

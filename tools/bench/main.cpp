@@ -1,0 +1,300 @@
+// mirel-bench: how long a receipt takes through the host interface against the virtual printer,
+// next to the least the line and the printer allow.
+//
+//   mirel-bench [--quick] [--fixed-pauses] [--receipts N] [--documents N]
+//
+// For 1, 5, 20 and 100 items at 9600 and 115200 bit/s it runs Open, then ProcessCheck, and prints
+// the wall time, the lower bound (the printer's accounting of the bytes on the line and of its own
+// command, print and fiscal-drive time, plus the rests the driver must keep), their ratio, the
+// commands sent and the driver's CPU time. Then the relay drains N waiting documents (1,000) to the
+// test OFD server at both speeds, and N receipts (10,000) run on an unpaced line with the
+// resident memory taken after 100 and at the end. --fixed-pauses sleeps every pause before an answer out, as
+// the driver did before its waits ended on the answer; --quick runs a small form of everything in seconds.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "addin/mirel240f.h"
+#include "emu/fiscal_drive.h"
+#include "emu/virtual_printer.h"
+#include "host/host_services.h"
+#include "host/host_session.h"
+#include "ofd-stub/ofd_stub.h"
+#include "platform/clock.h"
+#include "platform/process.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+constexpr int kPort = 9;
+// The virtual printer's operator password.
+constexpr char kPassword[] = "472913";
+// The rests the driver keeps whatever the printer does: after a clerk logs on or off, after a
+// refused payment, before a receipt-state query, and before sending again after NAK or busy.
+constexpr uint32_t kRests[] = {3300, 1100, 200, 330};
+
+bool IsRest(uint32_t ms) {
+  return std::find(std::begin(kRests), std::end(kRests), ms) != std::end(kRests);
+}
+
+// The driver's time on the system clock, with its pauses added up: the rests above, and its other
+// fixed pauses (before acknowledging a record, while the printer stores a setting, ...). With
+// fixedPauses a pause before an answer is slept out whole instead of ending when the answer
+// arrives; with skipPauses the fixed pauses are only counted, as on a test's fake clock.
+class BenchClock : public plat::Clock {
+ public:
+  uint32_t TickMs() override { return plat::SystemClock().TickMs(); }
+  void SleepMs(uint32_t ms) override {
+    (IsRest(ms) ? restMs : otherPauseMs) += ms;
+    if (!skipPauses) plat::SystemClock().SleepMs(ms);
+  }
+  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override {
+    return plat::SystemClock().SleepUnless(ms, wake);
+  }
+  bool SleepUntilReady(uint32_t ms, plat::Readiness& ready) override {
+    if (!fixedPauses) return plat::SystemClock().SleepUntilReady(ms, ready);
+    plat::SystemClock().SleepMs(ms);
+    return false;
+  }
+  plat::CalendarTime LocalTime() override { return plat::SystemClock().LocalTime(); }
+  plat::CalendarTime UtcTime() override { return plat::SystemClock().UtcTime(); }
+  int64_t UnixTime() override { return plat::SystemClock().UnixTime(); }
+
+  std::atomic<uint64_t> restMs{0};
+  std::atomic<uint64_t> otherPauseMs{0};
+  bool fixedPauses = false;
+  bool skipPauses = false;
+};
+
+struct Options {
+  bool quick = false;
+  bool fixedPauses = false;
+  int receipts = 10000;
+  int documents = 1000;
+};
+
+std::string SaleOf(int items) {
+  std::string positions;
+  for (int i = 0; i < items; ++i) {
+    positions += "<FiscalString Name=\"Tea " + std::to_string(i + 1) +
+                 "\" Quantity=\"1\" PriceWithDiscount=\"5.00\" SumWithDiscount=\"5.00\" Tax=\"20\""
+                 " Department=\"1\" SignMethodCalculation=\"4\" SignCalculationObject=\"1\"/>";
+  }
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CheckPackage><Parameters CashierName=\"Ivanova\""
+         " PaymentType=\"1\" TaxVariant=\"0\"/><Positions>" +
+         positions + "</Positions><Payments Cash=\"" + std::to_string(5 * items) + ".00\"/></CheckPackage>";
+}
+
+HostCall Call(const std::string& method, std::vector<HostArg> args) {
+  return HostCall{method, std::move(args)};
+}
+
+// The driver as the host has it, on a virtual printer at one speed, its pauses on the bench clock.
+class Bench {
+ public:
+  Bench(uint32_t baud, const emu::DeviceTiming& timing, bool fixedPauses)
+      : m_profile(std::filesystem::temp_directory_path() / "mirel-bench.profile"),
+        m_connection(m_profile.string()),
+        m_session(m_out) {
+    m_clock.fixedPauses = fixedPauses;
+    m_printer.SetBaudRate(baud);
+    m_printer.SetTiming(timing);
+    m_printer.ModifyState([](emu::PrinterState& s) {
+      s.shiftOpen = true;
+      s.shiftNumber = 1;
+      s.shiftOpenedAt = s.now;
+    });
+    m_baud = baud;
+  }
+  ~Bench() {
+    m_session.Run(Call("Close", {{"$DeviceID", false}}));
+    std::error_code ec;
+    std::filesystem::remove(m_profile, ec);
+  }
+
+  // Starts the printer and the component and opens the device; false with a message on failure.
+  bool Open(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+    std::string error;
+    if (!m_printer.Start() ||
+        !plat::SetEnvironment("MIREL_COM" + std::to_string(kPort), m_printer.PortPath())) {
+      std::fprintf(stderr, "mirel-bench: the virtual printer did not start\n");
+      return false;
+    }
+    if (!m_session.Start(m_connection, &error)) {
+      std::fprintf(stderr, "mirel-bench: %s\n", error.c_str());
+      return false;
+    }
+    static_cast<CMirel240F*>(m_session.Component())->Device()->pClock = &m_clock;
+    const std::string speed = m_baud == 9600 ? "1" : "6";
+    Set("Port", std::to_string(kPort));
+    Set("Speed", speed);
+    Set("Password", kPassword);
+    for (const auto& s : settings) Set(s.first, s.second);
+    return Run(Call("Open", {}));
+  }
+  bool Receipt(const std::string& sale) {
+    return Run(Call("ProcessCheck", {{"$DeviceID", false}, {"false", false}, {sale, true}}));
+  }
+  FPContext* Device() { return static_cast<CMirel240F*>(m_session.Component())->Device(); }
+  emu::VirtualPrinter& Printer() { return m_printer; }
+  BenchClock& Clock() { return m_clock; }
+  uint32_t Baud() const { return m_baud; }
+
+ private:
+  void Set(const std::string& name, const std::string& value) {
+    Run(Call("SetParameter", {{name, true}, {value, true}}));
+  }
+  bool Run(const HostCall& call) {
+    m_out.str("");
+    const CallOutcome outcome = m_session.Run(call);
+    if (outcome != CallOutcome::kSucceeded) std::fprintf(stderr, "%s", m_out.str().c_str());
+    return outcome == CallOutcome::kSucceeded;
+  }
+
+  std::filesystem::path m_profile;
+  // Declared before the session, so that the component's Done still finds them.
+  BenchClock m_clock;
+  emu::VirtualPrinter m_printer;
+  HostConnection m_connection;
+  std::ostringstream m_out;
+  HostSession m_session;
+  uint32_t m_baud = 0;
+};
+
+double MsSince(Steady::time_point start) {
+  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
+}
+
+// One receipt of `items` items, measured after one of the same to warm up. The bound is the wire,
+// the printer and the rests; the driver's other fixed pauses are shown beside it.
+void ReceiptCase(uint32_t baud, int items, bool fixedPauses) {
+  Bench bench(baud, emu::RealisticTiming(), fixedPauses);
+  const std::string sale = SaleOf(items);
+  if (!bench.Open() || !bench.Receipt(sale)) return;
+  bench.Printer().ResetAccounts();
+  bench.Clock().restMs = 0;
+  bench.Clock().otherPauseMs = 0;
+  const uint64_t cpuStart = plat::ThreadCpuMicros();
+  const Steady::time_point start = Steady::now();
+  const bool ok = bench.Receipt(sale);
+  const double wallMs = MsSince(start);
+  const double cpuMs = (plat::ThreadCpuMicros() - cpuStart) / 1000.0;
+  const emu::Accounts a = bench.Printer().GetAccounts();
+  const double boundMs = (a.wireUs + a.deviceUs) / 1000.0 + static_cast<double>(bench.Clock().restMs);
+  const double otherMs = static_cast<double>(bench.Clock().otherPauseMs);
+  std::printf("%7u %6d %-7s %8.0f %8.0f %6.2f %8.0f %6.2f %8llu %7.3f%s\n", baud, items,
+              fixedPauses ? "fixed" : "answer", wallMs, boundMs, wallMs / boundMs, otherMs,
+              wallMs / (boundMs + otherMs), static_cast<unsigned long long>(a.commands), cpuMs,
+              ok ? "" : "  (failed)");
+}
+
+// The relay moving `documents` waiting documents to the test OFD server.
+void RelayCase(uint32_t baud, int documents) {
+  ofdstub::OfdStub server;
+  if (!server.Start()) {
+    std::fprintf(stderr, "mirel-bench: the test OFD server did not start\n");
+    return;
+  }
+  Bench bench(baud, emu::RealisticTiming(), false);
+  bench.Printer().ModifyState([documents](emu::PrinterState& s) { emu::PreloadDocuments(&s, documents); });
+  bench.Printer().ResetAccounts();
+  const Steady::time_point start = Steady::now();
+  if (!bench.Open({{"AddressFDO", "127.0.0.1"}, {"PortFDO", std::to_string(server.Port())}})) return;
+  while (!emu::Backlog(bench.Printer().State()).empty())
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const double seconds = MsSince(start) / 1000.0;
+  const emu::Accounts a = bench.Printer().GetAccounts();
+  const double capacity = baud / 11.0 * seconds;
+  std::printf("%7u %9d %9.1f %9.1f %13llu %8.1f %%\n", baud, documents, seconds, documents / seconds,
+              static_cast<unsigned long long>(a.bytesReceived + a.bytesSent),
+              100.0 * (a.bytesReceived + a.bytesSent) / capacity);
+  server.Stop();
+}
+
+// The printer keeps what it printed and signed; a long run drops it, so that only the driver's
+// memory is left to grow.
+void TrimPrinter(emu::VirtualPrinter& printer) {
+  printer.ClearTrace();
+  printer.ModifyState([](emu::PrinterState& s) {
+    s.tape.clear();
+    s.closedReceipts.clear();
+    while (s.fd.documents.size() > 10) s.fd.documents.pop_front();
+  });
+}
+
+// The driver's pauses are only counted here, as a test's clock does: what is measured is memory.
+void MemoryCase(int receipts) {
+  Bench bench(0, emu::DeviceTiming(), false);
+  bench.Clock().skipPauses = true;
+  const std::string sale = SaleOf(5);
+  if (!bench.Open()) return;
+  const int early = std::min(100, receipts);
+  uint64_t startBytes = 0;
+  int failed = 0;
+  for (int i = 1; i <= receipts; ++i) {
+    failed += bench.Receipt(sale) ? 0 : 1;
+    if (i % 50 == 0) TrimPrinter(bench.Printer());
+    if (i == early) startBytes = plat::ResidentBytes();
+  }
+  const uint64_t endBytes = plat::ResidentBytes();
+  std::printf("%9d %12.1f %12.1f %+12.1f %7d\n", receipts, startBytes / 1024.0, endBytes / 1024.0,
+              (static_cast<double>(endBytes) - static_cast<double>(startBytes)) / 1024.0, failed);
+}
+
+bool ParseOptions(int argc, char** argv, Options* o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--quick") {
+      o->quick = true;
+    } else if (arg == "--fixed-pauses") {
+      o->fixedPauses = true;
+    } else if ((arg == "--receipts" || arg == "--documents") && i + 1 < argc) {
+      (arg == "--receipts" ? o->receipts : o->documents) = std::atoi(argv[++i]);
+      if (o->receipts < 1 || o->documents < 1) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr, "usage: mirel-bench [--quick] [--fixed-pauses] [--receipts N] [--documents N]\n");
+    return 2;
+  }
+  const std::vector<uint32_t> speeds =
+      options.quick ? std::vector<uint32_t>{115200} : std::vector<uint32_t>{9600, 115200};
+  const std::vector<int> items = options.quick ? std::vector<int>{1, 5} : std::vector<int>{1, 5, 20, 100};
+
+  std::printf(
+      "Receipts (one ProcessCheck after Open; bound = wire + printer + the driver's rests;\n"
+      "other = the driver's other fixed pauses, ratio2 = wall / (bound + other))\n");
+  std::printf("%7s %6s %-7s %8s %8s %6s %8s %6s %8s %7s\n", "bit/s", "items", "pauses", "wall ms", "bound ms",
+              "ratio", "other ms", "ratio2", "commands", "cpu ms");
+  for (uint32_t baud : speeds) {
+    for (int n : items) ReceiptCase(baud, n, options.fixedPauses);
+  }
+
+  std::printf("\nRelay (waiting documents to the test OFD server)\n");
+  std::printf("%7s %9s %9s %9s %13s %10s\n", "bit/s", "documents", "seconds", "docs/s", "line bytes",
+              "of line");
+  for (uint32_t baud : speeds) RelayCase(baud, options.quick ? 20 : options.documents);
+
+  std::printf(
+      "\nMemory (5-item receipts, the line unpaced and the printer answering at once, pauses skipped)\n");
+  std::printf("%9s %12s %12s %12s %7s\n", "receipts", "KiB at 100", "KiB at end", "growth KiB", "failed");
+  MemoryCase(options.quick ? 200 : options.receipts);
+  return 0;
+}
