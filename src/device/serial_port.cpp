@@ -298,11 +298,10 @@ int AcceptBufUntil(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got,
   bool ok = true;
   while (ok && *got < wanted && !end.Complete(*got)) {
     if (!plat::SerialWaitInput(ctx->hComPort, NextByteWaitMs(ctx, total, *got))) break;
-    plat::SerialQueues queues;
     uint32_t n = 0;
-    ok = plat::SerialClearError(ctx->hComPort, nullptr, &queues) &&
+    ok = plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat) &&
          plat::SerialRead(ctx->hComPort, buf + *got,
-                          std::min(std::max<uint32_t>(queues.cbInQue, 1), wanted - *got), &n);
+                          std::min(std::max<uint32_t>(ctx->comStat.cbInQue, 1), wanted - *got), &n);
     *got += n;
   }
   return FinishAcceptBuf(ctx, ok, buf, got);

@@ -166,6 +166,12 @@ bool SerialRead(PortHandle, void* buf, uint32_t wanted, uint32_t* got) {
   return true;
 }
 
+// Whatever the printer's side has to say is already waiting; nothing more comes while one waits.
+bool SerialWaitInput(PortHandle, uint32_t) {
+  std::lock_guard<std::mutex> hold(TheLines().lock);
+  return !TheLines().printer.waiting.empty();
+}
+
 bool SerialWrite(PortHandle, const void* buf, uint32_t count, uint32_t* written) {
   std::lock_guard<std::mutex> hold(TheLines().lock);
   SetSystemLastError(0);
