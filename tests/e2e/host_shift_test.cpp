@@ -122,8 +122,7 @@ TEST_F(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {
     s.shiftOpenedAt = clock.unix_ - 3600;
     emu::PreloadDocuments(&s, 2);
   });
-  const emu::FdDocument& first = *emu::Backlog(printer.State()).front();
-  const uint32_t firstNumber = first.number;
+  const uint32_t firstNumber = emu::Backlog(printer.State()).front()->number;
   status = Call("GetCurrentStatus $DeviceID");
   ASSERT_TRUE(status.ok) << status.printed;
   EXPECT_EQ(status.Number("SessionState"), 2);
