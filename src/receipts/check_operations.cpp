@@ -14,21 +14,10 @@
 #include "device/status.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
+#include "receipts/document_types.h"
 #include "receipts/fiscal_lines.h"
 
 namespace {
-
-// Document types of the receipts opened here.
-constexpr int kDocSale = 1;
-constexpr int kDocSaleReturn = 2;
-constexpr int kDocNonFiscal = 3;
-constexpr int kDocPurchase = 8;
-constexpr int kDocPurchaseReturn = 9;
-
-// The information the document layer gives on request: the open document's total in kopecks, and
-// the cash in the drawer in kopecks.
-constexpr int kInfoDocumentTotal = 10;
-constexpr int kInfoDrawerCash = 308;
 
 // The printer programs its payment means from the settings only on model codes from 6 on; the NZ1
 // record tells whether they still need programming.
@@ -54,9 +43,9 @@ constexpr CashlessKind kCashless[] = {
 };
 
 int DocumentType(bool fiscal, bool isReturn, bool purchase) {
-  if (!fiscal) return kDocNonFiscal;
-  if (purchase) return isReturn ? kDocPurchaseReturn : kDocPurchase;
-  return isReturn ? kDocSaleReturn : kDocSale;
+  if (!fiscal) return doc::kNonFiscal;
+  if (purchase) return isReturn ? doc::kPurchaseReturn : doc::kPurchase;
+  return isReturn ? doc::kSaleReturn : doc::kSale;
 }
 
 }  // namespace
@@ -207,11 +196,12 @@ bool CMirelDriver::RegisterItem(int32_t q, int64_t p, int64_t s, const char* szN
   static const char* const kKinds[] = {nullptr, "Sale",  "Sale undo", nullptr,    nullptr,
                                        nullptr, nullptr, nullptr,     "Purchase", "Purchase undo"};
   FPContext* ctx = m_pDevice.get();
-  const bool known = m_nDocumentType >= 0 && m_nDocumentType <= kDocPurchaseReturn && kKinds[m_nDocumentType];
+  const bool known =
+      m_nDocumentType >= 0 && m_nDocumentType <= doc::kPurchaseReturn && kKinds[m_nDocumentType];
   if (!known) return FailItem("Unsupported doc type; Exit", kCodeUnsupportedDocument);
   LogMessageH("OdinS_PrintFiscalString", kKinds[m_nDocumentType]);
   const bool discountLine =
-      (m_nDocumentType == kDocSale || m_nDocumentType == kDocPurchase) && nDiscount != 0;
+      (m_nDocumentType == doc::kSale || m_nDocumentType == doc::kPurchase) && nDiscount != 0;
   ItemBeforeDiscount item{p, 0};
   if (discountLine && !PriceBeforeDiscount(q, s, nDiscount, &item))
     return FailItem("Price exceeded the maximum value", kCodePriceTooLarge);
@@ -254,16 +244,16 @@ bool CMirelDriver::PaymentCheck(const CheckParameters& params) {
     LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(cashless[i]));
     sum += cashless[i];
   }
-  const int64_t total = GetDocInfo(kInfoDocumentTotal);
+  const int64_t total = GetDocInfo(doc::kInfoDocumentTotal);
   LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(sum));
   LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(total));
   if (sum > kMaxPaymentsSum) return FailPayment("Total check value error", kCodeTotalTooLarge);
   // A sale return and a purchase pay cash out of the drawer.
-  if (m_nDocumentType == kDocSaleReturn || m_nDocumentType == kDocPurchase) {
-    if (RoundToInt64(GetDoubleDeviceInfo(kInfoDrawerCash)) < cash)
+  if (m_nDocumentType == doc::kSaleReturn || m_nDocumentType == doc::kPurchase) {
+    if (RoundToInt64(GetDoubleDeviceInfo(doc::kInfoDrawerCash)) < cash)
       return FailPayment("lSessionCash < lCash", kCodeNotEnoughCash);
   }
-  if (m_nDocumentType == kDocSaleReturn && sum != total)
+  if (m_nDocumentType == doc::kSaleReturn && sum != total)
     return FailPayment("Exact Payment Required", kCodeExactPaymentRequired);
   for (size_t i = 0; i < 4; ++i) {
     if (cashless[i] > 0 && !TenderLogged(cashless[i], kCashless[i].type, kCashless[i].name)) return false;
@@ -274,8 +264,8 @@ bool CMirelDriver::PaymentCheck(const CheckParameters& params) {
     return false;
   }
   // The cashless tenders may have paid the whole receipt, which the printer then closed.
-  if (m_nDocumentType == kDocSale && IsFiscalReceiptOpen(ctx) == 0) return true;
-  if (m_nDocumentType == kDocSaleReturn && IsNonfiscalReceiptOpen(ctx) == 0) return true;
+  if (m_nDocumentType == doc::kSale && IsFiscalReceiptOpen(ctx) == 0) return true;
+  if (m_nDocumentType == doc::kSaleReturn && IsNonfiscalReceiptOpen(ctx) == 0) return true;
   if (cash > 0 || sum == 0) return TenderLogged(cash, kTenderCash, "lCash");
   return true;
 }
@@ -292,7 +282,7 @@ int32_t CMirelDriver::TestCashOut(double dAmount, int32_t nCode) {
   if (!std::isfinite(dAmount) || dAmount < 0) return nCode;
   int64_t amount = 0;
   const bool fits = KopecksWithin(dAmount, kMaxPayment, &amount);
-  const int64_t drawer = RoundToInt64(GetDoubleDeviceInfo(kInfoDrawerCash));
+  const int64_t drawer = RoundToInt64(GetDoubleDeviceInfo(doc::kInfoDrawerCash));
   if (fits && drawer >= amount) return nCode;
   LogMessageH("TestCashOut", "lSessionCash < lCash");
   return kCodeNotEnoughCash;

@@ -19,6 +19,7 @@
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
+#include "receipts/document_types.h"
 #include "receipts/fiscal_lines.h"
 
 namespace {
@@ -32,7 +33,6 @@ constexpr int kPrintingClearAfter = 1;
 constexpr int kPrintingSetAfter = 2;
 
 constexpr char kProcessCheck[] = "ProcessCheck";
-constexpr int kInfoDocumentOpen = 14;
 constexpr int kReplyDelayMs = 110;
 
 enum CheckCode : int32_t {
@@ -481,7 +481,7 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage
                               LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
   uint32_t before = 0;
   if (!CheckReadyForReceipt(kProcessCheck, &before, pnSessionNumber)) return false;
-  if (GetDocInfo(kInfoDocumentOpen) != 0) {
+  if (GetDocInfo(doc::kInfoDocumentOpen) != 0) {
     LogMessageH("ProcessCheck", "There is an open document. It is necessary to cancel it");
     CancelCheck(szDeviceID);
   }

@@ -20,6 +20,7 @@
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
 #include "receipts/correction_package.h"
+#include "receipts/document_types.h"
 #include "receipts/fiscal_lines.h"
 
 namespace {
@@ -29,8 +30,6 @@ constexpr char kOpen[] = "OpenCheckCorr";
 constexpr char kValidation[] = "CheckCorrectionPackage";
 
 constexpr int32_t kCodeOldFirmware = 134;
-constexpr int kDocIncome = 1;
-constexpr int kDocExpense = 8;
 constexpr int kItemQuantity = 1000;  // one piece
 constexpr int kSection = 1;
 constexpr int kTagAdditionalAttribute = 1192;
@@ -154,7 +153,7 @@ int CMirelDriver::OpenCheckCorr(const CorrectionData& data) {
     LogMessageH(kOpen, "Exit");
     return kOpenFailed;
   }
-  m_nDocumentType = data.bIncome ? kDocIncome : kDocExpense;
+  m_nDocumentType = data.bIncome ? doc::kSale : doc::kPurchase;
   TaxEntry entries[kCorrectionTaxEntries];
   BuildTaxTable(data, entries);
   ctx->nLastResult = GetBasicS3Info(ctx);

@@ -19,21 +19,11 @@
 #include "device/status.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
+#include "receipts/document_types.h"
 
 namespace {
 
-enum DocumentType : int {
-  kNoDocument = 0,
-  kSale = 1,
-  kSaleReturn = 2,
-  kNonFiscal = 3,
-  kCashIn = 4,
-  kCashOut = 5,
-  kRefund = 6,
-  kOtherModels = 7,
-  kPurchase = 8,
-  kPurchaseReturn = 9,
-};
+using namespace doc;
 
 constexpr LONG kCodeSessionClosed = 10;
 constexpr LONG kCodeNoDocument = 100;
@@ -49,7 +39,6 @@ constexpr size_t kLoggedTextLimit = 244;
 constexpr size_t kClerkNameLength = 35;
 constexpr int kSfDrawerAmount = 7;
 constexpr int kSfAmounts = 8;
-constexpr int kDrawerCashInfo = 308;
 constexpr int kSIStateDigits = 26;  // the three state digits of the "SI" record, counted from its "S"
 
 bool Given(const char* text) {
@@ -450,7 +439,7 @@ double CMirelDriver::GetDoubleDeviceInfo(int nType) {
       m_adSfAmounts[i] = static_cast<double>(ShiftRecordAmount(ctx->infoSf, i));
     m_bSfCacheValid = 1;
   }
-  const double value = nType == kDrawerCashInfo ? m_adSfAmounts[kSfDrawerAmount] : -1.0;
+  const double value = nType == kInfoDrawerCash ? m_adSfAmounts[kSfDrawerAmount] : -1.0;
   char text[32];
   snprintf(text, sizeof text, "%g", value);
   LogReturnH(kName, text);

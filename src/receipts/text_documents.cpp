@@ -19,6 +19,7 @@
 #include "device/status.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
+#include "receipts/document_types.h"
 #include "receipts/fiscal_lines.h"
 
 namespace {
@@ -27,13 +28,9 @@ constexpr char kTextDocument[] = "PrintTextDocument";
 constexpr char kCashInOutcome[] = "OdinS_CashInOutcome";
 constexpr char kOpenCashDrawer[] = "OdinS_OpenCashDrawer";
 
-constexpr int kDocNonFiscal = 3;
-constexpr int kDocCashIn = 4;
-constexpr int kDocCashOut = 5;
 constexpr int kCashPayment = 8;
 constexpr int kSection = 1;
 constexpr int kClerk = 1;
-constexpr int kInfoDocumentOpen = 14;
 constexpr size_t kVatinSize = 13;
 constexpr size_t kClerkNameLength = 64;
 constexpr char kNoClerkLoggedOn[] = "00";
@@ -79,7 +76,7 @@ bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocume
   const int status = GetStatus(ctx, true);
   if (status < 0) return FailH(kTextDocument, "GetStatus error", -status);
   if (!IsPrinterReady(kTextDocument)) return false;
-  if (GetDocInfo(kInfoDocumentOpen) != 0) {
+  if (GetDocInfo(doc::kInfoDocumentOpen) != 0) {
     LogMessageH(kTextDocument, "There is an open document. It is necessary to cancel it");
     CancelCheck(szDeviceID);
   }
@@ -88,7 +85,7 @@ bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocume
     ctx->nLastResult = clerk;
     return false;
   }
-  m_nDocumentType = kDocNonFiscal;
+  m_nDocumentType = doc::kNonFiscal;
   TiXmlDocument document;
   document.Parse(szDocumentPackage ? szDocumentPackage : "", nullptr, TIXML_ENCODING_UTF8);
   if (document.Error()) {
@@ -186,7 +183,7 @@ bool CMirelDriver::MoveDrawerCash(const char* szDeviceID, const char* szInputPar
   if (!m_szClerkName[0]) std::snprintf(m_szClerkName, sizeof m_szClerkName, "%s", ctx->szClerkName);
   char clerk[sizeof m_szClerkName];
   std::snprintf(clerk, sizeof clerk, "%s", m_szClerkName);
-  ctx->nLastResult = StartDocument(cashOut ? kDocCashOut : kDocCashIn, kSection, 0, clerk);
+  ctx->nLastResult = StartDocument(cashOut ? doc::kCashOut : doc::kCashIn, kSection, 0, clerk);
   if (ctx->nLastResult != kResultOk) return false;
   ProgramClerkINN(ctx, kClerk, vatin);
   LogMessageH(kCashInOutcome, "Tender2");

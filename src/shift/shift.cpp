@@ -19,6 +19,7 @@
 #include "device/status.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
+#include "receipts/document_types.h"
 #include "shift/shift_documents.h"
 
 namespace {
@@ -29,7 +30,6 @@ constexpr int kSessionStateExpired = 3;
 constexpr int32_t kCodeShiftAlreadyOpen = 126;
 constexpr int32_t kDeviceErrorNoCashier = 46;
 constexpr int kClerk = 1;
-constexpr int kInfoDocumentState = 14;  // GetDocInfo: nonzero while a document is open
 constexpr size_t kVatinSize = 13;
 constexpr char kSystemClerk[] = "System";
 
@@ -164,7 +164,7 @@ bool CMirelDriver::PrintXReport(const char* szDeviceID, const char* szInputParam
     ctx->nLastResult = kCodePrintFailure;
     return FinishH(kName, false);
   }
-  if (GetDocInfo(kInfoDocumentState) > 0) {
+  if (GetDocInfo(doc::kInfoDocumentOpen) > 0) {
     LogMessageH(kName, "There is an open document. It is necessary to cancel it");
     CancelCheck(szDeviceID);
   }
