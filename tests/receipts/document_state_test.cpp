@@ -39,7 +39,7 @@ class DocumentSteps : public DriverOnPrinter<Driver, 50> {
     snprintf(driver.m_strOdinSDeviceID, sizeof driver.m_strOdinSDeviceID, "7");
     line.printer.ModifyState([this](emu::PrinterState& s) {
       s.shiftOpen = true;
-      s.shiftOpenedAt = clock.UnixTime();
+      s.shiftOpenedAt = PrinterNow();
     });
   }
 

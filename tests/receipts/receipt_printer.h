@@ -36,7 +36,7 @@ class ReceiptPrinter : public DriverOnPrinter<ReceiptDriver, kPort> {
     this->line.printer.ModifyState([this](emu::PrinterState& s) {
       s.shiftOpen = true;
       s.shiftNumber = 3;
-      s.shiftOpenedAt = this->clock.UnixTime();
+      s.shiftOpenedAt = this->PrinterNow();
     });
   }
 

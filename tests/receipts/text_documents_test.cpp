@@ -195,7 +195,7 @@ TEST_F(TextAndCash, CashAmountsAndShiftAreCheckedBeforeAnythingIsSent) {
     EXPECT_TRUE(line.Commands("9").empty());
     line.printer.ModifyState([this](emu::PrinterState& s) {
       s.shiftOpen = true;
-      s.shiftOpenedAt = clock.UnixTime();
+      s.shiftOpenedAt = PrinterNow();
     });
   }
   EXPECT_EQ(0, Drawer());

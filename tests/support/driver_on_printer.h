@@ -26,6 +26,12 @@ class DriverOnPrinter : public ::testing::Test {
   }
   void TearDown() override { CloseSerial(ctx); }
 
+  // The virtual printer's own time now: a shift it opened "now" must be dated by its clock, or the
+  // printer judges the shift's age by the distance between the test's clock and the day the tests run.
+  int64_t PrinterNow() {
+    return (kPrinterOnTestClock ? static_cast<plat::Clock&>(clock) : plat::SystemClock()).UnixTime();
+  }
+
   FakeClock clock;
   PrinterLine line{kPort, kPrinterOnTestClock ? static_cast<plat::Clock&>(clock) : plat::SystemClock()};
   DriverT driver;
