@@ -135,8 +135,11 @@ struct FPContext {
   char szOpenLogL[260] = {};
   // Defaults of the three paths above ("c:\Mirel-H.log", "c:\Mirel-L.log", "c:\" on Windows).
   // Members are initialised in declaration order, so the fields exist when this runs.
-  bool bLogPathsDefaulted = SetDefaultLogPath(szLogFileH, "Mirel-H.log") &
-                            SetDefaultLogPath(szLogFileL, "Mirel-L.log") & SetDefaultLogPath(szLogPath, "");
+  // A sum rather than && so that all three are set even when one does not fit.
+  bool bLogPathsDefaulted = SetDefaultLogPath(szLogFileH, "Mirel-H.log") +
+                                SetDefaultLogPath(szLogFileL, "Mirel-L.log") +
+                                SetDefaultLogPath(szLogPath, "") ==
+                            3;
   // The host thread and the relay thread both write lines, and a trim closes and reopens a stream:
   // each line, trim, open and close holds this lock, which the log takes and never calls out under.
   std::mutex csLog;

@@ -229,7 +229,7 @@ bool CMirelDriver::IsPrinterReady(const char* szName) {
 bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage,
                                     CheckParameters* params) {
   FPContext* ctx = m_pDevice.get();
-  document->Parse(szCheckPackage ? szCheckPackage : "", nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(document, szCheckPackage);
   if (document->Error()) {
     LogMessageHf("ProcessCheck", "Error in row \"%d\" and column \"%d\" of check XML: %s",
                  document->ErrorRow(), document->ErrorCol(), document->ErrorDesc());

@@ -96,7 +96,7 @@ bool CMirelDriver::PrintCorrection(const char* szDeviceID, const char* szPackage
 bool CMirelDriver::ReadCorrectionPackage(const char* szPackage, CorrectionData* pData) {
   FPContext* ctx = m_pDevice.get();
   TiXmlDocument document;
-  document.Parse(szPackage ? szPackage : "", nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(&document, szPackage);
   if (document.Error()) {
     LogMessageHf(kName, "Error in row \"%d\" and column \"%d\" of check XML: %s", document.ErrorRow(),
                  document.ErrorCol(), document.ErrorDesc());

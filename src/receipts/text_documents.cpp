@@ -87,7 +87,7 @@ bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocume
   }
   m_nDocumentType = doc::kNonFiscal;
   TiXmlDocument document;
-  document.Parse(szDocumentPackage ? szDocumentPackage : "", nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(&document, szDocumentPackage);
   if (document.Error()) {
     LogMessageHf(kTextDocument, "Error in tag \"%s\" of text document XML: %s", document.Value(),
                  document.ErrorDesc());

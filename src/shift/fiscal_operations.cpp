@@ -25,6 +25,7 @@
 #include "device/status.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
+#include "receipts/check_package.h"
 #include "shift/fiscal_documents.h"
 
 namespace {
@@ -162,7 +163,7 @@ bool CMirelDriver::RunOperationFN(int type, const char* szParametersFiscal) {
     return FailOperation(nullptr, kCodeUnknownOperation, kDeviceErrorBadCommand);
   }
   TiXmlDocument document;
-  document.Parse(szParametersFiscal ? szParametersFiscal : "", nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(&document, szParametersFiscal);
   FnRegistrationData data;
   std::string error;
   const int32_t parsed = ParseRegistrationData(ctx, &document, &data, &error, type != kOperationClose);

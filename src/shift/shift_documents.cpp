@@ -82,7 +82,7 @@ bool ParseInputParameters(FPContext* ctx, TiXmlDocument* document, const char* x
     document = local.get();
   }
   document->Clear();
-  document->Parse(xml ? xml : "", nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(document, xml);
   if (document->Error()) {
     char text[512];
     std::snprintf(text, sizeof text, "Error in row \"%d\" and column \"%d\" of check XML: %s",

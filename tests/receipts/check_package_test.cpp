@@ -736,3 +736,29 @@ TEST_F(PreCheckTest, NoDocumentOrNoRates) {
 }
 
 }  // namespace
+
+// A package whose last UTF-8 character is cut short: the parser steps over the whole announced
+// length, so it must find zero bytes there and not the memory after the host's text. The text sits
+// in a buffer of exactly its size, so the sanitizer build sees any read past it.
+TEST(HostXml, TextEndingInACutUtf8CharacterIsReadAsAnErrorWithinItsBuffer) {
+  const std::vector<std::string> texts = {
+      "<InputParameters><Parameters CashierName=\"\xD0",
+      "<InputParameters><Parameters CashierName=\"&\xF0",
+      "<CheckPackage><Parameters CashierName=\"a\"/>\xE0",
+      "<Document>text\xF4",
+      "\xD0",
+  };
+  for (const std::string& text : texts) {
+    std::vector<char> exact(text.begin(), text.end());
+    exact.push_back('\0');
+    TiXmlDocument document;
+    ParseHostXml(&document, exact.data());
+    EXPECT_TRUE(document.Error()) << text;
+  }
+}
+
+TEST(HostXml, NoTextIsAnEmptyDocument) {
+  TiXmlDocument document;
+  ParseHostXml(&document, nullptr);
+  EXPECT_EQ(document.RootElement(), nullptr);
+}
