@@ -147,6 +147,76 @@ TEST_F(OfdStubTest, WhatIsNoMessageIsLoggedAsAnErrorAndNotAnswered) {
   for (const std::string& line : stub.Lines()) EXPECT_EQ(line.rfind("error: ", 0), 0u) << line;
 }
 
+TEST_F(OfdStubTest, AFaultSpecSetsTheAnswerOfEveryExchange) {
+  const Bytes whole = Send(stub.Port(), ReceiptMessage(1)).answer;
+  struct Case {
+    const char* spec;
+    size_t size;  // of the answer
+    bool acknowledgement;
+    int minMs;  // the answer took at least this long
+  };
+  const Case cases[] = {
+      {"-", whole.size(), true, 0},
+      {"close", 0, false, 0},
+      {"short", 30, false, 0},
+      {"short:7", 7, false, 0},
+      {"short:0", 0, false, 0},
+      {"garbage", whole.size(), false, 0},
+      {"pieces:100", whole.size(), true, 200},
+      {"slow:300", whole.size(), true, 300},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.spec);
+    ofdstub::FaultSettings settings;
+    std::string error;
+    ASSERT_TRUE(ofdstub::ParseFaultSpec(c.spec, &settings, &error)) << error;
+    EXPECT_FALSE(settings.refuse);
+    stub.ApplyFault(settings);
+    const auto start = std::chrono::steady_clock::now();
+    const Exchange e = Send(stub.Port(), ReceiptMessage(2));
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    EXPECT_TRUE(e.closed);
+    EXPECT_EQ(e.answer.size(), c.size);
+    ffd::Acknowledgement ack;
+    EXPECT_EQ(e.answer.size() > ffd::kSessionHeaderSize &&
+                  ffd::ParseAcknowledgement(e.answer.data() + ffd::kSessionHeaderSize,
+                                            e.answer.size() - ffd::kSessionHeaderSize, &ack),
+              c.acknowledgement);
+    EXPECT_GE(ms, c.minMs);
+  }
+}
+
+TEST(OfdStubFaultSpec, DownRefusesAndWhatIsNoFaultIsRefusedWithItsReason) {
+  ofdstub::FaultSettings settings;
+  std::string error;
+  ASSERT_TRUE(ofdstub::ParseFaultSpec("down", &settings, &error)) << error;
+  EXPECT_TRUE(settings.refuse);
+  ASSERT_TRUE(ofdstub::ParseFaultSpec("stall", &settings, &error)) << error;
+  EXPECT_FALSE(settings.refuse);
+  EXPECT_EQ(settings.fault, ofdstub::Fault::kStall);
+
+  const struct {
+    const char* spec;
+    const char* reason;
+  } bad[] = {
+      {"", "unknown OFD fault"},         {"slowly", "unknown OFD fault"},
+      {"stall:5", "takes no argument"},  {"down:1", "takes no argument"},
+      {"short:31", "from 0 to 30"},      {"slow:", "from 0 to 600000"},
+      {"pieces:-5", "from 0 to 600000"}, {"slow:600001", "from 0 to 600000"},
+      {"slow:1x", "from 0 to 600000"},   {"slow:99999999999999999999", "from 0 to 600000"},
+  };
+  for (const auto& b : bad) {
+    ofdstub::FaultSettings untouched;
+    untouched.slowAnswerMs = 7;
+    error.clear();
+    EXPECT_FALSE(ofdstub::ParseFaultSpec(b.spec, &untouched, &error)) << b.spec;
+    EXPECT_NE(error.find(b.reason), std::string::npos) << b.spec << ": " << error;
+    EXPECT_EQ(untouched.slowAnswerMs, 7) << b.spec;
+  }
+}
+
 TEST(OfdStubRefusing, HoldsItsPortButRefusesEveryConnection) {
   ofdstub::OfdStub stub;
   ASSERT_TRUE(stub.Start(0, true));

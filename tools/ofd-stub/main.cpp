@@ -1,14 +1,14 @@
 // ofd-stub: the test OFD server on loopback, for people, scripts and the demo.
 //
-//   ofd-stub [--port N] [--ready-file FILE] [--refuse]
-//            [--fault close|stall|segments|short|garbage [--fault-count N]] [--segment-pause MS]
+//   ofd-stub [--port N] [--ready-file FILE] [--fault SPEC [--fault-count N]]
 //
 // Prints "OFD_PORT=<port>" once it serves (and writes the port to --ready-file, so that a script
 // waits for the file instead of guessing a delay), then one line per document received, until
-// SIGINT or SIGTERM. --port 0 (the default) takes a free port. --refuse holds the port without
-// listening, so every connection is refused. --fault misbehaves on every exchange, or on the next
-// N with --fault-count: close without answering, stall, answer in pieces with pauses, answer with
-// the session header alone, answer garbage.
+// SIGINT or SIGTERM. --port 0 (the default) takes a free port. --fault SPEC makes it misbehave
+// (the SPECs are those of the fault table, see ParseFaultSpec): down (the port held, every
+// connection refused), close without answering, stall, slow[:MS], answer in pieces[:MS], answer
+// garbage, or answer short[:N] (N bytes of the session header alone); on every exchange, or on the
+// next N with --fault-count.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -32,16 +32,13 @@ void OnSignal(int) {
 struct Options {
   unsigned long port = 0;
   std::string readyFile;
-  bool refuse = false;
-  ofdstub::Fault fault = ofdstub::Fault::kNone;
+  ofdstub::FaultSettings fault;
   long faultCount = -1;
-  unsigned long segmentPauseMs = 50;
 };
 
 void Usage() {
-  std::cerr << "usage: ofd-stub [--port N] [--ready-file FILE] [--refuse]\n"
-               "                [--fault close|stall|segments|short|garbage [--fault-count N]]\n"
-               "                [--segment-pause MS]\n";
+  std::cerr << "usage: ofd-stub [--port N] [--ready-file FILE] [--fault SPEC [--fault-count N]]\n"
+               "  SPEC: down | close | stall | slow[:MS] | pieces[:MS] | garbage | short[:N]\n";
 }
 
 // Reads a number up to `max`; false when `text` is not one.
@@ -56,21 +53,20 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     const std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
     unsigned long n = 0;
-    if (arg == "--refuse") {
-      o->refuse = true;
-      continue;
-    }
     if (!value) return false;
     ++i;
+    std::string error;
     if (arg == "--port" && ParseNumber(value, 65535, &n)) {
       o->port = n;
     } else if (arg == "--ready-file") {
       o->readyFile = value;
-    } else if (arg == "--fault" && ofdstub::ParseFault(value, &o->fault)) {
+    } else if (arg == "--fault") {
+      if (!ofdstub::ParseFaultSpec(value, &o->fault, &error)) {
+        std::cerr << "ofd-stub: " << error << "\n";
+        return false;
+      }
     } else if (arg == "--fault-count" && ParseNumber(value, 1000000, &n)) {
       o->faultCount = static_cast<long>(n);
-    } else if (arg == "--segment-pause" && ParseNumber(value, 600000, &n)) {
-      o->segmentPauseMs = n;
     } else {
       return false;
     }
@@ -90,13 +86,13 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   ofdstub::OfdStub stub;
-  stub.SetFault(options.fault, static_cast<int>(options.faultCount));
-  stub.SetSegmentPauseMs(static_cast<int>(options.segmentPauseMs));
+  stub.ApplyFault(options.fault);
+  stub.SetFault(options.fault.fault, static_cast<int>(options.faultCount));
   stub.SetLineListener([](const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   });
-  if (!stub.Start(static_cast<uint16_t>(options.port), options.refuse)) {
+  if (!stub.Start(static_cast<uint16_t>(options.port), options.fault.refuse)) {
     std::cerr << "ofd-stub: cannot hold port " << options.port << " on 127.0.0.1\n";
     return 1;
   }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 
 namespace ofdstub {
 namespace {
@@ -84,20 +85,62 @@ std::string ReceiptText(const std::vector<ffd::Tlv>& tags) {
          ", cashless " + Money(VlnOf(tags, ffd::tag::kCashless)) + ")";
 }
 
+// A decimal number up to `max`, nothing else.
+bool ParseCount(const std::string& text, unsigned long max, unsigned long* value) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *value = std::strtoul(text.c_str(), nullptr, 10);
+  return *value <= max;
+}
+
 }  // namespace
 
-bool ParseFault(const std::string& name, Fault* fault) {
+bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::string* error) {
   static const struct {
-    const char* name;
+    const char* kind;
     Fault fault;
-  } kFaults[] = {{"none", Fault::kNone},         {"close", Fault::kClose}, {"stall", Fault::kStall},
-                 {"segments", Fault::kSegments}, {"short", Fault::kShort}, {"garbage", Fault::kGarbage}};
-  for (const auto& f : kFaults) {
-    if (name == f.name) {
-      *fault = f.fault;
-      return true;
+    int FaultSettings::*pause;  // the number an argument sets, if any
+  } kKinds[] = {{"-", Fault::kNone, nullptr},
+                {"none", Fault::kNone, nullptr},
+                {"down", Fault::kNone, nullptr},
+                {"close", Fault::kClose, nullptr},
+                {"stall", Fault::kStall, nullptr},
+                {"slow", Fault::kSlow, &FaultSettings::slowAnswerMs},
+                {"pieces", Fault::kSegments, &FaultSettings::segmentPauseMs},
+                {"garbage", Fault::kGarbage, nullptr},
+                {"short", Fault::kShort, nullptr}};
+  const size_t colon = spec.find(':');
+  const std::string kind = spec.substr(0, colon);
+  const bool hasArg = colon != std::string::npos;
+  const std::string arg = hasArg ? spec.substr(colon + 1) : std::string();
+  for (const auto& k : kKinds) {
+    if (kind != k.kind) continue;
+    FaultSettings parsed;
+    parsed.refuse = kind == "down";
+    parsed.fault = k.fault;
+    if (hasArg) {
+      const bool isShort = k.fault == Fault::kShort;
+      if (!k.pause && !isShort) {
+        *error = "OFD fault \"" + kind + "\" takes no argument";
+        return false;
+      }
+      const unsigned long max = isShort ? ffd::kSessionHeaderSize : 600000;
+      unsigned long n = 0;
+      if (!ParseCount(arg, max, &n)) {
+        *error = "OFD fault \"" + spec + "\": the argument must be a number from 0 to " + std::to_string(max);
+        return false;
+      }
+      if (isShort) {
+        parsed.shortBytes = n;
+      } else {
+        parsed.*k.pause = static_cast<int>(n);
+      }
     }
+    *settings = parsed;
+    return true;
   }
+  *error =
+      "unknown OFD fault \"" + spec + "\" (down, close, stall, slow[:MS], pieces[:MS], garbage, short[:N])";
   return false;
 }
 
@@ -162,6 +205,13 @@ void OfdStub::SetFault(Fault fault, int count) {
   std::lock_guard<std::mutex> lock(mutex_);
   fault_ = fault;
   faultCount_ = count;
+}
+
+void OfdStub::ApplyFault(const FaultSettings& settings) {
+  SetFault(settings.fault);
+  slowAnswerMs_ = settings.slowAnswerMs;
+  segmentPauseMs_ = settings.segmentPauseMs;
+  shortBytes_ = std::min(settings.shortBytes, ffd::kSessionHeaderSize);
 }
 
 std::vector<std::string> OfdStub::Lines() const {
@@ -260,21 +310,21 @@ void OfdStub::Answer(plat::TcpHandle h, const ffd::Bytes& answer, Fault fault) {
     case Fault::kStall:
       HoldUntilClosed(h);
       break;
+    case Fault::kSlow:
+      PauseUnlessStopped(slowAnswerMs_);
+      if (!stopping_) plat::TcpSendAll(h, answer.data(), answer.size(), kSendMs);
+      break;
     case Fault::kSegments: {
       const size_t piece = (answer.size() + kSegments - 1) / kSegments;
       for (size_t at = 0; at < answer.size() && !stopping_; at += piece) {
-        if (at > 0) {
-          std::unique_lock<std::mutex> lock(mutex_);
-          stopWake_.wait_for(lock, std::chrono::milliseconds(segmentPauseMs_.load()),
-                             [&] { return stopping_.load(); });
-        }
+        if (at > 0) PauseUnlessStopped(segmentPauseMs_);
         const size_t n = std::min(piece, answer.size() - at);
         if (!plat::TcpSendAll(h, answer.data() + at, n, kSendMs)) break;
       }
       break;
     }
     case Fault::kShort:
-      plat::TcpSendAll(h, answer.data(), ffd::kSessionHeaderSize, kSendMs);
+      if (shortBytes_ > 0) plat::TcpSendAll(h, answer.data(), shortBytes_, kSendMs);
       break;
     case Fault::kGarbage: {
       ffd::Bytes garbage(answer.begin(), answer.begin() + ffd::kSessionHeaderSize);
@@ -283,6 +333,12 @@ void OfdStub::Answer(plat::TcpHandle h, const ffd::Bytes& answer, Fault fault) {
       break;
     }
   }
+}
+
+// A pause that Stop cuts short, so that a slow or segmented answer never holds the server up.
+void OfdStub::PauseUnlessStopped(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  stopWake_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping_.load(); });
 }
 
 // A stalled server: the connection stays open, unanswered, until the client gives up or the server

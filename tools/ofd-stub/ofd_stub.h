@@ -25,13 +25,33 @@ enum class Fault {
   kNone,
   kClose,     // closes the connection without answering
   kStall,     // keeps the connection open and never answers
+  kSlow,      // answers whole, but only after a pause
   kSegments,  // answers in several pieces with pauses between them
-  kShort,     // answers with the 30-byte session header alone
+  kShort,     // answers with the start of the session header alone (30 bytes or fewer)
   kGarbage,   // answers with bytes that are no acknowledgement
 };
 
-// Parses "close", "stall", "segments", "short", "garbage" (and "none"); false for anything else.
-bool ParseFault(const std::string& name, Fault* fault);
+// What one fault of the server sets: a server that is down (its port held, every connection
+// refused), or the fault of every exchange with the pause or length it takes.
+struct FaultSettings {
+  bool refuse = false;
+  Fault fault = Fault::kNone;
+  int slowAnswerMs = 1000;
+  int segmentPauseMs = 50;
+  size_t shortBytes = 30;
+};
+
+// Reads one fault as "kind[:arg]", the form the command line and the fault table use:
+//   -, none         a server that answers every message
+//   down            the port refuses every connection
+//   close           closes each connection without answering
+//   stall           holds each connection open and never answers
+//   slow[:MS]       answers whole after MS milliseconds (1000)
+//   pieces[:MS]     answers in three pieces, MS milliseconds apart (50)
+//   garbage         answers with a session header and bytes that are no acknowledgement
+//   short[:N]       answers with the first N bytes of the session header alone (30; 0 to 30)
+// The pauses are at most 600000 ms. False, with the reason in `error`, for anything else.
+bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::string* error);
 
 // The readable line about one document: its number and type, date, fiscal sign and drive, and for
 // receipts the operation, items and totals. `container` is the container as it arrived.
@@ -57,8 +77,12 @@ class OfdStub {
 
   // The fault of the next `count` exchanges (-1: of every exchange until changed).
   void SetFault(Fault fault, int count = -1);
+  // The fault, pauses and length of `settings` for every exchange; `settings.refuse` is Start's.
+  void ApplyFault(const FaultSettings& settings);
   // The pause between the pieces of a segmented answer.
   void SetSegmentPauseMs(int ms) { segmentPauseMs_ = ms; }
+  // The pause before a slow answer.
+  void SetSlowAnswerMs(int ms) { slowAnswerMs_ = ms; }
 
   // The lines written so far: one per document received ("document N ..."), and one per message
   // that could not be read ("error: ...").
@@ -76,6 +100,7 @@ class OfdStub {
   bool ReadExactly(plat::TcpHandle h, size_t count, ffd::Bytes* out);
   void Answer(plat::TcpHandle h, const ffd::Bytes& answer, Fault fault);
   void HoldUntilClosed(plat::TcpHandle h);
+  void PauseUnlessStopped(int ms);
   Fault TakeFault();
   void AddLine(const std::string& line);
 
@@ -86,6 +111,8 @@ class OfdStub {
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::atomic<int> segmentPauseMs_{50};
+  std::atomic<int> slowAnswerMs_{1000};
+  std::atomic<size_t> shortBytes_{30};
 
   mutable std::mutex mutex_;  // guards everything below
   mutable std::condition_variable linesChanged_;
