@@ -3,6 +3,7 @@
 // failing step's code, and the outcome after a lost answer decided by the fiscal drive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -156,18 +157,31 @@ TEST_F(CheckProcessing, PrintingSwitchIsPutBackWhateverTheOutcome) {
   EXPECT_EQ(1u, DriveDocuments());
 }
 
-// The texts and barcodes follow the payments; here the payments already ended the receipt, so the
-// printer refuses them, and the receipt the fiscal drive made is what the host is told of.
+// The texts and barcodes follow the payments. A printer that closes a sale once it is paid refuses
+// them; one that keeps it open prints them inside the receipt and closes it on "t". Either way the
+// receipt the fiscal drive made is what the host is told of.
 TEST_F(CheckProcessing, TextsAndBarcodesAfterThePaymentsAndEmptyTextsSkipped) {
   const std::string positions = Item("1", "5", "5") + "<TextString Text=\"\"/><TextString Text=\"Thanks\"/>" +
                                 "<Barcode BarcodeType=\"EAN13\" Barcode=\"4601234567890\"/>";
-  const Outcome o = Process(Package("1", positions, "ElectronicPayment=\"2\" Cash=\"3\""));
-  EXPECT_TRUE(o.result) << o.code << "\n" << log.Text();
-  EXPECT_TRUE(log.Has("*ProcessCheck: Tag \"TextString\"->\"Text\" error"));
-  EXPECT_EQ(1u, line.Commands("1!Thanks").size());
-  EXPECT_EQ(1u, line.Commands("1\"").size());
-  EXPECT_EQ(1u, DriveDocuments());
-  EXPECT_EQ(static_cast<LONG>(line.printer.State().fd.documents.back().number), o.checkNumber);
+  for (const bool closesAtOnce : {true, false}) {
+    SCOPED_TRACE(closesAtOnce ? "paid sale closes at once" : "paid sale stays open for its texts");
+    line.printer.ModifyState([&](emu::PrinterState& s) { s.paidSaleClosesAtOnce = closesAtOnce; });
+    line.printer.ClearTrace();
+    const size_t documentsBefore = DriveDocuments();
+    const Outcome o = Process(Package("1", positions, "ElectronicPayment=\"2\" Cash=\"3\""));
+    EXPECT_TRUE(o.result) << o.code << "\n" << log.Text();
+    EXPECT_TRUE(log.Has("*ProcessCheck: Tag \"TextString\"->\"Text\" error"));
+    EXPECT_EQ(1u, line.Commands("1!Thanks").size());
+    EXPECT_EQ(1u, line.Commands("1\"").size());
+    const std::vector<std::string> sent = line.Commands();
+    EXPECT_EQ(closesAtOnce ? 0 : 1, std::count(sent.begin(), sent.end(), "t"));
+    EXPECT_EQ(documentsBefore + 1, DriveDocuments());
+    const emu::PrinterState s = line.printer.State();
+    EXPECT_EQ(static_cast<LONG>(s.fd.documents.back().number), o.checkNumber);
+    const std::vector<std::string>& lines = s.closedReceipts.back().lines;
+    const bool textInReceipt = std::find(lines.begin(), lines.end(), "1!Thanks") != lines.end();
+    EXPECT_EQ(!closesAtOnce, textInReceipt);
+  }
 }
 
 // The host's price and sum have the discount in them, and the printer takes the discount line off

@@ -4,7 +4,7 @@
 //             [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
-//             [--fd-endless-echo]
+//             [--fd-endless-echo] [--texts-after-payment]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
@@ -18,7 +18,9 @@
 // acknowledgements refused, and a reprint echo that never ends. The printer takes the time a real
 // one takes to carry out a command, print a line and have its fiscal drive write a document
 // (--timing realistic, the default); --timing none answers at once, and the -ms options set one
-// of the three times.
+// of the three times. --texts-after-payment keeps a paid sale or purchase open for the texts and
+// barcodes a driver sends after the payments, until "t" closes it; without it the printer closes
+// the receipt as soon as its payments cover the total.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -50,6 +52,7 @@ struct Options {
   std::string banner = emu::kBannerFfd105;
   unsigned long fdBacklog = 0;
   emu::FdFaults fdFaults;
+  bool textsAfterPayment = false;
 };
 
 void Usage() {
@@ -57,7 +60,7 @@ void Usage() {
       << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE]\n"
          "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
          "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
-         "                 [--fd-refuse N] [--fd-endless-echo]\n"
+         "                 [--fd-refuse N] [--fd-endless-echo] [--texts-after-payment]\n"
          "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n";
 }
 
@@ -144,6 +147,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->banner = argv[++i];
     } else if (arg == "--fd-endless-echo") {
       o->fdFaults.endlessEcho = true;
+    } else if (arg == "--texts-after-payment") {
+      o->textsAfterPayment = true;
     } else if (ParseFiscalDriveOption(arg, hasValue ? argv[i + 1] : nullptr, o) ||
                ParseTimingOption(arg, hasValue ? argv[i + 1] : nullptr, o)) {
       ++i;
@@ -184,6 +189,7 @@ int main(int argc, char** argv) {
   printer.ModifyState([&](emu::PrinterState& s) {
     s.banner = options.banner;
     s.fd.faults = options.fdFaults;
+    s.paidSaleClosesAtOnce = !options.textsAfterPayment;
     emu::PreloadDocuments(&s, static_cast<int>(options.fdBacklog));
   });
   if (options.trace) {

@@ -88,6 +88,10 @@ struct PrinterState {
   int64_t shiftOpenedAt = 0;  // seconds since 1970; 0 = never opened
   int64_t now = 0;            // the printer's clock (seconds since 1970) at the command being handled
   uint8_t maxShiftHours = 24;
+  // A sale or purchase closes as soon as its payments cover the total (then the texts and barcodes a
+  // driver sends after the payments are refused); when clear it stays open for them until "t".
+  // Printers of the family do either; the driver's close checks handle both.
+  bool paidSaleClosesAtOnce = true;
 
   // ---- What the information records report (emu/records.h) ----
   std::string banner = kBannerFfd105;           // version banner, UTF-8; sent in the printer's character set

@@ -254,7 +254,8 @@ void CloseWithChange(PrinterState& s) {
   CloseDocument(s);
 }
 
-// Adds a payment; the receipt closes once its total is paid, a correction receipt only with "t".
+// Adds a payment; the receipt closes once its total is paid (a sale or purchase only when the
+// printer closes paid sales at once), a correction receipt only with "t".
 Reply Payment(PrinterState& s, uint8_t kind, int type, int64_t amount) {
   Reply refusal;
   if (!CanPrint(s, &refusal)) return refusal;
@@ -262,7 +263,8 @@ Reply Payment(PrinterState& s, uint8_t kind, int type, int64_t amount) {
   Receipt& r = s.receipt;
   r.payments[type] += amount;
   s.documentPaid += amount;
-  if (s.documentPaid >= r.total && !r.correction) CloseWithChange(s);
+  const bool closesWhenPaid = kind == kReturnReceipt || s.paidSaleClosesAtOnce;
+  if (s.documentPaid >= r.total && !r.correction && closesWhenPaid) CloseWithChange(s);
   return Reply::Accept();
 }
 
@@ -494,11 +496,26 @@ Reply Total(PrinterState& s, const std::string&) {
   }
   const int64_t rest = std::max<int64_t>(s.receipt.total - s.documentPaid, 0);
   const Reply paid = Payment(s, s.documentType, kCashType, rest);
-  if (paid.kind == Reply::Kind::kAccept && s.receipt.correction) CloseWithChange(s);
+  if (paid.kind == Reply::Kind::kAccept && DocumentOpen(s)) CloseWithChange(s);
   return paid;
 }
 
 // ---- Texts and attributes of the open receipt ----
+
+// The printed form of a barcode (two letters: "80" or "81" outside a receipt, "1\"" in it; then
+// "9032", the kind and the data closed by a quote) or of a QR code (the data closed by its
+// parameter byte, whose high bit is set); empty for a text line.
+std::string PrintedCode(const std::string& text) {
+  static const char* const kKinds[] = {"EAN13", "EAN8", "CODE39"};
+  const uint8_t last = At(text, text.size() - 1);
+  if (last >= 0x80) return "[QR " + text.substr(2, text.size() - 3) + "]";
+  const int64_t kind = Number(text, 6, 2);
+  if (last == '"' && text.compare(2, 4, "9032") == 0 && kind >= 12 && kind <= 14) {
+    return std::string("[") + kKinds[kind - 12] + " " + text.substr(8, text.size() - 9) + "]";
+  }
+  return {};
+}
+
 
 // A text printed in the receipt: "1!" before a sale's end, "f!" before a return's, "1\"" a
 // barcode.
@@ -507,7 +524,8 @@ Reply ReceiptLine(PrinterState& s, const std::string& text) {
   if (!CanPrint(s, &refusal)) return refusal;
   if (!DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
   s.receipt.lines.push_back(TextFromDevice(text));
-  Print(&s, TextFromDevice(text.substr(2)));
+  const std::string code = PrintedCode(text);
+  Print(&s, code.empty() ? TextFromDevice(text.substr(2)) : code);
   return Reply::Accept();
 }
 
@@ -540,20 +558,6 @@ Reply TagData(PrinterState& s, const std::string& text) {
 
 // ---- Printing outside a receipt ----
 
-// The printed form of a barcode outside a receipt ("80" or "81", "9032", the kind and the data
-// closed by a quote) or of a QR code (the data closed by its parameter byte, whose high bit is
-// set); empty for a text line.
-std::string OutsideCode(const std::string& text) {
-  static const char* const kKinds[] = {"EAN13", "EAN8", "CODE39"};
-  const uint8_t last = At(text, text.size() - 1);
-  if (last >= 0x80) return "[QR " + text.substr(2, text.size() - 3) + "]";
-  const int64_t kind = Number(text, 6, 2);
-  if (last == '"' && text.compare(2, 4, "9032") == 0 && kind >= 12 && kind <= 14) {
-    return std::string("[") + kKinds[kind - 12] + " " + text.substr(8, text.size() - 9) + "]";
-  }
-  return {};
-}
-
 // "80" (or "81" for the last line of the document): a text line of the line's width and an end
 // character, or a barcode, printed on the tape outside any receipt.
 Reply OutsideLine(PrinterState& s, const std::string& text) {
@@ -561,7 +565,7 @@ Reply OutsideLine(PrinterState& s, const std::string& text) {
   // Free text needs paper, not a cashier.
   if (s.paperEnd) return Reply::Refuse(kErrorPaperEnd, 0);
   if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
-  std::string printed = OutsideCode(text);
+  std::string printed = PrintedCode(text);
   if (printed.empty()) {
     printed = TextFromDevice(text.substr(2, text.size() - 3));
     printed.erase(printed.find_last_not_of(' ') + 1);
