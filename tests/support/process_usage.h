@@ -1,11 +1,14 @@
-// What this process holds right now, as /proc tells it: its threads, its open descriptors (and of
-// them the sockets and the terminal ports) and its resident memory. A test that creates and
+// What this process holds right now: its threads and its open descriptors (and of them the
+// sockets and the terminal ports), as /proc tells them, and its resident memory, as the platform
+// layer measures it for the driver's own figures. A test that creates and
 // releases objects many times compares two readings to find what was left behind.
 #pragma once
 
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "platform/process.h"
 
 struct ProcessUsage {
   int threads = 0;
@@ -19,8 +22,8 @@ struct ProcessUsage {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
       if (line.rfind("Threads:", 0) == 0) u.threads = std::stoi(line.substr(8));
-      if (line.rfind("VmRSS:", 0) == 0) u.residentKb = std::stol(line.substr(6));
     }
+    u.residentKb = static_cast<long>(plat::ResidentBytes() / 1024);
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
       // The iterator's own descriptor is among them, in every reading alike.

@@ -4,12 +4,15 @@
 //   mirel-bench [--quick] [--fixed-pauses] [--receipts N] [--documents N]
 //
 // For 1, 5, 20 and 100 items at 9600 and 115200 bit/s it runs Open, then ProcessCheck, and prints
-// the wall time, the lower bound (the printer's accounting of the bytes on the line and of its own
-// command, print and fiscal-drive time, plus the rests the driver must keep), their ratio, the
-// commands sent and the driver's CPU time. Then the relay drains N waiting documents (1,000) to the
-// test OFD server at both speeds, and N receipts (10,000) run on an unpaced line with the
-// resident memory taken after 100 and at the end. --fixed-pauses sleeps every pause before an answer out, as
-// the driver did before its waits ended on the answer; --quick runs a small form of everything in seconds.
+// the wall time, the lower bound and their ratio, the commands sent and the driver's CPU time. The
+// bound is the printer's accounting of the bytes on the line and of its own command, print and
+// fiscal-drive time, plus every rest the driver's protocol makes it keep (after a clerk logs on or
+// off or is stored, after a refused payment, before a receipt-state query, before acknowledging a
+// record, before sending again after NAK or busy); the rests are shown in a column of their own.
+// Then the relay drains N waiting documents (1,000) to the test OFD server at both speeds, and N
+// receipts (10,000) run on an unpaced line with the resident memory taken after 100 and at the
+// end. --fixed-pauses sleeps every pause before an answer out, as the driver did before its waits
+// ended on the answer; --quick runs a small form of everything in seconds.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -37,27 +40,28 @@ using Steady = std::chrono::steady_clock;
 constexpr int kPort = 9;
 // The virtual printer's operator password.
 constexpr char kPassword[] = "472913";
-// The rests the driver keeps whatever the printer does: after a clerk logs on or off, after a
-// refused payment, before a receipt-state query, and before sending again after NAK or busy.
-constexpr uint32_t kRests[] = {3300, 1100, 200, 330};
-
-bool IsRest(uint32_t ms) {
-  return std::find(std::begin(kRests), std::end(kRests), ms) != std::end(kRests);
+double MsSince(Steady::time_point start) {
+  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
 }
 
-// The driver's time on the system clock, with its pauses added up: the rests above, and its other
-// fixed pauses (before acknowledging a record, while the printer stores a setting, ...). With
+// The driver's time on the system clock, with its rests added up. Every fixed pause the driver
+// sleeps is a rest its protocol requires, whatever the printer does; the relay's waits between
+// its cycles (after each ticket it loaded) are added up apart, as the time they really took. With
 // fixedPauses a pause before an answer is slept out whole instead of ending when the answer
-// arrives; with skipPauses the fixed pauses are only counted, as on a test's fake clock.
+// arrives (that is not a rest: the printer is working meanwhile); with skipPauses the rests are
+// only counted, as on a test's fake clock.
 class BenchClock : public plat::Clock {
  public:
   uint32_t TickMs() override { return plat::SystemClock().TickMs(); }
   void SleepMs(uint32_t ms) override {
-    (IsRest(ms) ? restMs : otherPauseMs) += ms;
+    restMs += ms;
     if (!skipPauses) plat::SystemClock().SleepMs(ms);
   }
   bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override {
-    return plat::SystemClock().SleepUnless(ms, wake);
+    const Steady::time_point start = Steady::now();
+    const bool woken = plat::SystemClock().SleepUnless(ms, wake);
+    relayWaitUs += static_cast<uint64_t>(MsSince(start) * 1000.0);
+    return woken;
   }
   bool SleepUntilReady(uint32_t ms, plat::Readiness& ready) override {
     if (!fixedPauses) return plat::SystemClock().SleepUntilReady(ms, ready);
@@ -69,7 +73,7 @@ class BenchClock : public plat::Clock {
   int64_t UnixTime() override { return plat::SystemClock().UnixTime(); }
 
   std::atomic<uint64_t> restMs{0};
-  std::atomic<uint64_t> otherPauseMs{0};
+  std::atomic<uint64_t> relayWaitUs{0};
   bool fixedPauses = false;
   bool skipPauses = false;
 };
@@ -169,34 +173,32 @@ class Bench {
   uint32_t m_baud = 0;
 };
 
-double MsSince(Steady::time_point start) {
-  return std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-}
-
 // One receipt of `items` items, measured after one of the same to warm up. The bound is the wire,
-// the printer and the rests; the driver's other fixed pauses are shown beside it.
+// the printer and the driver's rests; the rests are also shown alone.
 void ReceiptCase(uint32_t baud, int items, bool fixedPauses) {
   Bench bench(baud, emu::RealisticTiming(), fixedPauses);
   const std::string sale = SaleOf(items);
   if (!bench.Open() || !bench.Receipt(sale)) return;
   bench.Printer().ResetAccounts();
   bench.Clock().restMs = 0;
-  bench.Clock().otherPauseMs = 0;
   const uint64_t cpuStart = plat::ThreadCpuMicros();
   const Steady::time_point start = Steady::now();
   const bool ok = bench.Receipt(sale);
   const double wallMs = MsSince(start);
   const double cpuMs = (plat::ThreadCpuMicros() - cpuStart) / 1000.0;
   const emu::Accounts a = bench.Printer().GetAccounts();
-  const double boundMs = (a.wireUs + a.deviceUs) / 1000.0 + static_cast<double>(bench.Clock().restMs);
-  const double otherMs = static_cast<double>(bench.Clock().otherPauseMs);
-  std::printf("%7u %6d %-7s %8.0f %8.0f %6.2f %8.0f %6.2f %8llu %7.3f%s\n", baud, items,
-              fixedPauses ? "fixed" : "answer", wallMs, boundMs, wallMs / boundMs, otherMs,
-              wallMs / (boundMs + otherMs), static_cast<unsigned long long>(a.commands), cpuMs,
-              ok ? "" : "  (failed)");
+  const double lineMs = (a.wireUs + a.deviceUs) / 1000.0;
+  const double restMs = static_cast<double>(bench.Clock().restMs);
+  const double boundMs = lineMs + restMs;
+  std::printf("%7u %6d %-7s %8.0f %8.0f %8.0f %8.0f %6.2f %8llu %7.3f%s\n", baud, items,
+              fixedPauses ? "fixed" : "answer", wallMs, lineMs, restMs, boundMs, wallMs / boundMs,
+              static_cast<unsigned long long>(a.commands), cpuMs, ok ? "" : "  (failed)");
 }
 
-// The relay moving `documents` waiting documents to the test OFD server.
+// The relay moving `documents` waiting documents to the test OFD server. The line's capacity is
+// taken over the whole run (Open included), and over the run less the relay's waits after each
+// ticket, during which it may send nothing. The driver's shorter fixed pauses stay in: the host's
+// may overlap the relay's traffic.
 void RelayCase(uint32_t baud, int documents) {
   ofdstub::OfdStub server;
   if (!server.Start()) {
@@ -211,11 +213,13 @@ void RelayCase(uint32_t baud, int documents) {
   while (!emu::Backlog(bench.Printer().State()).empty())
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   const double seconds = MsSince(start) / 1000.0;
+  const double restSeconds = bench.Clock().relayWaitUs / 1e6;
   const emu::Accounts a = bench.Printer().GetAccounts();
-  const double capacity = baud / 11.0 * seconds;
-  std::printf("%7u %9d %9.1f %9.1f %13llu %8.1f %%\n", baud, documents, seconds, documents / seconds,
-              static_cast<unsigned long long>(a.bytesReceived + a.bytesSent),
-              100.0 * (a.bytesReceived + a.bytesSent) / capacity);
+  const double bytes = static_cast<double>(a.bytesReceived + a.bytesSent);
+  const double bytesPerSecond = baud / 11.0;
+  std::printf("%7u %9d %9.1f %9.1f %9.1f %13.0f %8.1f %% %8.1f %%\n", baud, documents, seconds,
+              documents / seconds, restSeconds, bytes, 100.0 * bytes / (bytesPerSecond * seconds),
+              100.0 * bytes / (bytesPerSecond * (seconds - restSeconds)));
   server.Stop();
 }
 
@@ -279,21 +283,25 @@ int main(int argc, char** argv) {
   const std::vector<int> items = options.quick ? std::vector<int>{1, 5} : std::vector<int>{1, 5, 20, 100};
 
   std::printf(
-      "Receipts (one ProcessCheck after Open; bound = wire + printer + the driver's rests;\n"
-      "other = the driver's other fixed pauses, ratio2 = wall / (bound + other))\n");
-  std::printf("%7s %6s %-7s %8s %8s %6s %8s %6s %8s %7s\n", "bit/s", "items", "pauses", "wall ms", "bound ms",
-              "ratio", "other ms", "ratio2", "commands", "cpu ms");
+      "Receipts (one ProcessCheck after Open; line = the wire and the printer's own time, rests = the\n"
+      "pauses the driver's protocol requires, bound = line + rests, ratio = wall / bound)\n");
+  std::printf("%7s %6s %-7s %8s %8s %8s %8s %6s %8s %7s\n", "bit/s", "items", "pauses", "wall ms", "line ms",
+              "rests ms", "bound ms", "ratio", "commands", "cpu ms");
   for (uint32_t baud : speeds) {
     for (int n : items) ReceiptCase(baud, n, options.fixedPauses);
   }
 
-  std::printf("\nRelay (waiting documents to the test OFD server)\n");
-  std::printf("%7s %9s %9s %9s %13s %10s\n", "bit/s", "documents", "seconds", "docs/s", "line bytes",
-              "of line");
+  std::printf(
+      "\nRelay (waiting documents to the test OFD server; the line's byte capacity used over the whole\n"
+      "run, which the 80 %% goal is judged on, and over the run less the rests the relay must keep:\n"
+      "its wait of 100 ms after each ticket it loaded)\n");
+  std::printf("%7s %9s %9s %9s %9s %13s %10s %10s\n", "bit/s", "documents", "seconds", "docs/s", "rests s",
+              "line bytes", "of line", "w/o rests");
   for (uint32_t baud : speeds) RelayCase(baud, options.quick ? 20 : options.documents);
 
   std::printf(
-      "\nMemory (5-item receipts, the line unpaced and the printer answering at once, pauses skipped)\n");
+      "\nMemory (5-item receipts: the line unpaced and the printer's timing off; the driver's rests run on\n"
+      "the bench's own clock, which counts them without sleeping)\n");
   std::printf("%9s %12s %12s %12s %7s\n", "receipts", "KiB at 100", "KiB at end", "growth KiB", "failed");
   MemoryCase(options.quick ? 200 : options.receipts);
   return 0;
