@@ -106,15 +106,18 @@ LONG CMirelDriver::StartDocument(int nType, int nSection, int nCustomerId, const
   return ReturnH(kName, StatusAfterStep(kName, code, false));
 }
 
-// The commands that open a document of `nType` in the printer; only the last one's result counts,
-// and the type is taken even when it fails.
+// The commands that open a document of `nType` in the printer; the mode switch and the last
+// command's result count, and the type is taken even when they fail.
 LONG CMirelDriver::OpenDocumentOfType(const char* name, int nType, int nCustomerId) {
   FPContext* ctx = m_pDevice.get();
   switch (nType) {
     case kSale:
     case kSaleReturn: {
       m_nDocumentType = nType;
-      SetSalePurchaseMode(ctx, 0);
+      // The printer keeps the mode of its last document: a switch that failed would have this
+      // sale registered as a purchase, so the opening fails with it.
+      const int32_t mode = SetSalePurchaseMode(ctx, 0);
+      if (mode != 0) return mode;
       memset(ctx->anKeepZeroExtra, 0, sizeof ctx->anKeepZeroExtra);
       const bool sale = nType == kSale;
       if (!sale) SendCPswd(ctx, ctx->szOperatorPassword);

@@ -107,11 +107,12 @@ class HostOnPrinter : public ::testing::Test {
   }
 
  public:
-  // Runs one call line ("ProcessCheck $DeviceID false ...") and returns what the host saw.
-  HostResult Call(const std::string& callLine) {
+  // Runs one call line ("ProcessCheck $DeviceID false ...") and returns what the host saw; @FILE
+  // arguments are taken from `baseDir`.
+  HostResult Call(const std::string& callLine, const std::string& baseDir = "") {
     std::optional<HostCall> call;
     std::string error;
-    EXPECT_TRUE(ParseCallLine(callLine, "", &call, &error)) << error;
+    EXPECT_TRUE(ParseCallLine(callLine, baseDir, &call, &error)) << error;
     if (!call) return {};
     m_printed.str("");
     const auto start = std::chrono::steady_clock::now();
@@ -119,6 +120,8 @@ class HostOnPrinter : public ::testing::Test {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_NE(outcome, CallOutcome::kRejected) << m_printed.str();
     HostResult r = ReadPrinted(m_printed.str());
+    // A wait that never saw its text printed the last run of its method, which may say True.
+    if (outcome == CallOutcome::kFailed) r.ok = false;
     r.took = took;
     return r;
   }

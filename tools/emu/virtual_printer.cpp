@@ -118,18 +118,36 @@ void VirtualPrinter::IgnoreNext(int frames) {
   silenceCount_ += frames;
 }
 
-void VirtualPrinter::RefuseNextOf(const std::string& prefix, uint8_t deviceError) {
+void VirtualPrinter::SilenceNextOf(const std::string& prefix, int deadUnits) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  silencePrefix_ = prefix;
+  silenceDeadUnits_ = deadUnits;
+}
+
+void VirtualPrinter::BadCheckNext(int frames) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  badCheckCount_ += frames;
+}
+
+void VirtualPrinter::RefuseNextOf(const std::string& prefix, uint8_t deviceError, uint8_t errorBits) {
   std::lock_guard<std::mutex> lock(mutex_);
   refusePrefix_ = prefix;
   refuseError_ = deviceError;
+  refuseBits_ = errorBits;
 }
 
 void VirtualPrinter::AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change,
-                                      int deadUnits) {
+                                      int deadUnits, bool answerLost) {
   std::lock_guard<std::mutex> lock(mutex_);
   triggerPrefix_ = prefix;
   triggerChange_ = std::move(change);
   triggerDeadUnits_ = deadUnits;
+  triggerAnswerLost_ = answerLost;
+}
+
+void VirtualPrinter::AtNextOf(const std::string& prefix, std::function<void(VirtualPrinter&)> arm) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  armAt_.emplace_back(prefix, std::move(arm));
 }
 
 void VirtualPrinter::SendStrayBytes(const Bytes& bytes) {
@@ -238,6 +256,7 @@ void VirtualPrinter::Handle(const RxUnit& unit) {
   trace_.Record(TraceEntry::Direction::kRx, unit.raw, unit.kind == RxUnit::Kind::kFrame);
   NoteCollision(unit);
   if (unit.kind == RxUnit::Kind::kFrame) {
+    ArmAt(unit);
     uint64_t deviceUs = 0;
     const Bytes answer = CommandAnswer(unit, &deviceUs);
     Spend(deviceUs);
@@ -250,6 +269,24 @@ void VirtualPrinter::Handle(const RxUnit& unit) {
     std::lock_guard<std::mutex> lock(mutex_);
     RawReset(&state_);
   }
+}
+
+// The faults waiting for this frame are armed without the lock: they arm themselves through the
+// public controls.
+void VirtualPrinter::ArmAt(const RxUnit& frame) {
+  std::vector<std::function<void(VirtualPrinter&)>> due;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = armAt_.begin(); it != armAt_.end();) {
+      if (frame.text.compare(0, it->first.size(), it->first) == 0) {
+        due.push_back(std::move(it->second));
+        it = armAt_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (const auto& arm : due) arm(*this);
 }
 
 // A request belongs to another exchange when it comes before the answer to the last one has been
@@ -270,6 +307,7 @@ Bytes VirtualPrinter::StatusRequestAnswer(uint8_t request) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (deadCount_ > 0) {
     --deadCount_;
+    if (request != ctl::kAck) ++accounts_.unanswered;
     return {};
   }
   int64_t now = clock_.UnixTime();
@@ -323,6 +361,13 @@ Bytes VirtualPrinter::CommandAnswer(const RxUnit& frame, uint64_t* deviceUs) {
 Bytes VirtualPrinter::Answer(const RxUnit& frame) {
   if (silenceCount_ > 0 || deadCount_ > 0) {
     --(silenceCount_ > 0 ? silenceCount_ : deadCount_);
+    ++accounts_.unanswered;
+    return {};
+  }
+  if (!silencePrefix_.empty() && frame.text.compare(0, silencePrefix_.size(), silencePrefix_) == 0) {
+    silencePrefix_.clear();
+    deadCount_ = silenceDeadUnits_;
+    ++accounts_.unanswered;
     return {};
   }
   if (!frame.checkOk) return {ctl::kNak};
@@ -346,20 +391,25 @@ Bytes VirtualPrinter::Answer(const RxUnit& frame) {
   }
   if (!refusePrefix_.empty() && frame.text.compare(0, refusePrefix_.size(), refusePrefix_) == 0) {
     refusePrefix_.clear();
-    return Render(Reply::Refuse(refuseError_), false);
+    return Render(Reply::Refuse(refuseError_, refuseBits_), false);
   }
   state_.now = now;
   Bytes answer = Render(commands_.Dispatch(state_, frame.text), false);
-  Trigger(frame.text);
+  if (Trigger(frame.text) && triggerAnswerLost_) {
+    ++accounts_.unanswered;
+    return {};
+  }
   return answer;
 }
 
-// Called with mutex_ held, after the command `text` was carried out.
-void VirtualPrinter::Trigger(const std::string& text) {
-  if (!triggerChange_ || text.compare(0, triggerPrefix_.size(), triggerPrefix_) != 0) return;
+// Called with mutex_ held, after the command `text` was carried out. True when it set off the
+// change waiting for it.
+bool VirtualPrinter::Trigger(const std::string& text) {
+  if (!triggerChange_ || text.compare(0, triggerPrefix_.size(), triggerPrefix_) != 0) return false;
   triggerChange_(state_);
   triggerChange_ = nullptr;
   deadCount_ = triggerDeadUnits_;
+  return true;
 }
 
 // Called with mutex_ held. The error code of the extended status always speaks of the last command.
@@ -378,6 +428,10 @@ Bytes VirtualPrinter::Render(const Reply& reply, bool badCheck) {
       return Bytes(reply.data.begin(), reply.data.end());
     case Reply::Kind::kData: {
       Bytes frame = Frame(reply.data);
+      if (badCheckCount_ > 0) {
+        --badCheckCount_;
+        badCheck = true;
+      }
       if (badCheck) frame.back() ^= 0xFF;
       awaitingAck_ = true;
       ackAwaited_ = !SettledWithoutAck(reply.data);

@@ -42,6 +42,9 @@ struct Accounts {
   uint64_t commands = 0;  // command frames received
   uint64_t printedLines = 0;
   uint64_t documents = 0;
+  // Commands and status requests a fault left without any answer: each costs the driver its read
+  // time-out.
+  uint64_t unanswered = 0;
 };
 
 class VirtualPrinter {
@@ -71,6 +74,11 @@ class VirtualPrinter {
   void NakNext(int commands);   // NAK the next well-formed commands
   void BusyNext(int commands);  // answer with the busy status, then accept as usual
   void IgnoreNext(int frames);  // silence: no answer at all to the next frames
+  // The next command whose text begins with `prefix` is neither carried out nor answered, and the
+  // line stays dead for the next `deadUnits` frames and status requests after it.
+  void SilenceNextOf(const std::string& prefix, int deadUnits);
+  // The next data frames (records) go out with a wrong check character.
+  void BadCheckNext(int frames);
   // Sent just before the next answer of any kind, or in its place when the frame is silenced.
   void SendStrayBytes(const Bytes& bytes);
   // One-shot answers to the next commands, used in the order they were queued:
@@ -83,11 +91,18 @@ class VirtualPrinter {
   void AnswerNextWithPiece(const std::string& header, const std::string& body);
   void RefuseNext(uint8_t deviceError, uint8_t errorBits = kCommandError);
   // The next command whose text begins with `prefix` is refused with `deviceError`, not carried out.
-  void RefuseNextOf(const std::string& prefix, uint8_t deviceError);
+  // `errorBits` kFiscalError says the fiscal drive refused the document the command makes.
+  void RefuseNextOf(const std::string& prefix, uint8_t deviceError, uint8_t errorBits = kCommandError);
   // Once the next command whose text begins with `prefix` has been carried out and answered,
   // `change` is applied to the state (a paper end, a restart) and the line is dead for the next
   // `deadUnits` frames and status requests: they get no answer at all, as with a pulled cable.
-  void AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change, int deadUnits);
+  // With `answerLost` the command's answer is lost on the line as well: it was carried out, but the
+  // driver never hears so.
+  void AfterNextCommand(const std::string& prefix, std::function<void(PrinterState&)> change, int deadUnits,
+                        bool answerLost = false);
+  // Arms the faults `arm` sets once the next command whose text begins with `prefix` arrives, so that
+  // they strike that command or, for the ones that wait for an answer of a kind, the first from there.
+  void AtNextOf(const std::string& prefix, std::function<void(VirtualPrinter&)> arm);
   // Paces every byte sent as a line at this speed with 8E1 framing (11 bits a byte); 0 = no pacing.
   // With a speed set, bytes the driver sends are taken in at it as well (the port delivers them
   // at once): the printer looks at a frame only when its last byte would have arrived.
@@ -129,7 +144,8 @@ class VirtualPrinter {
   uint64_t WireUs(size_t bytes) const;
   void Spend(uint64_t us);
   Bytes Render(const Reply& reply, bool badCheck);
-  void Trigger(const std::string& text);
+  bool Trigger(const std::string& text);
+  void ArmAt(const RxUnit& frame);
   void Send(const Bytes& answer, bool evenIfSilent = false);
   void Transmit(const Bytes& bytes);
 
@@ -147,11 +163,17 @@ class VirtualPrinter {
   int busyCount_ = 0;
   int silenceCount_ = 0;
   int deadCount_ = 0;  // line units left unanswered after a triggered fault
+  int badCheckCount_ = 0;
+  std::string silencePrefix_;
+  int silenceDeadUnits_ = 0;
   std::string triggerPrefix_;
   std::function<void(PrinterState&)> triggerChange_;
   int triggerDeadUnits_ = 0;
+  bool triggerAnswerLost_ = false;
+  std::vector<std::pair<std::string, std::function<void(VirtualPrinter&)>>> armAt_;
   std::string refusePrefix_;
   uint8_t refuseError_ = 0;
+  uint8_t refuseBits_ = kCommandError;
   Bytes stray_;
   std::deque<Scripted> scripted_;
   uint32_t baud_ = 0;

@@ -1,0 +1,245 @@
+// The fault table (tests/faults/matrix.txt) run through the component as the host runs it, on the
+// virtual printer and the test OFD server: for each row, the setup script, then the row's faults
+// armed, then the calls script. Checked for each row: the last call's result and GetLastError code,
+// its duration against the row's bound (the printer's pauses pass on the test's clock, so the bound
+// holds for real elapsed time plus the clock's advance), and that the fiscal drive made exactly as
+// many documents as the host was told succeeded.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/host_on_printer.h"
+#include "emu/fault_spec.h"
+#include "ofd-stub/ofd_stub.h"
+
+namespace {
+
+using std::chrono::duration;
+
+const std::string kFaultsDir = MIREL_TESTS_DIR "/faults";
+
+// The calls that make a fiscal document when they succeed.
+const std::set<std::string> kDocumentCalls = {"ProcessCheck", "ProcessCorrectionCheck",
+                                              "OpenShift",    "CloseShift",
+                                              "OperationFN",  "ReportCurrentStatusOfSettlements"};
+
+struct FaultCase {
+  std::string name;
+  std::string printerFault;  // "-": none
+  std::string ofdFault;      // "-": none
+  std::string setup;
+  std::string calls;
+  bool ok = false;
+  long code = 0;
+  double boundSeconds = 0;
+  bool wine = false;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  size_t start = 0;
+  for (size_t at = line.find(" | "); at != std::string::npos; at = line.find(" | ", start)) {
+    fields.push_back(line.substr(start, at - start));
+    start = at + 3;
+  }
+  fields.push_back(line.substr(start));
+  for (std::string& f : fields) {
+    f.erase(0, f.find_first_not_of(' '));
+    f.erase(f.find_last_not_of(' ') + 1);
+  }
+  return fields;
+}
+
+bool IsKebabCase(const std::string& name) {
+  return !name.empty() && name.front() != '-' && name.back() != '-' &&
+         std::all_of(name.begin(), name.end(),
+                     [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; });
+}
+
+// "True" or "False CODE".
+bool ParseExpect(const std::string& text, FaultCase* c) {
+  if (text == "True") return c->ok = true;
+  std::istringstream in(text);
+  std::string word;
+  char rest = 0;
+  return in >> word >> c->code && word == "False" && c->code != 0 && !(in >> rest);
+}
+
+bool ParseRow(const std::string& line, FaultCase* c, std::string* why) {
+  const std::vector<std::string> f = Fields(line);
+  if (f.size() != 8) return *why = "expected 8 fields", false;
+  c->name = f[0];
+  c->printerFault = f[1];
+  c->ofdFault = f[2];
+  c->setup = f[3];
+  c->calls = f[4];
+  c->wine = f[7] == "wine";
+  if (!IsKebabCase(c->name)) return *why = "the name is not kebab-case", false;
+  if (!ParseExpect(f[5], c)) return *why = "expected True or False CODE", false;
+  char* end = nullptr;
+  c->boundSeconds = std::strtod(f[6].c_str(), &end);
+  if (f[6].empty() || *end != '\0' || c->boundSeconds <= 0) return *why = "the bound is no number", false;
+  if (f[7] != "wine" && f[7] != "-") return *why = "expected wine or -", false;
+  return true;
+}
+
+std::string ScriptPath(const std::string& name) {
+  return kFaultsDir + "/" + name + ".host";
+}
+
+// The rows of the table; what cannot be read goes to `errors` as "line N: why".
+std::vector<FaultCase> ReadMatrix(std::vector<std::string>* errors = nullptr) {
+  std::vector<FaultCase> cases;
+  std::ifstream in(kFaultsDir + "/matrix.txt");
+  if (!in && errors) errors->push_back("tests/faults/matrix.txt cannot be read");
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (line.find_first_not_of(' ') == std::string::npos || line[0] == '#') continue;
+    FaultCase c;
+    std::string why;
+    if (ParseRow(line, &c, &why)) {
+      cases.push_back(c);
+    } else if (errors) {
+      errors->push_back("line " + std::to_string(number) + ": " + why);
+    }
+  }
+  return cases;
+}
+
+// The OFD server's faults, "kind[:arg]": "down" refuses every connection; the others are the
+// stub's own faults on every exchange.
+bool StartOfd(ofdstub::OfdStub& stub, const std::string& spec, std::string* error) {
+  if (spec == "down") return stub.Start(0, true);
+  const size_t colon = spec.find(':');
+  const std::string kind = spec.substr(0, colon);
+  ofdstub::Fault fault = ofdstub::Fault::kNone;
+  if (spec != "-" && !ofdstub::ParseFault(kind, &fault)) {
+    *error = "OFD fault \"" + spec + "\" unknown";
+    return false;
+  }
+  if (colon != std::string::npos) stub.SetSegmentPauseMs(std::atoi(spec.c_str() + colon + 1));
+  stub.SetFault(fault);
+  return stub.Start();
+}
+
+class FaultMatrix : public HostOnPrinter<RelayClock>, public ::testing::WithParamInterface<FaultCase> {
+ protected:
+  FaultMatrix() : HostOnPrinter(1) {}
+
+  // A request the printer leaves unanswered costs the driver its port's read time-out. The port
+  // here waits a short while instead, and the bound is checked with the time-out of a till.
+  void SetUp() override {
+    HostOnPrinter::SetUp();
+    m_tillReadTimeoutMs = object->Device()->nReadTimeout;
+    object->Device()->nReadTimeout = kReadTimeoutMs;
+  }
+
+  void TearDown() override {
+    HostOnPrinter::TearDown();
+    stub.Stop();
+  }
+
+  // The calls of a script, each line as written.
+  static std::vector<std::string> ScriptCalls(const std::string& name) {
+    std::vector<std::string> calls;
+    std::ifstream in(ScriptPath(name));
+    EXPECT_TRUE(in) << ScriptPath(name);
+    std::string line;
+    while (std::getline(in, line)) {
+      std::optional<HostCall> call;
+      std::string error;
+      EXPECT_TRUE(ParseCallLine(line, kFaultsDir, &call, &error)) << line << ": " << error;
+      if (call) calls.push_back(line);
+    }
+    return calls;
+  }
+  static std::string Method(const std::string& callLine) { return callLine.substr(0, callLine.find(' ')); }
+
+  // What the last call took on a till: real time, the pauses passed on the test's clock, and the
+  // read time-outs at their length on a till.
+  double TillSeconds(const HostResult& r, uint32_t clockAdvanceMs, uint64_t unanswered) const {
+    const uint64_t timeoutsMs = unanswered * (m_tillReadTimeoutMs - kReadTimeoutMs);
+    return duration<double>(r.took).count() + (clockAdvanceMs + timeoutsMs) / 1000.0;
+  }
+
+  static constexpr int kReadTimeoutMs = 500;
+  ofdstub::OfdStub stub;
+
+ private:
+  int m_tillReadTimeoutMs = 0;
+};
+
+TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
+  const FaultCase& c = GetParam();
+  std::string error;
+  ASSERT_TRUE(StartOfd(stub, c.ofdFault, &error)) << error;
+  const ScopedEnv ofdPort("OFD_PORT", std::to_string(stub.Port()).c_str());
+  for (const std::string& call : ScriptCalls(c.setup)) Call(call, kFaultsDir);
+
+  const std::vector<std::string> calls = ScriptCalls(c.calls);
+  ASSERT_FALSE(calls.empty()) << c.calls;
+  if (c.printerFault != "-") {
+    ASSERT_TRUE(emu::ApplyPrinterFault(printer, c.printerFault, &error)) << error;
+  }
+  const size_t documentsBefore = printer.State().fd.documents.size();
+  size_t successesTold = 0;
+  HostResult last;
+  uint32_t clockAdvanceMs = 0;
+  uint64_t unanswered = 0;
+  for (const std::string& call : calls) {
+    const uint32_t tickBefore = clock.TickMs();
+    const uint64_t unansweredBefore = printer.GetAccounts().unanswered;
+    last = Call(call, kFaultsDir);
+    clockAdvanceMs = clock.TickMs() - tickBefore;
+    unanswered = printer.GetAccounts().unanswered - unansweredBefore;
+    if (last.ok && kDocumentCalls.count(Method(call))) ++successesTold;
+  }
+
+  EXPECT_EQ(last.ok, c.ok) << last.printed;
+  EXPECT_EQ(last.code, c.code) << last.printed;
+  EXPECT_LE(TillSeconds(last, clockAdvanceMs, unanswered), c.boundSeconds)
+      << "real " << duration<double>(last.took).count() << " s, pauses " << clockAdvanceMs << " ms, "
+      << unanswered << " requests unanswered";
+  EXPECT_EQ(printer.State().fd.documents.size() - documentsBefore, successesTold) << last.printed;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) {
+  std::string name = info.param.name;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(ReadMatrix()), CaseName);
+
+// A mistake in the table shows as one failure here rather than as a row that silently is not run.
+TEST(FaultMatrixTable, EveryRowIsWellFormed) {
+  std::vector<std::string> errors;
+  const std::vector<FaultCase> cases = ReadMatrix(&errors);
+  EXPECT_TRUE(errors.empty()) << ::testing::PrintToString(errors);
+  EXPECT_FALSE(cases.empty());
+  std::set<std::string> names;
+  emu::VirtualPrinter unstarted;
+  for (const FaultCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(names.insert(c.name).second) << "the name is used twice";
+    for (const std::string& script : {c.setup, c.calls}) {
+      EXPECT_TRUE(std::ifstream(ScriptPath(script))) << script;
+    }
+    std::string error;
+    if (c.printerFault != "-") {
+      EXPECT_TRUE(emu::ApplyPrinterFault(unstarted, c.printerFault, &error)) << error;
+    }
+  }
+}
+
+}  // namespace
