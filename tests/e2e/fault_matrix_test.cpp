@@ -116,20 +116,12 @@ std::vector<FaultCase> ReadMatrix(std::vector<std::string>* errors = nullptr) {
   return cases;
 }
 
-// The OFD server's faults, "kind[:arg]": "down" refuses every connection; the others are the
-// stub's own faults on every exchange.
+// The OFD server with the row's fault, "-" for none.
 bool StartOfd(ofdstub::OfdStub& stub, const std::string& spec, std::string* error) {
-  if (spec == "down") return stub.Start(0, true);
-  const size_t colon = spec.find(':');
-  const std::string kind = spec.substr(0, colon);
-  ofdstub::Fault fault = ofdstub::Fault::kNone;
-  if (spec != "-" && !ofdstub::ParseFault(kind, &fault)) {
-    *error = "OFD fault \"" + spec + "\" unknown";
-    return false;
-  }
-  if (colon != std::string::npos) stub.SetSegmentPauseMs(std::atoi(spec.c_str() + colon + 1));
-  stub.SetFault(fault);
-  return stub.Start();
+  ofdstub::FaultSettings settings;
+  if (!ofdstub::ParseFaultSpec(spec, &settings, error)) return false;
+  stub.ApplyFault(settings);
+  return stub.Start(0, settings.refuse);
 }
 
 class FaultMatrix : public HostOnPrinter<RelayClock>, public ::testing::WithParamInterface<FaultCase> {
@@ -239,6 +231,8 @@ TEST(FaultMatrixTable, EveryRowIsWellFormed) {
     if (c.printerFault != "-") {
       EXPECT_TRUE(emu::ApplyPrinterFault(unstarted, c.printerFault, &error)) << error;
     }
+    ofdstub::FaultSettings ofd;
+    EXPECT_TRUE(ofdstub::ParseFaultSpec(c.ofdFault, &ofd, &error)) << error;
   }
 }
 
