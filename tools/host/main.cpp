@@ -110,6 +110,9 @@ int RunScript(std::istream& in, const std::string& baseDir, HostSession& session
     if (!call) continue;
     std::cout << "> " << line << "\n";
     const CallOutcome outcome = session.Run(*call);
+    // Each call's text is out before the next line is read, also through a pipe or a file, so
+    // that whoever feeds the calls one by one sees when each has ended.
+    std::cout.flush();
     if (outcome == CallOutcome::kRejected) return 2;
     if (outcome == CallOutcome::kFailed && expectOk) {
       std::cout << "line " << lineNumber << ": the call failed\n";
