@@ -29,7 +29,10 @@ struct DeviceOnMemoryLine {
     log.Install(&ctx);
     OpenSerial2(&ctx, 1, 6);
   }
-  ~DeviceOnMemoryLine() { CloseSerial(&ctx); }
+  ~DeviceOnMemoryLine() {
+    CloseSerial(&ctx);
+    memline::Forget();
+  }
 
   FakeClock clock;
   FPContext ctx;

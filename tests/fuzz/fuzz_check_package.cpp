@@ -23,7 +23,7 @@ std::string TaxRatesRecord() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);
   TiXmlDocument document;
-  document.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  ParseHostXml(&document, xml.c_str());
   if (document.Error()) return 0;
 
   DeviceOnMemoryLine device({TaxRatesRecord()});

@@ -56,19 +56,8 @@ void MakeValue(const std::string& name, const std::string& piece, VARIANT* v) {
   std::memcpy(&v->llVal, payload.data(), std::min(payload.size(), sizeof v->llVal));
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static TempDir home;
-  g_home = home.path().string();
-  static ScopedEnv homeEnv("HOME", g_home.c_str());
-  static ScopedEnv configEnv("XDG_CONFIG_HOME", g_home.c_str());
-  static ScopedEnv stateEnv("XDG_STATE_HOME", g_home.c_str());
-  return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 1) return 0;
+// The settings on a driver of their own, released before the line is forgotten.
+void ApplySettings(const uint8_t* data, size_t size) {
   memline::SetPrinterAnswers({});
   FakeClock clock;
   CMirelDriver driver;
@@ -87,5 +76,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     driver.SetParameter(name.c_str(), value);
     VariantClear(&value);
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  static TempDir home;
+  g_home = home.path().string();
+  static ScopedEnv homeEnv("HOME", g_home.c_str());
+  static ScopedEnv configEnv("XDG_CONFIG_HOME", g_home.c_str());
+  static ScopedEnv stateEnv("XDG_STATE_HOME", g_home.c_str());
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  ApplySettings(data, size);
+  memline::Forget();
   return 0;
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <mutex>
 
 #include "platform/serial.h"
@@ -15,10 +14,13 @@
 
 namespace {
 
+// Nothing here allocates until it holds something, so that a line forgotten at the end of an input
+// leaves no memory behind it.
 struct Far {
-  std::deque<std::string> pieces;  // not yet on the line
-  std::string waiting;             // on the line, not yet read
-  std::string written;             // what the driver sent
+  std::vector<std::string> pieces;
+  size_t next = 0;      // the first piece not yet on the line
+  std::string waiting;  // on the line, not yet read
+  std::string written;  // what the driver sent
 };
 
 struct Lines {
@@ -33,9 +35,16 @@ Lines& TheLines() {
 }
 
 void Reset(Far* far, std::vector<std::string> pieces) {
-  far->pieces.assign(std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
-  far->waiting.clear();
-  far->written.clear();
+  *far = Far();
+  far->pieces = std::move(pieces);
+}
+
+bool HasPieces(const Far& far) {
+  return far.next < far.pieces.size();
+}
+
+std::string TakePiece(Far* far) {
+  return std::move(far->pieces[far->next++]);
 }
 
 size_t Take(std::string* from, void* buf, size_t wanted) {
@@ -104,6 +113,12 @@ void SetPrinterAnswers(std::vector<std::string> pieces) {
 void SetServerAnswer(std::vector<std::string> pieces) {
   std::lock_guard<std::mutex> hold(TheLines().lock);
   Reset(&TheLines().server, std::move(pieces));
+}
+
+void Forget() {
+  std::lock_guard<std::mutex> hold(TheLines().lock);
+  TheLines().printer = Far();
+  TheLines().server = Far();
 }
 
 std::string PrinterInput() {
@@ -177,10 +192,7 @@ bool SerialWrite(PortHandle, const void* buf, uint32_t count, uint32_t* written)
   SetSystemLastError(0);
   Far& printer = TheLines().printer;
   printer.written.append(static_cast<const char*>(buf), count);
-  if (!printer.pieces.empty()) {
-    printer.waiting += printer.pieces.front();
-    printer.pieces.pop_front();
-  }
+  if (HasPieces(printer)) printer.waiting += TakePiece(&printer);
   *written = count;
   return true;
 }
@@ -215,12 +227,9 @@ bool TcpSendAll(TcpHandle h, const void* bytes, size_t count, uint32_t timeoutMs
 bool TcpReceive(TcpHandle, void* buf, size_t size, uint32_t, size_t* got, bool* peerClosed) {
   std::lock_guard<std::mutex> hold(TheLines().lock);
   Far& server = TheLines().server;
-  if (server.waiting.empty() && !server.pieces.empty()) {
-    server.waiting = std::move(server.pieces.front());
-    server.pieces.pop_front();
-  }
+  if (server.waiting.empty() && HasPieces(server)) server.waiting = TakePiece(&server);
   *got = Take(&server.waiting, buf, size);
-  *peerClosed = server.waiting.empty() && server.pieces.empty();
+  *peerClosed = server.waiting.empty() && !HasPieces(server);
   return true;
 }
 
