@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -48,14 +46,8 @@ void DropMessage(FPContext*, const char*, const char*) {}
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::ifstream in(MIREL_FUZZ_DIR "/relay_cycle.script", std::ios::binary);
-  const std::string script((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (script.empty()) {
-    std::fprintf(stderr, "fuzz_ofd_answer: %s missing\n", MIREL_FUZZ_DIR "/relay_cycle.script");
-    return 1;
-  }
-  g_cycle = memline::SplitPieces(reinterpret_cast<const uint8_t*>(script.data()), script.size());
-  return 0;
+  g_cycle = RecordedPieces("relay_cycle.script");
+  return g_cycle.empty() ? 1 : 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -12,10 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "device/serial_port.h"
-#include "driver/mirel_driver.h"
-#include "fuzz/memory_line.h"
-#include "support/fake_clock.h"
+#include "fuzz/device_on_memory_line.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -56,28 +53,6 @@ void MakeValue(const std::string& name, const std::string& piece, VARIANT* v) {
   std::memcpy(&v->llVal, payload.data(), std::min(payload.size(), sizeof v->llVal));
 }
 
-// The settings on a driver of their own, released before the line is forgotten.
-void ApplySettings(const uint8_t* data, size_t size) {
-  memline::SetPrinterAnswers({});
-  FakeClock clock;
-  CMirelDriver driver;
-  FPContext* ctx = driver.Device();
-  ctx->pClock = &clock;
-  ctx->nVersionMajor = 11;
-  ctx->nVersionMinor = 1;
-  ctx->nLineWidth = 42;
-  if (data[0] & 1) OpenSerial2(ctx, 1, 6);
-
-  const std::vector<std::string> pieces = memline::SplitPieces(data + 1, size - 1);
-  for (size_t i = 0; i + 1 < pieces.size() && i / 2 < kMaxSettings; i += 2) {
-    const std::string name = pieces[i].c_str();
-    VARIANT value;
-    MakeValue(name, pieces[i + 1], &value);
-    driver.SetParameter(name.c_str(), value);
-    VariantClear(&value);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -91,7 +66,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  ApplySettings(data, size);
-  memline::Forget();
+  DriverOnMemoryLine line({}, data[0] & 1);
+  const std::vector<std::string> pieces = memline::SplitPieces(data + 1, size - 1);
+  for (size_t i = 0; i + 1 < pieces.size() && i / 2 < kMaxSettings; i += 2) {
+    const std::string name = pieces[i].c_str();
+    VARIANT value;
+    MakeValue(name, pieces[i + 1], &value);
+    line.driver->SetParameter(name.c_str(), value);
+    VariantClear(&value);
+  }
   return 0;
 }
