@@ -5,6 +5,7 @@
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
 //             [--fd-endless-echo] [--texts-after-payment]
+//             [--fault SPEC]... [--arm-on-signal] [--state-file FILE]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
@@ -21,6 +22,14 @@
 // of the three times. --texts-after-payment keeps a paid sale or purchase open for the texts and
 // barcodes a driver sends after the payments, until "t" closes it; without it the printer closes
 // the receipt as soon as its payments cover the total.
+//
+// --fault SPEC arms faults of the printer written as in the fault table (tools/emu/fault_spec.h:
+// "nak:3", "paper-end-after:!", several joined by ","), at start; with --arm-on-signal they are
+// armed instead each time the printer gets SIGUSR1, so that a script sets its till up on a sound
+// printer and only then brings the faults in. --state-file keeps FILE up to date (rewritten whole,
+// through a temporary file) with "documents N", the fiscal documents the drive holds (made or
+// preloaded), and "armed N", how many times the faults were armed; a script that sent SIGUSR1
+// waits for the count to grow before it goes on. The file is also written on exit.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -30,15 +39,23 @@
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "emu/fault_spec.h"
 #include "emu/virtual_printer.h"
 
 namespace {
 
 std::atomic<bool> g_quit{false};
 
+std::atomic<int> g_armRequests{0};
+
 void OnSignal(int) {
   g_quit = true;
+}
+
+void OnArmSignal(int) {
+  ++g_armRequests;
 }
 
 struct Options {
@@ -53,6 +70,9 @@ struct Options {
   unsigned long fdBacklog = 0;
   emu::FdFaults fdFaults;
   bool textsAfterPayment = false;
+  std::vector<std::string> faults;
+  bool armOnSignal = false;
+  std::string stateFile;
 };
 
 void Usage() {
@@ -61,6 +81,7 @@ void Usage() {
          "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
          "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
          "                 [--fd-refuse N] [--fd-endless-echo] [--texts-after-payment]\n"
+         "                 [--fault SPEC]... [--arm-on-signal] [--state-file FILE]\n"
          "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n";
 }
 
@@ -125,6 +146,19 @@ bool ParseFiscalDriveOption(const std::string& arg, const char* value, Options* 
   return true;
 }
 
+// A fault spec as the table writes it; tried on a printer of its own, so that a mistake is told at
+// start and not when the faults are armed.
+bool ParseFaultOption(const char* spec, Options* o) {
+  emu::VirtualPrinter unstarted;
+  std::string error;
+  if (!emu::ApplyPrinterFault(unstarted, spec, &error)) {
+    std::cerr << "mirel-emu: " << error << "\n";
+    return false;
+  }
+  o->faults.push_back(spec);
+  return true;
+}
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -145,6 +179,11 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (arg == "--firmware" && hasValue && FirmwareBanner(argv[++i], &o->banner)) {
     } else if (arg == "--banner" && hasValue) {
       o->banner = argv[++i];
+    } else if (arg == "--fault" && hasValue && ParseFaultOption(argv[++i], o)) {
+    } else if (arg == "--arm-on-signal") {
+      o->armOnSignal = true;
+    } else if (arg == "--state-file" && hasValue) {
+      o->stateFile = argv[++i];
     } else if (arg == "--fd-endless-echo") {
       o->fdFaults.endlessEcho = true;
     } else if (arg == "--texts-after-payment") {
@@ -172,6 +211,27 @@ void WriteNewTapeLines(const emu::VirtualPrinter& printer, std::ofstream& tape, 
   tape.flush();
 }
 
+// Arms every --fault spec once more; they parsed at start, so they arm now.
+void ArmFaults(emu::VirtualPrinter& printer, const Options& options) {
+  for (const std::string& spec : options.faults) emu::ApplyPrinterFault(printer, spec, nullptr);
+}
+
+// What a script reads of the printer. Written to a temporary file and renamed, so that a reader
+// never sees half of it; only when it changed.
+void WriteState(const std::string& path, const emu::VirtualPrinter& printer, int armed,
+                std::string* written) {
+  const std::string text = "documents " + std::to_string(printer.State().fd.documents.size()) + "\narmed " +
+                           std::to_string(armed) + "\n";
+  if (text == *written) return;
+  const std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << text;
+    if (!out.flush()) return;
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) == 0) *written = text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,6 +242,7 @@ int main(int argc, char** argv) {
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
+  std::signal(SIGUSR1, OnArmSignal);
 
   emu::VirtualPrinter printer;
   printer.SetBaudRate(static_cast<uint32_t>(options.baud));
@@ -192,6 +253,11 @@ int main(int argc, char** argv) {
     s.paidSaleClosesAtOnce = !options.textsAfterPayment;
     emu::PreloadDocuments(&s, static_cast<int>(options.fdBacklog));
   });
+  int armed = 0;
+  if (!options.armOnSignal && !options.faults.empty()) {
+    ArmFaults(printer, options);
+    armed = 1;
+  }
   if (options.trace) {
     auto start = std::chrono::steady_clock::now();
     printer.SetTraceListener([start](const emu::TraceEntry& e) { PrintLive(e, start); });
@@ -210,12 +276,18 @@ int main(int argc, char** argv) {
   std::ofstream tape;
   if (!options.tapeFile.empty()) tape.open(options.tapeFile, std::ios::app);
   size_t printed = 0;
+  std::string state;
   // A signal handler may only set a flag; look at it often enough that stopping feels immediate.
   while (!g_quit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (options.armOnSignal) {
+      for (; armed < g_armRequests; ++armed) ArmFaults(printer, options);
+    }
     if (tape.is_open()) WriteNewTapeLines(printer, tape, &printed);
+    if (!options.stateFile.empty()) WriteState(options.stateFile, printer, armed, &state);
   }
   printer.Stop();
   if (tape.is_open()) WriteNewTapeLines(printer, tape, &printed);
+  if (!options.stateFile.empty()) WriteState(options.stateFile, printer, armed, &state);
   return 0;
 }
