@@ -83,9 +83,12 @@ bool SerialClearError(PortHandle h, uint32_t* errors, SerialQueues* queues);
 // Fails where the modem lines cannot be read (a pseudo-terminal): the error text then says so.
 // kModemDsrOn is the bit the driver relies on; the POSIX backend reports no other.
 bool SerialModemStatus(PortHandle h, uint32_t* bits);
+// Bytes the port has taken from the line ahead of its reads are served first; they count in the
+// input queue of SerialClearError and go with a purge of the input.
 bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got);
-// Waits up to ms for input to be queued, without reading it. True as soon as there is some; false
-// when ms passed first or the port failed (the read that follows reports the failure).
+// Waits up to ms for input to be queued, and takes what has come ahead for the reads that follow.
+// True as soon as there is some; false when ms passed first or the port failed (the read that
+// follows reports the failure).
 bool SerialWaitInput(PortHandle h, uint32_t ms);
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written);
 // A failed close leaves the handle valid for another SerialClose and nothing else.

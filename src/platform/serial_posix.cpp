@@ -1,6 +1,7 @@
 // Serial port on POSIX: a termios line in raw mode, non-blocking, with the Win32 time-out meaning
 // built from poll() and monotonic deadlines. The port handle is a heap object holding the
-// descriptor, the time-outs and the DCB members that termios has no place for.
+// descriptor, the time-outs, the DCB members that termios has no place for, and the bytes taken
+// from the line ahead of the reads that want them.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -17,9 +18,11 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <thread>
 
 #include "platform/deadline.h"
 #include "platform/serial.h"
+#include "platform/serial_input.h"
 
 extern char** environ;
 
@@ -44,6 +47,7 @@ struct Port {
   SerialTimeouts timeouts;
   // The members last set; SerialGetState takes from here only what termios cannot tell.
   SerialState state;
+  SerialInput input;
 };
 
 Port* PortOf(PortHandle h) {
@@ -258,6 +262,40 @@ bool IsNoData(ssize_t n) {
   return n == 0 || (n < 0 && (errno == EAGAIN || errno == EIO));
 }
 
+// Takes whatever the line holds into the port's empty input buffer, in one read: 1 when bytes
+// came, 0 when none were waiting, -1 with errno set when the read failed.
+int FillInput(Port* port) {
+  for (;;) {
+    const ssize_t n = read(port->fd, port->input.Space(), port->input.SpaceSize());
+    if (n > 0) {
+      port->input.Filled(static_cast<uint32_t>(n));
+      return 1;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return IsNoData(n) ? 0 : -1;
+  }
+}
+
+// Microseconds the line needs to deliver `count` bytes at the port's speed and character frame
+// (start bit, data bits, parity bit, stop bits); 0 while no speed is set.
+uint64_t LineUs(const SerialState& s, uint32_t count) {
+  if (s.BaudRate == 0) return 0;
+  const uint64_t bits =
+      1u + s.ByteSize + (s.Parity != kNoParity ? 1u : 0u) + (s.StopBits == kTwoStopBits ? 2u : 1u);
+  return count * bits * 1000000u / s.BaudRate;
+}
+
+// The rest of an answer whose first bytes have come cannot arrive sooner than the line carries
+// it: a read that is still short waits that long once before it waits for the line to wake it, so
+// that an answer is taken in one or two pieces rather than one wake-up for every few bytes the
+// terminal hands on. The wait never passes the read's time-outs.
+// waitMs is what the time-outs leave, -1 for no limit.
+void AwaitLine(const Port* port, uint32_t missing, int waitMs) {
+  uint64_t us = LineUs(port->state, missing);
+  if (waitMs >= 0) us = std::min<uint64_t>(us, static_cast<uint64_t>(waitMs) * 1000u);
+  if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
 }  // namespace
 
 PortHandle SerialOpen(int port) {
@@ -357,6 +395,7 @@ bool SerialPurge(PortHandle h, uint32_t flags) {
   const bool input = (flags & (kPurgeRxAbort | kPurgeRxClear)) != 0;
   const bool output = (flags & (kPurgeTxAbort | kPurgeTxClear)) != 0;
   if (!input && !output) return true;
+  if (input) port->input.Clear();
   const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
   return tcflush(port->fd, queue) == 0 ? true : Fail(errno);
 }
@@ -371,7 +410,7 @@ bool SerialClearError(PortHandle h, uint32_t* errors, SerialQueues* queues) {
   if (ioctl(port->fd, TIOCOUTQ, &output) != 0) output = 0;  // not every driver counts its output
   if (errors != nullptr) *errors = 0;
   if (queues != nullptr) {
-    queues->cbInQue = static_cast<uint32_t>(std::max(input, 0));
+    queues->cbInQue = static_cast<uint32_t>(std::max(input, 0)) + port->input.Count();
     queues->cbOutQue = static_cast<uint32_t>(std::max(output, 0));
   }
   return true;
@@ -403,22 +442,29 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   std::optional<Deadline> interval;  // starts with the first byte, restarts with every byte
   uint8_t* out = static_cast<uint8_t*>(buf);
   bool hangup = false;
+  bool lineAwaited = false;  // since the last bytes came
   while (*got < wanted) {
-    const ssize_t n = read(port->fd, out + *got, wanted - *got);
-    if (n > 0) {
-      *got += static_cast<uint32_t>(n);
-      interval = immediate ? std::nullopt : DeadlineAfter(to.ReadIntervalTimeout);
-      continue;
+    if (port->input.Count() == 0) {
+      if (*got > 0 && !lineAwaited && !immediate && !hangup) {
+        AwaitLine(port, wanted - *got, WaitMs(total, interval));
+        lineAwaited = true;
+      }
+      const int filled = FillInput(port);
+      if (filled < 0) return Fail(errno);
+      if (filled == 0) {
+        const int waitMs = immediate ? 0 : WaitMs(total, interval);
+        if (waitMs == 0) break;
+        if (hangup) {
+          SleepMs(waitMs < 0 ? kHangupSliceMs : std::min(waitMs, kHangupSliceMs));
+        } else if (!WaitReady(port->fd, POLLIN, waitMs, &hangup)) {
+          return false;
+        }
+        continue;
+      }
     }
-    if (n < 0 && errno == EINTR) continue;
-    if (!IsNoData(n)) return Fail(errno);
-    const int waitMs = immediate ? 0 : WaitMs(total, interval);
-    if (waitMs == 0) break;
-    if (hangup) {
-      SleepMs(waitMs < 0 ? kHangupSliceMs : std::min(waitMs, kHangupSliceMs));
-    } else if (!WaitReady(port->fd, POLLIN, waitMs, &hangup)) {
-      return false;
-    }
+    *got += port->input.Take(out + *got, wanted - *got);
+    interval = immediate ? std::nullopt : DeadlineAfter(to.ReadIntervalTimeout);
+    lineAwaited = false;
   }
   return true;
 }
@@ -426,12 +472,12 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
 bool SerialWaitInput(PortHandle h, uint32_t ms) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;
+  if (port->input.Count() > 0) return true;
   const Deadline deadline(ms);
   bool hangup = false;
   for (;;) {
-    int queued = 0;
-    if (ioctl(port->fd, FIONREAD, &queued) != 0) return Fail(errno);
-    if (queued > 0) return true;
+    const int filled = FillInput(port);
+    if (filled != 0) return filled > 0 || Fail(errno);
     const int waitMs = static_cast<int>(std::min<uint32_t>(deadline.RemainingMs(), INT_MAX));
     if (waitMs == 0) return false;
     if (hangup) {

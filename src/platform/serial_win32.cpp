@@ -1,21 +1,44 @@
-// Serial port on Windows: the communications API itself. The port handle is the file handle of
-// "\\.\COMn", opened for synchronous (non-overlapped) I/O.
+// Serial port on Windows: the communications API itself. The port handle is a heap object holding
+// the file handle of "\\.\COMn", opened for synchronous (non-overlapped) I/O, and the bytes taken
+// from the line ahead of the reads that want them.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
-#include "platform/deadline.h"
 #include "platform/serial.h"
+#include "platform/serial_input.h"
 
 namespace plat {
 namespace {
 
-HANDLE HandleOf(PortHandle h) {
+struct Port {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  SerialInput input;
+};
+
+Port* PortOf(PortHandle h) {
   if (h == nullptr) SetLastError(ERROR_INVALID_HANDLE);
-  return static_cast<HANDLE>(h);
+  return static_cast<Port*>(h);
+}
+
+HANDLE HandleOf(PortHandle h) {
+  Port* port = PortOf(h);
+  return port != nullptr ? port->handle : nullptr;
+}
+
+// Read time-outs under which ReadFile returns as soon as any byte is queued, or after ms with
+// none: the one wait for input a synchronous port offers. The write time-outs stay as they are.
+COMMTIMEOUTS WaitForInputTimeouts(const COMMTIMEOUTS& port, uint32_t ms) {
+  COMMTIMEOUTS t = port;
+  t.ReadIntervalTimeout = MAXDWORD;
+  // With a constant of 0 the read returns at once, with whatever is queued.
+  t.ReadTotalTimeoutMultiplier = ms == 0 ? 0 : MAXDWORD;
+  t.ReadTotalTimeoutConstant = std::min<uint32_t>(ms, MAXDWORD - 1);
+  return t;
 }
 
 // The DCB members the driver sets, written over what GetCommState reported; every other member
@@ -95,7 +118,15 @@ PortHandle SerialOpen(int port) {
   char name[20];  // "\\.\COM" and any int fit
   snprintf(name, sizeof name, "\\\\.\\COM%d", port);
   HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  Port* opened = new (std::nothrow) Port;
+  if (opened == nullptr) {
+    CloseHandle(h);
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  opened->handle = h;
+  return opened;
 }
 
 bool SerialSetupQueues(PortHandle h, uint32_t inQueue, uint32_t outQueue) {
@@ -150,20 +181,22 @@ bool SerialSetTimeouts(PortHandle h, const SerialTimeouts& timeouts) {
 }
 
 bool SerialPurge(PortHandle h, uint32_t flags) {
-  HANDLE port = HandleOf(h);
-  return port != nullptr && PurgeComm(port, flags) != FALSE;
+  Port* port = PortOf(h);
+  if (port == nullptr) return false;
+  if (flags & (kPurgeRxAbort | kPurgeRxClear)) port->input.Clear();
+  return PurgeComm(port->handle, flags) != FALSE;
 }
 
 bool SerialClearError(PortHandle h, uint32_t* errors, SerialQueues* queues) {
-  HANDLE port = HandleOf(h);
+  Port* port = PortOf(h);
   if (port == nullptr) return false;
   DWORD flags = 0;
   COMSTAT stat;
   memset(&stat, 0, sizeof stat);
-  if (!ClearCommError(port, &flags, &stat)) return false;
+  if (!ClearCommError(port->handle, &flags, &stat)) return false;
   if (errors != nullptr) *errors = flags;
   if (queues != nullptr) {
-    queues->cbInQue = stat.cbInQue;
+    queues->cbInQue = stat.cbInQue + port->input.Count();
     queues->cbOutQue = stat.cbOutQue;
   }
   return true;
@@ -177,31 +210,40 @@ bool SerialModemStatus(PortHandle h, uint32_t* bits) {
   return true;
 }
 
+// The bytes taken ahead come first; the rest is read with the port's own time-outs.
 bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
-  HANDLE port = HandleOf(h);
+  Port* port = PortOf(h);
   if (port == nullptr) return false;
   SetLastError(ERROR_SUCCESS);
+  uint8_t* out = static_cast<uint8_t*>(buf);
+  *got = port->input.Take(out, wanted);
+  if (*got == wanted) return true;
   DWORD count = 0;
-  const BOOL ok = ReadFile(port, buf, wanted, &count, nullptr);
-  *got = count;
+  const BOOL ok = ReadFile(port->handle, out + *got, wanted - *got, &count, nullptr);
+  *got += count;
   return ok != FALSE;
 }
 
-// A synchronous port offers no wait that ends on input within a time limit, so the input queue
-// is looked at every millisecond (Sleep's granularity may make that coarser).
+// Waits in one ReadFile that ends on the first byte, and keeps what it took for the next reads;
+// the port's time-outs are put back after it.
 bool SerialWaitInput(PortHandle h, uint32_t ms) {
-  HANDLE port = HandleOf(h);
+  Port* port = PortOf(h);
   if (port == nullptr) return false;
-  const Deadline deadline(ms);
-  for (;;) {
-    DWORD flags = 0;
-    COMSTAT stat;
-    memset(&stat, 0, sizeof stat);
-    if (!ClearCommError(port, &flags, &stat)) return false;
-    if (stat.cbInQue > 0) return true;
-    if (deadline.Expired()) return false;
-    Sleep(1);
+  if (port->input.Count() > 0) return true;
+  COMMTIMEOUTS saved;
+  if (!GetCommTimeouts(port->handle, &saved)) return false;
+  COMMTIMEOUTS wait = WaitForInputTimeouts(saved, ms);
+  if (!SetCommTimeouts(port->handle, &wait)) return false;
+  DWORD count = 0;
+  const BOOL ok = ReadFile(port->handle, port->input.Space(), port->input.SpaceSize(), &count, nullptr);
+  const DWORD error = GetLastError();
+  SetCommTimeouts(port->handle, &saved);
+  if (!ok) {
+    SetLastError(error);
+    return false;
   }
+  port->input.Filled(count);
+  return count > 0;
 }
 
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written) {
@@ -214,9 +256,12 @@ bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* writte
   return ok != FALSE;
 }
 
+// A failed close leaves the object for another SerialClose, as the device layer keeps the handle.
 bool SerialClose(PortHandle h) {
-  HANDLE port = HandleOf(h);
-  return port != nullptr && CloseHandle(port) != FALSE;
+  Port* port = PortOf(h);
+  if (port == nullptr || !CloseHandle(port->handle)) return false;
+  delete port;
+  return true;
 }
 
 std::vector<int> SerialPortNumbers() {

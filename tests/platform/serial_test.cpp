@@ -65,6 +65,18 @@ class SerialPty : public ::testing::Test {
     ASSERT_TRUE(plat::SerialSetTimeouts(port_, t));
   }
 
+  // Gives the port a speed of the line, as the driver's open does; 0 leaves it without one.
+  void SetSpeed(uint32_t baud) {
+    if (baud == 0) return;
+    plat::SerialState s;
+    ASSERT_TRUE(plat::SerialGetState(port_, &s));
+    s.BaudRate = baud;
+    s.ByteSize = 8;
+    s.Parity = plat::kEvenParity;
+    s.StopBits = plat::kOneStopBit;
+    ASSERT_TRUE(plat::SerialSetState(port_, s));
+  }
+
   void MasterWrite(const std::string& bytes) {
     ASSERT_EQ(write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   }
@@ -144,7 +156,8 @@ std::vector<Feeder::Step> Trickle(int everyMs, int untilMs) {
 }
 
 // The Win32 meaning of the read time-outs: total from the call's start, interval from the last
-// byte and only once a byte has come, the wanted count ending the read at once.
+// byte and only once a byte has come, the wanted count ending the read at once. With a speed set,
+// a short read also waits for the line to carry the rest; the time-outs must end it as before.
 TEST_F(SerialPty, ReadFollowsWin32TimeoutMeaning) {
   const ReadTiming cases[] = {
       {"silent line: total time-out, no bytes", 1000, 500, 10, {}, 0, 0, 480, 1300},
@@ -160,27 +173,39 @@ TEST_F(SerialPty, ReadFollowsWin32TimeoutMeaning) {
       {"first byte late: interval not counted before it", 200, 1500, 10, {{600, "ab"}}, 2, 2, 780, 1350},
       {"slow trickle: total from the start ends it", 500, 1000, 100, Trickle(300, 2400), 3, 5, 980, 1700},
       {"full count: returns at once", 1000, 1500, 4, {{100, "wxyz"}}, 4, 4, 80, 900},
+      {"answer in pieces: all of it",
+       1000,
+       1500,
+       30,
+       {{0, "0123456789"}, {20, "0123456789"}, {40, "0123456789"}},
+       30,
+       30,
+       30,
+       900},
   };
-  for (const ReadTiming& c : cases) {
-    SCOPED_TRACE(c.name);
-    OpenPort(c.intervalMs, c.totalMs);
-    std::vector<char> buf(c.wanted);
-    uint32_t got = 12345;
-    const auto start = Clock::now();
-    long elapsed = 0;
-    {
-      Feeder feeder(master_, start, c.steps);
-      EXPECT_TRUE(plat::SerialRead(port_, buf.data(), c.wanted, &got));
-      elapsed = MsSince(start);
+  for (uint32_t baud : {0u, 9600u}) {
+    for (const ReadTiming& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(baud) + " bit/s");
+      OpenPort(c.intervalMs, c.totalMs);
+      SetSpeed(baud);
+      std::vector<char> buf(c.wanted);
+      uint32_t got = 12345;
+      const auto start = Clock::now();
+      long elapsed = 0;
+      {
+        Feeder feeder(master_, start, c.steps);
+        EXPECT_TRUE(plat::SerialRead(port_, buf.data(), c.wanted, &got));
+        elapsed = MsSince(start);
+      }
+      EXPECT_GE(got, c.minGot);
+      EXPECT_LE(got, c.maxGot);
+      EXPECT_GE(elapsed, c.minMs);
+      EXPECT_LE(elapsed, c.maxMs);
+      EXPECT_EQ(plat::SystemLastError(), 0u);
+      ASSERT_TRUE(plat::SerialClose(port_));
+      port_ = nullptr;
+      tcflush(master_, TCIOFLUSH);
     }
-    EXPECT_GE(got, c.minGot);
-    EXPECT_LE(got, c.maxGot);
-    EXPECT_GE(elapsed, c.minMs);
-    EXPECT_LE(elapsed, c.maxMs);
-    EXPECT_EQ(plat::SystemLastError(), 0u);
-    ASSERT_TRUE(plat::SerialClose(port_));
-    port_ = nullptr;
-    tcflush(master_, TCIOFLUSH);
   }
 }
 
@@ -253,6 +278,33 @@ TEST_F(SerialPty, QueueCountsAndPurge) {
   EXPECT_EQ(errors, 0u);
   char buf[10];
   uint32_t got = 99;
+  ASSERT_TRUE(plat::SerialRead(port_, buf, sizeof buf, &got));
+  EXPECT_EQ(got, 0u) << "purged bytes must not be read afterwards";
+}
+
+// A read takes everything waiting on the line at once; what it did not hand out is served by the
+// next reads, counts as queued input, ends a wait for input at once, and goes with a purge.
+TEST_F(SerialPty, BytesTakenAheadAreServedCountedAndPurged) {
+  OpenPort(100, 100);
+  MasterWrite("0123456789");
+  WaitForInput(10);
+  char buf[10];
+  uint32_t got = 0;
+  ASSERT_TRUE(plat::SerialRead(port_, buf, 1, &got));
+  ASSERT_EQ(got, 1u);
+  EXPECT_EQ(buf[0], '0');
+  uint32_t errors = 0;
+  plat::SerialQueues q;
+  ASSERT_TRUE(plat::SerialClearError(port_, &errors, &q));
+  EXPECT_EQ(q.cbInQue, 9u);
+  EXPECT_TRUE(plat::SerialWaitInput(port_, 0));
+  ASSERT_TRUE(plat::SerialRead(port_, buf, 4, &got));
+  EXPECT_EQ(std::string(buf, got), "1234");
+
+  ASSERT_TRUE(plat::SerialPurge(port_, plat::kPurgeRxClear));
+  ASSERT_TRUE(plat::SerialClearError(port_, &errors, &q));
+  EXPECT_EQ(q.cbInQue, 0u);
+  EXPECT_FALSE(plat::SerialWaitInput(port_, 0));
   ASSERT_TRUE(plat::SerialRead(port_, buf, sizeof buf, &got));
   EXPECT_EQ(got, 0u) << "purged bytes must not be read afterwards";
 }
