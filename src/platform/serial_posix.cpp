@@ -286,9 +286,10 @@ uint64_t LineUs(const SerialState& s, uint32_t count) {
 }
 
 // The rest of an answer whose first bytes have come cannot arrive sooner than the line carries
-// it: a read that is still short waits that long once before it waits for the line to wake it, so
-// that an answer is taken in one or two pieces rather than one wake-up for every few bytes the
-// terminal hands on. The wait never passes the read's time-outs.
+// it: a read that is still short waits that long once after each wake-up on input, so that an
+// answer is taken in one or two pieces rather than one wake-up for every few bytes the terminal
+// hands on. What is still missing after that wait is already on its way and is waited for on the
+// line itself, not for its whole line time again. The wait never passes the read's time-outs.
 // waitMs is what the time-outs leave, -1 for no limit.
 void AwaitLine(const Port* port, uint32_t missing, int waitMs) {
   uint64_t us = LineUs(port->state, missing);
@@ -442,7 +443,7 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   std::optional<Deadline> interval;  // starts with the first byte, restarts with every byte
   uint8_t* out = static_cast<uint8_t*>(buf);
   bool hangup = false;
-  bool lineAwaited = false;  // since the last bytes came
+  bool lineAwaited = false;  // since the read last woke up on input
   while (*got < wanted) {
     if (port->input.Count() == 0) {
       if (*got > 0 && !lineAwaited && !immediate && !hangup) {
@@ -459,12 +460,12 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
         } else if (!WaitReady(port->fd, POLLIN, waitMs, &hangup)) {
           return false;
         }
+        lineAwaited = false;
         continue;
       }
     }
     *got += port->input.Take(out + *got, wanted - *got);
     interval = immediate ? std::nullopt : DeadlineAfter(to.ReadIntervalTimeout);
-    lineAwaited = false;
   }
   return true;
 }
