@@ -143,6 +143,8 @@ class CMirelDriver {
   // nType: 1 X, 2 X of a closed shift, 3 Z, 4 Z under the access password, 5..7 accumulated.
   LONG StartSession(const char* szClerkName, int nPosId, const char* szClerkVatin);
   LONG EndSession();
+  // EndSession on a shift the drive has open; after a failure the drive decides whether it closed.
+  LONG CloseOpenShift(const char* szName);
   LONG PrintReport(int nType);
 
   // Fiscal drive (src/shift): the registration command with the registration data and its mode

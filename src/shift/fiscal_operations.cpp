@@ -194,7 +194,7 @@ bool CMirelDriver::CloseShiftForOperation(const char* szCashierName) {
   const LONG clerk = SetClerk(szCashierName);
   ctx->nDeviceError = 0;
   if (clerk != 0) return FailOperation(nullptr, clerk, 0);
-  const LONG closed = EndSession();
+  const LONG closed = CloseOpenShift("CloseShiftForOperation");
   ctx->nDeviceError = 0;
   if (closed != 0) return FailOperation(nullptr, closed, 0);
   if (!ReadFdStatus()) return false;

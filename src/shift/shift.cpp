@@ -121,8 +121,7 @@ bool CMirelDriver::CloseShift(const char*, const char* szInputParameters, BSTR* 
     documents = GetFiscalDocShiftCount(ctx);
     SetClerk(ctx->szClerkName);
     ProgramClerkINN(ctx, kClerk, vatin);
-    closed = EndSession();
-    ReadFdStatus();
+    closed = CloseOpenShift(kName);
   }
   ReadShiftNumbers(kName, pnSessionNumber, pnDocumentNumber);
   GetBasicShInfo(ctx);
@@ -267,6 +266,28 @@ LONG CMirelDriver::EndSession() {
   if (r != 0) LogMessageH(kName, DriverErrorText(r));
   LogReturnH(kName, std::to_string(r).c_str());
   return r;
+}
+
+// A printer that restarts after its Z report, or whose answer is lost on the line, has closed the
+// shift all the same: after a failure the drive is asked again while the line comes back, and a
+// shift it shows closed is a success, so the host never closes a shift twice.
+LONG CMirelDriver::CloseOpenShift(const char* szName) {
+  FPContext* ctx = m_pDevice.get();
+  const LONG closed = EndSession();
+  if (closed == 0) {
+    ReadFdStatus();
+    return 0;
+  }
+  const SavedResult saved = SaveResult();
+  uint32_t number = 0;
+  int32_t session = 0;
+  const bool shut = ReadDriveNumbers(&number, &session) >= 0 && !ctx->FdStatus.bFdShiftOpen;
+  RestoreResult(saved);
+  if (!shut) return closed;
+  LogMessageH(szName, "The fiscal drive closed the shift");
+  ctx->nLastResult = 0;
+  ctx->nDeviceError = 0;
+  return 0;
 }
 
 LONG CMirelDriver::PrintReport(int nType) {

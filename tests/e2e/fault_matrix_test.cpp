@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/host_on_printer.h"
@@ -124,7 +125,16 @@ bool StartOfd(ofdstub::OfdStub& stub, const std::string& spec, std::string* erro
   return stub.Start(0, settings.refuse);
 }
 
-class FaultMatrix : public HostOnPrinter<RelayClock>, public ::testing::WithParamInterface<FaultCase> {
+// The printer's pauses pass at once; the relay's waits (30 s with nothing to send, 60 s after an
+// error) pass a hundred times faster than on a till and end when it is stopped, so that a row sees
+// the relay go round its cycles in seconds.
+class MatrixClock : public FakeClock {
+ public:
+  bool SleepUnless(uint32_t ms, plat::WakeEvent& wake) override { return wake.WaitMs(ms / kRelaySpeedUp); }
+  static constexpr uint32_t kRelaySpeedUp = 100;
+};
+
+class FaultMatrix : public HostOnPrinter<MatrixClock>, public ::testing::WithParamInterface<FaultCase> {
  protected:
   FaultMatrix() : HostOnPrinter(1) {}
 
@@ -155,6 +165,19 @@ class FaultMatrix : public HostOnPrinter<RelayClock>, public ::testing::WithPara
     }
     return calls;
   }
+  // Rows whose fault strikes the relay start their calls once the relay has reached it: with an
+  // OFD fault, a message read for the server (its read finished with "SuK"); with a drive that
+  // stalls, the reading of a message begun ("SuI").
+  bool RelayAtTheFault(const FaultCase& c) {
+    const std::string mark = c.ofdFault != "-"                          ? "SuK"
+                             : c.printerFault.rfind("fd-stall", 0) == 0 ? "SuI"
+                                                                        : "";
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!mark.empty() && line.Commands(mark).empty() && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return mark.empty() || !line.Commands(mark).empty();
+  }
   static std::string Method(const std::string& callLine) { return callLine.substr(0, callLine.find(' ')); }
 
   // What the last call took on a till: real time, the pauses passed on the test's clock, and the
@@ -183,6 +206,7 @@ TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
   if (c.printerFault != "-") {
     ASSERT_TRUE(emu::ApplyPrinterFault(printer, c.printerFault, &error)) << error;
   }
+  ASSERT_TRUE(RelayAtTheFault(c));
   const size_t documentsBefore = printer.State().fd.documents.size();
   size_t successesTold = 0;
   HostResult last;

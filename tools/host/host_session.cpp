@@ -15,6 +15,7 @@ namespace {
 
 constexpr const char kDeviceIDVariable[] = "$DeviceID";
 constexpr const char kWaitCall[] = "wait";
+constexpr const char kDoneCall[] = "Done";
 constexpr int kWaitIntervalMs = 1000;
 
 bool IsOut(ParamKind kind) {
@@ -235,7 +236,24 @@ bool HostSession::ResolveVariable(HostArg* arg) {
 }
 
 CallOutcome HostSession::Run(const HostCall& call) {
+  if (call.method == kDoneCall) return RunDone(call);
+  if (!m_bInitialised) {
+    *m_out << call.method << ": the component is done\n";
+    return CallOutcome::kRejected;
+  }
   return call.method == kWaitCall ? RunUntilPrinted(call) : RunMethod(call);
+}
+
+CallOutcome HostSession::RunDone(const HostCall& call) {
+  if (!call.args.empty() || !m_bInitialised) {
+    *m_out << kDoneCall
+           << (call.args.empty() ? ": the component is done already\n" : ": takes no arguments\n");
+    return CallOutcome::kRejected;
+  }
+  m_bInitialised = false;
+  const HRESULT hr = m_pInitDone->Done();
+  *m_out << kDoneCall << ": True" << (hr == S_OK ? "" : " (call refused)") << '\n';
+  return CallOutcome::kSucceeded;
 }
 
 CallOutcome HostSession::RunUntilPrinted(const HostCall& call) {

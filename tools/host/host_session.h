@@ -48,7 +48,8 @@ class HostSession {
   // Runs one call and prints its result, its out-parameters and, after False, GetLastError.
   // kRejected: the method is unknown or the arguments do not fit it. The call "wait SECONDS TEXT
   // METHOD ARG..." runs METHOD once a second until what it prints contains TEXT, and prints its
-  // last run; kFailed when SECONDS pass first.
+  // last run; kFailed when SECONDS pass first. The call "Done" ends the component as the host does
+  // when it unloads it (IInitDone::Done) and prints "Done: True"; every call after it is rejected.
   CallOutcome Run(const HostCall& call);
   // The interface the calls go through, for a test that also looks at the object behind it.
   ILanguageExtender* Extender() const { return m_pExtender; }
@@ -58,6 +59,7 @@ class HostSession {
  private:
   CallOutcome RunMethod(const HostCall& call);
   CallOutcome RunUntilPrinted(const HostCall& call);
+  CallOutcome RunDone(const HostCall& call);
   bool BuildArguments(LONG method, const HostCall& call, SAFEARRAY* params);
   bool ResolveVariable(HostArg* arg);
   void PrintLastError();

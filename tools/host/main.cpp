@@ -32,6 +32,7 @@ constexpr const char kUsage[] =
     "\n"
     "wait SECONDS TEXT METHOD [ARG...] repeats the call once a second until what it prints contains\n"
     "TEXT (the relay has sent the fiscal drive's documents, say), and fails when SECONDS pass first.\n"
+    "Done ends the component as the host does when it unloads it; the calls after it are refused.\n"
     "\n"
     "methods:\n";
 
