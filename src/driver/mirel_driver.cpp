@@ -3,16 +3,19 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "log/log.h"
 #include "ofd/fd_client.h"
 
 CMirelDriver::CMirelDriver() : m_pDevice(std::make_unique<FPContext>()) {}
 
 // A host that releases the component without Done still gets the relay stopped, and its thread
-// joined, before the device it uses is released.
+// joined, before the device it uses is released. The log files close with it: a host creates and
+// releases components many times in one process, and each would keep its two files open.
 CMirelDriver::~CMirelDriver() {
   try {
     StopRelay();
     if (m_pDevice->hComPort != nullptr) DeinitDevice();
+    CloseLogs(m_pDevice.get());
   } catch (...) {
     // Nothing may leave a destructor; the port closes with the process at the latest.
   }

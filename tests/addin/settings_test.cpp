@@ -16,6 +16,7 @@
 #include "platform/serial.h"
 #include "support/fake_clock.h"
 #include "support/printer_line.h"
+#include "support/process_usage.h"
 #include "support/scoped_env.h"
 
 namespace {
@@ -331,6 +332,16 @@ TEST_F(Settings, StoreCarriesTheLogSettingsToANewInstance) {
   EXPECT_EQ(1, Device()->bDailyLog);
   EXPECT_TRUE(SetFlag("LogEnabled", false));
   EXPECT_EQ(nullptr, Device()->fileLogH);  // switching the log off closes its files
+}
+
+TEST_F(Settings, ReleaseClosesTheLogFiles) {
+  const int before = ProcessUsage::Now().descriptors;
+  EXPECT_TRUE(SetString("PathLog", (dir / "logs").string()));
+  EXPECT_TRUE(SetFlag("LogEnabled", true));
+  ASSERT_NE(nullptr, Device()->fileLogH);
+  ReleaseComponent();
+  EXPECT_EQ(before, ProcessUsage::Now().descriptors);
+  CreateComponent();
 }
 
 TEST_F(Settings, DamagedStoreIsIgnored) {
