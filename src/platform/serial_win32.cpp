@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/serial.h"
 #include "platform/serial_input.h"
 
@@ -18,6 +19,7 @@ namespace {
 struct Port {
   HANDLE handle = INVALID_HANDLE_VALUE;
   SerialInput input;
+  COMMTIMEOUTS timeouts = {};  // as last set, for reads that go on from bytes taken ahead
 };
 
 Port* PortOf(PortHandle h) {
@@ -30,15 +32,24 @@ HANDLE HandleOf(PortHandle h) {
   return port != nullptr ? port->handle : nullptr;
 }
 
-// Read time-outs under which ReadFile returns as soon as any byte is queued, or after ms with
-// none: the one wait for input a synchronous port offers. The write time-outs stay as they are.
-COMMTIMEOUTS WaitForInputTimeouts(const COMMTIMEOUTS& port, uint32_t ms) {
+// Read time-outs under which ReadFile waits up to ms for the bytes it asks for, with no interval
+// time-out; ms 0 returns at once with whatever is queued. The write time-outs stay as they are.
+// Asked for one byte, such a read ends on the first byte to come. (The combination that would end
+// a longer read on its first byte, interval and multiplier MAXDWORD, is not honoured by every
+// implementation of the API: Wine waits out the whole constant for the rest.)
+COMMTIMEOUTS ReadTimeouts(const COMMTIMEOUTS& port, uint32_t ms) {
   COMMTIMEOUTS t = port;
-  t.ReadIntervalTimeout = MAXDWORD;
-  // With a constant of 0 the read returns at once, with whatever is queued.
-  t.ReadTotalTimeoutMultiplier = ms == 0 ? 0 : MAXDWORD;
+  t.ReadIntervalTimeout = ms == 0 ? MAXDWORD : 0;
+  t.ReadTotalTimeoutMultiplier = 0;
   t.ReadTotalTimeoutConstant = std::min<uint32_t>(ms, MAXDWORD - 1);
   return t;
+}
+
+// One ReadFile into `buf` under the read time-outs of `ms` over the port's own `port`.
+bool ReadWithin(HANDLE handle, const COMMTIMEOUTS& port, uint32_t ms, uint8_t* buf, uint32_t size,
+                DWORD* count) {
+  COMMTIMEOUTS t = ReadTimeouts(port, ms);
+  return SetCommTimeouts(handle, &t) && ReadFile(handle, buf, size, count, nullptr);
 }
 
 // The DCB members the driver sets, written over what GetCommState reported; every other member
@@ -126,6 +137,7 @@ PortHandle SerialOpen(int port) {
     return nullptr;
   }
   opened->handle = h;
+  GetCommTimeouts(h, &opened->timeouts);
   return opened;
 }
 
@@ -169,7 +181,7 @@ bool SerialGetTimeouts(PortHandle h, SerialTimeouts* timeouts) {
 }
 
 bool SerialSetTimeouts(PortHandle h, const SerialTimeouts& timeouts) {
-  HANDLE port = HandleOf(h);
+  Port* port = PortOf(h);
   if (port == nullptr) return false;
   COMMTIMEOUTS ct;
   ct.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
@@ -177,7 +189,9 @@ bool SerialSetTimeouts(PortHandle h, const SerialTimeouts& timeouts) {
   ct.ReadTotalTimeoutConstant = timeouts.ReadTotalTimeoutConstant;
   ct.WriteTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier;
   ct.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
-  return SetCommTimeouts(port, &ct) != FALSE;
+  if (!SetCommTimeouts(port->handle, &ct)) return false;
+  port->timeouts = ct;
+  return true;
 }
 
 bool SerialPurge(PortHandle h, uint32_t flags) {
@@ -210,6 +224,29 @@ bool SerialModemStatus(PortHandle h, uint32_t* bits) {
   return true;
 }
 
+namespace {
+
+// The rest of a read whose first bytes were taken ahead. A ReadFile of its own would wait for its
+// first byte until the total time-out, since the bytes that came before it are none of its own; the
+// interval between bytes runs from them instead: each further piece is waited for at most the
+// interval, the whole at most the total time-out from here.
+bool ReadOnAfterTakenBytes(PortHandle h, Port* port, uint8_t* out, uint32_t wanted, uint32_t* got) {
+  const COMMTIMEOUTS& t = port->timeouts;
+  const uint64_t totalMs =
+      t.ReadTotalTimeoutConstant + static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * wanted;
+  const Deadline total(
+      static_cast<uint32_t>(std::min<uint64_t>(totalMs != 0 ? totalMs : MAXDWORD, MAXDWORD - 1)));
+  while (*got < wanted) {
+    const uint32_t ms = std::min<uint32_t>(t.ReadIntervalTimeout, total.RemainingMs());
+    SetLastError(ERROR_SUCCESS);
+    if (ms == 0 || !SerialWaitInput(h, ms)) return GetLastError() == ERROR_SUCCESS;
+    *got += port->input.Take(out + *got, wanted - *got);
+  }
+  return true;
+}
+
+}  // namespace
+
 // The bytes taken ahead come first; the rest is read with the port's own time-outs.
 bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   Port* port = PortOf(h);
@@ -218,32 +255,39 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   uint8_t* out = static_cast<uint8_t*>(buf);
   *got = port->input.Take(out, wanted);
   if (*got == wanted) return true;
+  // An interval of 0 is none, and MAXDWORD asks for no wait at all: one ReadFile does either.
+  const DWORD interval = port->timeouts.ReadIntervalTimeout;
+  if (*got > 0 && interval != 0 && interval != MAXDWORD)
+    return ReadOnAfterTakenBytes(h, port, out, wanted, got);
   DWORD count = 0;
   const BOOL ok = ReadFile(port->handle, out + *got, wanted - *got, &count, nullptr);
   *got += count;
   return ok != FALSE;
 }
 
-// Waits in one ReadFile that ends on the first byte, and keeps what it took for the next reads;
-// the port's time-outs are put back after it.
+// Waits in a ReadFile of one byte, which ends on the first byte, then takes what else is queued
+// without waiting; what it took is kept for the next reads. The port's time-outs are put back after
+// it.
 bool SerialWaitInput(PortHandle h, uint32_t ms) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;
   if (port->input.Count() > 0) return true;
-  COMMTIMEOUTS saved;
-  if (!GetCommTimeouts(port->handle, &saved)) return false;
-  COMMTIMEOUTS wait = WaitForInputTimeouts(saved, ms);
-  if (!SetCommTimeouts(port->handle, &wait)) return false;
-  DWORD count = 0;
-  const BOOL ok = ReadFile(port->handle, port->input.Space(), port->input.SpaceSize(), &count, nullptr);
+  COMMTIMEOUTS saved = port->timeouts;
+  uint8_t* space = port->input.Space();
+  DWORD first = 0;
+  DWORD more = 0;
+  const bool ok = ReadWithin(port->handle, saved, ms, space, 1, &first);
   const DWORD error = GetLastError();
+  // A failure here leaves the rest queued for the next read, which reports it; the byte is kept.
+  if (ok && first > 0 && !ReadWithin(port->handle, saved, 0, space + 1, port->input.SpaceSize() - 1, &more))
+    more = 0;
   SetCommTimeouts(port->handle, &saved);
   if (!ok) {
     SetLastError(error);
     return false;
   }
-  port->input.Filled(count);
-  return count > 0;
+  port->input.Filled(first + more);
+  return first > 0;
 }
 
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written) {
