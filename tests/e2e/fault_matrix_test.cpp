@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "e2e/host_on_printer.h"
-#include "emu/fault_spec.h"
+#include "emu/printer_faults.h"
 #include "ofd-stub/ofd_stub.h"
 
 namespace {
@@ -118,9 +118,9 @@ std::vector<FaultCase> ReadMatrix(std::vector<std::string>* errors = nullptr) {
 }
 
 // The OFD server with the row's fault, "-" for none.
-bool StartOfd(ofdstub::OfdStub& stub, const std::string& spec, std::string* error) {
+bool StartOfd(ofdstub::OfdStub& stub, const std::string& text, std::string* error) {
   ofdstub::FaultSettings settings;
-  if (!ofdstub::ParseFaultSpec(spec, &settings, error)) return false;
+  if (!ofdstub::ParseFault(text, &settings, error)) return false;
   stub.ApplyFault(settings);
   return stub.Start(0, settings.refuse);
 }
@@ -256,7 +256,7 @@ TEST(FaultMatrixTable, EveryRowIsWellFormed) {
       EXPECT_TRUE(emu::ApplyPrinterFault(unstarted, c.printerFault, &error)) << error;
     }
     ofdstub::FaultSettings ofd;
-    EXPECT_TRUE(ofdstub::ParseFaultSpec(c.ofdFault, &ofd, &error)) << error;
+    EXPECT_TRUE(ofdstub::ParseFault(c.ofdFault, &ofd, &error)) << error;
   }
 }
 

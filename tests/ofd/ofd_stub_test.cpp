@@ -147,10 +147,10 @@ TEST_F(OfdStubTest, WhatIsNoMessageIsLoggedAsAnErrorAndNotAnswered) {
   for (const std::string& line : stub.Lines()) EXPECT_EQ(line.rfind("error: ", 0), 0u) << line;
 }
 
-TEST_F(OfdStubTest, AFaultSpecSetsTheAnswerOfEveryExchange) {
+TEST_F(OfdStubTest, AFaultSetsTheAnswerOfEveryExchange) {
   const Bytes whole = Send(stub.Port(), ReceiptMessage(1)).answer;
   struct Case {
-    const char* spec;
+    const char* text;
     size_t size;  // of the answer
     bool acknowledgement;
     int minMs;  // the answer took at least this long
@@ -166,10 +166,10 @@ TEST_F(OfdStubTest, AFaultSpecSetsTheAnswerOfEveryExchange) {
       {"slow:300", whole.size(), true, 300},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.text);
     ofdstub::FaultSettings settings;
     std::string error;
-    ASSERT_TRUE(ofdstub::ParseFaultSpec(c.spec, &settings, &error)) << error;
+    ASSERT_TRUE(ofdstub::ParseFault(c.text, &settings, &error)) << error;
     EXPECT_FALSE(settings.refuse);
     stub.ApplyFault(settings);
     const auto start = std::chrono::steady_clock::now();
@@ -188,17 +188,17 @@ TEST_F(OfdStubTest, AFaultSpecSetsTheAnswerOfEveryExchange) {
   }
 }
 
-TEST(OfdStubFaultSpec, DownRefusesAndWhatIsNoFaultIsRefusedWithItsReason) {
+TEST(OfdStubFault, DownRefusesAndWhatIsNoFaultIsRefusedWithItsReason) {
   ofdstub::FaultSettings settings;
   std::string error;
-  ASSERT_TRUE(ofdstub::ParseFaultSpec("down", &settings, &error)) << error;
+  ASSERT_TRUE(ofdstub::ParseFault("down", &settings, &error)) << error;
   EXPECT_TRUE(settings.refuse);
-  ASSERT_TRUE(ofdstub::ParseFaultSpec("stall", &settings, &error)) << error;
+  ASSERT_TRUE(ofdstub::ParseFault("stall", &settings, &error)) << error;
   EXPECT_FALSE(settings.refuse);
   EXPECT_EQ(settings.fault, ofdstub::Fault::kStall);
 
   const struct {
-    const char* spec;
+    const char* text;
     const char* reason;
   } bad[] = {
       {"", "unknown OFD fault"},         {"slowly", "unknown OFD fault"},
@@ -211,9 +211,9 @@ TEST(OfdStubFaultSpec, DownRefusesAndWhatIsNoFaultIsRefusedWithItsReason) {
     ofdstub::FaultSettings untouched;
     untouched.slowAnswerMs = 7;
     error.clear();
-    EXPECT_FALSE(ofdstub::ParseFaultSpec(b.spec, &untouched, &error)) << b.spec;
-    EXPECT_NE(error.find(b.reason), std::string::npos) << b.spec << ": " << error;
-    EXPECT_EQ(untouched.slowAnswerMs, 7) << b.spec;
+    EXPECT_FALSE(ofdstub::ParseFault(b.text, &untouched, &error)) << b.text;
+    EXPECT_NE(error.find(b.reason), std::string::npos) << b.text << ": " << error;
+    EXPECT_EQ(untouched.slowAnswerMs, 7) << b.text;
   }
 }
 

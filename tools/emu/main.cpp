@@ -5,7 +5,7 @@
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
 //             [--fd-endless-echo] [--texts-after-payment]
-//             [--fault SPEC]... [--arm-on-signal] [--state-file FILE]
+//             [--fault FAULT]... [--arm-on-signal] [--state-file FILE]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
 // then serves until SIGINT or SIGTERM. --ready-file receives the same path once the port is
@@ -23,7 +23,7 @@
 // barcodes a driver sends after the payments, until "t" closes it; without it the printer closes
 // the receipt as soon as its payments cover the total.
 //
-// --fault SPEC arms faults of the printer written as in the fault table (tools/emu/fault_spec.h:
+// --fault FAULT arms faults of the printer written as in the fault table (tools/emu/printer_faults.h:
 // "nak:3", "paper-end-after:!", several joined by ","), at start; with --arm-on-signal they are
 // armed instead each time the printer gets SIGUSR1, so that a script sets its till up on a sound
 // printer and only then brings the faults in. --state-file keeps FILE up to date (rewritten whole,
@@ -41,7 +41,7 @@
 #include <thread>
 #include <vector>
 
-#include "emu/fault_spec.h"
+#include "emu/printer_faults.h"
 #include "emu/virtual_printer.h"
 
 namespace {
@@ -81,7 +81,7 @@ void Usage() {
          "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
          "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
          "                 [--fd-refuse N] [--fd-endless-echo] [--texts-after-payment]\n"
-         "                 [--fault SPEC]... [--arm-on-signal] [--state-file FILE]\n"
+         "                 [--fault FAULT]... [--arm-on-signal] [--state-file FILE]\n"
          "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n";
 }
 
@@ -146,16 +146,16 @@ bool ParseFiscalDriveOption(const std::string& arg, const char* value, Options* 
   return true;
 }
 
-// A fault spec as the table writes it; tried on a printer of its own, so that a mistake is told at
+// A fault as the table writes it; tried on a printer of its own, so that a mistake is told at
 // start and not when the faults are armed.
-bool ParseFaultOption(const char* spec, Options* o) {
+bool ParseFaultOption(const char* text, Options* o) {
   emu::VirtualPrinter unstarted;
   std::string error;
-  if (!emu::ApplyPrinterFault(unstarted, spec, &error)) {
+  if (!emu::ApplyPrinterFault(unstarted, text, &error)) {
     std::cerr << "mirel-emu: " << error << "\n";
     return false;
   }
-  o->faults.push_back(spec);
+  o->faults.push_back(text);
   return true;
 }
 
@@ -211,9 +211,9 @@ void WriteNewTapeLines(const emu::VirtualPrinter& printer, std::ofstream& tape, 
   tape.flush();
 }
 
-// Arms every --fault spec once more; they parsed at start, so they arm now.
+// Arms every --fault once more; they parsed at start, so they arm now.
 void ArmFaults(emu::VirtualPrinter& printer, const Options& options) {
-  for (const std::string& spec : options.faults) emu::ApplyPrinterFault(printer, spec, nullptr);
+  for (const std::string& text : options.faults) emu::ApplyPrinterFault(printer, text, nullptr);
 }
 
 // What a script reads of the printer. Written to a temporary file and renamed, so that a reader

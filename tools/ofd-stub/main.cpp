@@ -1,11 +1,11 @@
 // ofd-stub: the test OFD server on loopback, for people, scripts and the demo.
 //
-//   ofd-stub [--port N] [--ready-file FILE] [--fault SPEC [--fault-count N]]
+//   ofd-stub [--port N] [--ready-file FILE] [--fault FAULT [--fault-count N]]
 //
 // Prints "OFD_PORT=<port>" once it serves (and writes the port to --ready-file, so that a script
 // waits for the file instead of guessing a delay), then one line per document received, until
-// SIGINT or SIGTERM. --port 0 (the default) takes a free port. --fault SPEC makes it misbehave
-// (the SPECs are those of the fault table, see ParseFaultSpec): down (the port held, every
+// SIGINT or SIGTERM. --port 0 (the default) takes a free port. --fault FAULT makes it misbehave
+// (the faults are those of the fault table, see ParseFault): down (the port held, every
 // connection refused), close without answering, stall, slow[:MS], answer in pieces[:MS], answer
 // garbage, or answer short[:N] (N bytes of the session header alone); on every exchange, or on the
 // next N with --fault-count.
@@ -37,8 +37,8 @@ struct Options {
 };
 
 void Usage() {
-  std::cerr << "usage: ofd-stub [--port N] [--ready-file FILE] [--fault SPEC [--fault-count N]]\n"
-               "  SPEC: down | close | stall | slow[:MS] | pieces[:MS] | garbage | short[:N]\n";
+  std::cerr << "usage: ofd-stub [--port N] [--ready-file FILE] [--fault FAULT [--fault-count N]]\n"
+               "  FAULT: down | close | stall | slow[:MS] | pieces[:MS] | garbage | short[:N]\n";
 }
 
 // Reads a number up to `max`; false when `text` is not one.
@@ -61,7 +61,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     } else if (arg == "--ready-file") {
       o->readyFile = value;
     } else if (arg == "--fault") {
-      if (!ofdstub::ParseFaultSpec(value, &o->fault, &error)) {
+      if (!ofdstub::ParseFault(value, &o->fault, &error)) {
         std::cerr << "ofd-stub: " << error << "\n";
         return false;
       }

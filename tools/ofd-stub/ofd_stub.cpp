@@ -95,7 +95,7 @@ bool ParseCount(const std::string& text, unsigned long max, unsigned long* value
 
 }  // namespace
 
-bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::string* error) {
+bool ParseFault(const std::string& text, FaultSettings* settings, std::string* error) {
   static const struct {
     const char* kind;
     Fault fault;
@@ -109,10 +109,10 @@ bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::strin
                 {"pieces", Fault::kSegments, &FaultSettings::segmentPauseMs},
                 {"garbage", Fault::kGarbage, nullptr},
                 {"short", Fault::kShort, nullptr}};
-  const size_t colon = spec.find(':');
-  const std::string kind = spec.substr(0, colon);
+  const size_t colon = text.find(':');
+  const std::string kind = text.substr(0, colon);
   const bool hasArg = colon != std::string::npos;
-  const std::string arg = hasArg ? spec.substr(colon + 1) : std::string();
+  const std::string arg = hasArg ? text.substr(colon + 1) : std::string();
   for (const auto& k : kKinds) {
     if (kind != k.kind) continue;
     FaultSettings parsed;
@@ -127,7 +127,7 @@ bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::strin
       const unsigned long max = isShort ? ffd::kSessionHeaderSize : 600000;
       unsigned long n = 0;
       if (!ParseCount(arg, max, &n)) {
-        *error = "OFD fault \"" + spec + "\": the argument must be a number from 0 to " + std::to_string(max);
+        *error = "OFD fault \"" + text + "\": the argument must be a number from 0 to " + std::to_string(max);
         return false;
       }
       if (isShort) {
@@ -140,7 +140,7 @@ bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::strin
     return true;
   }
   *error =
-      "unknown OFD fault \"" + spec + "\" (down, close, stall, slow[:MS], pieces[:MS], garbage, short[:N])";
+      "unknown OFD fault \"" + text + "\" (down, close, stall, slow[:MS], pieces[:MS], garbage, short[:N])";
   return false;
 }
 

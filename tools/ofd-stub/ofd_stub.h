@@ -51,7 +51,7 @@ struct FaultSettings {
 //   garbage         answers with a session header and bytes that are no acknowledgement
 //   short[:N]       answers with the first N bytes of the session header alone (30; 0 to 30)
 // The pauses are at most 600000 ms. False, with the reason in `error`, for anything else.
-bool ParseFaultSpec(const std::string& spec, FaultSettings* settings, std::string* error);
+bool ParseFault(const std::string& text, FaultSettings* settings, std::string* error);
 
 // The readable line about one document: its number and type, date, fiscal sign and drive, and for
 // receipts the operation, items and totals. `container` is the container as it arrived.

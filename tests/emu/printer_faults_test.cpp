@@ -1,4 +1,4 @@
-#include "emu/fault_spec.h"
+#include "emu/printer_faults.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@ namespace {
 
 // The texts the fault table and mirel-emu --fault accept, and the mistakes they refuse with a
 // message naming the part that is wrong.
-TEST(FaultSpec, AcceptsTheVocabularyAndRefusesMistakes) {
+TEST(PrinterFaults, AcceptsTheVocabularyAndRefusesMistakes) {
   const char* accepted[] = {
       "nak:30",
       "busy:1",
@@ -31,7 +31,7 @@ TEST(FaultSpec, AcceptsTheVocabularyAndRefusesMistakes) {
       "paper-end-after:!,nak-at:L8:2",
   };
   const struct {
-    const char* spec;
+    const char* text;
     const char* named;  // what the message must mention
   } refused[] = {
       {"", "\"\""},
@@ -50,14 +50,14 @@ TEST(FaultSpec, AcceptsTheVocabularyAndRefusesMistakes) {
       {"nak:1,flood:2", "flood"},
   };
   emu::VirtualPrinter printer;
-  for (const char* spec : accepted) {
+  for (const char* text : accepted) {
     std::string error;
-    EXPECT_TRUE(emu::ApplyPrinterFault(printer, spec, &error)) << spec << ": " << error;
+    EXPECT_TRUE(emu::ApplyPrinterFault(printer, text, &error)) << text << ": " << error;
   }
   for (const auto& r : refused) {
     std::string error;
-    EXPECT_FALSE(emu::ApplyPrinterFault(printer, r.spec, &error)) << r.spec;
-    EXPECT_NE(error.find(r.named), std::string::npos) << r.spec << ": " << error;
+    EXPECT_FALSE(emu::ApplyPrinterFault(printer, r.text, &error)) << r.text;
+    EXPECT_NE(error.find(r.named), std::string::npos) << r.text << ": " << error;
   }
 }
 

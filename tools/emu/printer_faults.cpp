@@ -1,4 +1,4 @@
-#include "emu/fault_spec.h"
+#include "emu/printer_faults.h"
 
 #include <cstdlib>
 #include <functional>
@@ -152,9 +152,9 @@ bool ParseOne(const std::vector<std::string>& f, Fault* fault, std::string* why)
 
 }  // namespace
 
-bool ApplyPrinterFault(VirtualPrinter& printer, const std::string& spec, std::string* error) {
+bool ApplyPrinterFault(VirtualPrinter& printer, const std::string& text, std::string* error) {
   std::vector<Fault> faults;
-  for (const std::string& one : Split(spec, ',')) {
+  for (const std::string& one : Split(text, ',')) {
     Fault fault;
     std::string why;
     if (!ParseOne(Split(one, ':'), &fault, &why)) {

@@ -1,5 +1,5 @@
 // Faults of the virtual printer written as text, so that a table of cases and mirel-emu's command
-// line name them the same way. A spec is one fault or several joined by ",", each
+// line name them the same way. A fault text is one fault or several joined by ",", each
 // "kind[:arg[:arg]]":
 //
 //   nak:N                    the next N commands are answered with NAK
@@ -34,8 +34,8 @@
 
 namespace emu {
 
-// Arms every fault of `spec` on `printer`. False with a message in `error` (when given) for a spec
+// Arms every fault of `text` on `printer`. False with a message in `error` (when given) for a fault text
 // that does not parse; then nothing of it is armed.
-bool ApplyPrinterFault(VirtualPrinter& printer, const std::string& spec, std::string* error);
+bool ApplyPrinterFault(VirtualPrinter& printer, const std::string& text, std::string* error);
 
 }  // namespace emu
