@@ -268,7 +268,7 @@ int32_t ResetFPMirel(FPContext* ctx) {
   // Sent without framing: the printer recognises the sequence on its line as such.
   static const uint8_t kRawReset[] = {0x06, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x00, 0x03, 0x06};
   r = SendBuf(ctx, kRawReset, sizeof kRawReset);
-  LogMessage(ctx, "ResetFPMirel", HexBytes("=> ", kRawReset, sizeof kRawReset).c_str());
+  LogBytes(ctx, "ResetFPMirel", "=> ", kRawReset, sizeof kRawReset);
   if (r != kLinkOk) return Finish(ctx, "ResetFPMirel", MapLinkResult(ctx, r));
   ctx->pClock->SleepMs(kRawResetMs);
   // The busy bit is what is asked for here, so the poll keeps it.

@@ -39,11 +39,19 @@ void LogRecv(FPContext* ctx, const char* frameText, const char* kindText) {
 }
 
 std::string HexBytes(const char* prefix, const uint8_t* bytes, uint32_t count) {
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string text(prefix);
-  char hex[4];
+  const size_t start = text.size();
+  text.resize(start + 3 * static_cast<size_t>(count));
+  char* out = &text[start];
   for (uint32_t i = 0; i < count; ++i) {
-    snprintf(hex, sizeof hex, "%2.2X ", bytes[i]);
-    text += hex;
+    *out++ = kDigits[bytes[i] >> 4];
+    *out++ = kDigits[bytes[i] & 0x0F];
+    *out++ = ' ';
   }
   return text;
+}
+
+void LogBytes(FPContext* ctx, const char* name, const char* prefix, const uint8_t* bytes, uint32_t count) {
+  if (ctx->pfnLogMessage) ctx->pfnLogMessage(ctx, name, HexBytes(prefix, bytes, count).c_str());
 }

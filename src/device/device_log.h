@@ -19,3 +19,6 @@ void LogRecv(FPContext* ctx, const char* frameText, const char* kindText);
 
 // "%2.2X " per byte, after an optional prefix.
 std::string HexBytes(const char* prefix, const uint8_t* bytes, uint32_t count);
+// A message line of the bytes as HexBytes writes them; formats nothing while the line is off, since
+// the link logs every answer it reads this way.
+void LogBytes(FPContext* ctx, const char* name, const char* prefix, const uint8_t* bytes, uint32_t count);

@@ -101,7 +101,7 @@ bool ReadOnce(FPContext* ctx, const char* name, uint8_t* buffer, uint32_t count,
     LogMessagef(ctx, name, "ReadFile error: %" PRIu32, error);
     LogMessage(ctx, name, plat::SystemErrorText(error).c_str());
   }
-  if ((!ok || dump) && *got > 0) LogMessage(ctx, "AB", HexBytes("<= ", buffer, *got).c_str());
+  if ((!ok || dump) && *got > 0) LogBytes(ctx, "AB", "<= ", buffer, *got);
   return ok;
 }
 

@@ -207,7 +207,7 @@ int ClearInputBuffer(FPContext* ctx) {
     // an empty read means there is nothing left to drain, not a reason to read again.
     if (got == 0) break;
     LogMessage(ctx, "CIB", "Bytes read:");
-    LogMessage(ctx, "CIB", HexBytes("", buffer, got).c_str());
+    LogBytes(ctx, "CIB", "", buffer, got);
     total += got;
   }
   return static_cast<int>(total);
@@ -269,7 +269,7 @@ int FinishAcceptBuf(FPContext* ctx, bool ok, const uint8_t* buf, const uint32_t*
     LogMessagef(ctx, "AcceptBuf", "ReadFile error: %" PRIu32, error);
     LogSystemTextIfAny(ctx, "AcceptBuf", error);
   }
-  if (*got > 0) LogMessage(ctx, "AB", HexBytes("<= ", buf, *got).c_str());
+  if (*got > 0) LogBytes(ctx, "AB", "<= ", buf, *got);
   return ok ? kLinkOk : kLinkReceiveTimeout;
 }
 

@@ -444,25 +444,37 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   uint8_t* out = static_cast<uint8_t*>(buf);
   bool hangup = false;
   bool lineAwaited = false;  // since the read last woke up on input
+  // Whether to read the line before waiting on it. A read that may wait asks poll() first, since
+  // right after a command the line is nearly always still empty (poll returns at once when it is
+  // not); a wait that ended, the line's time for the rest of an answer, and a read that must not
+  // wait each end with a look, and a look that took bytes took all the line held.
+  bool look = immediate;
   while (*got < wanted) {
     if (port->input.Count() == 0) {
       if (*got > 0 && !lineAwaited && !immediate && !hangup) {
         AwaitLine(port, wanted - *got, WaitMs(total, interval));
         lineAwaited = true;
+        look = true;
       }
-      const int filled = FillInput(port);
+      const int filled = look ? FillInput(port) : 0;
       if (filled < 0) return Fail(errno);
       if (filled == 0) {
         const int waitMs = immediate ? 0 : WaitMs(total, interval);
-        if (waitMs == 0) break;
+        if (waitMs == 0 && look) break;
+        if (waitMs == 0) {
+          look = true;
+          continue;
+        }
         if (hangup) {
           SleepMs(waitMs < 0 ? kHangupSliceMs : std::min(waitMs, kHangupSliceMs));
         } else if (!WaitReady(port->fd, POLLIN, waitMs, &hangup)) {
           return false;
         }
         lineAwaited = false;
+        look = true;
         continue;
       }
+      look = false;
     }
     *got += port->input.Take(out + *got, wanted - *got);
     interval = immediate ? std::nullopt : DeadlineAfter(to.ReadIntervalTimeout);
