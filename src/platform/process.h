@@ -7,8 +7,17 @@
 
 namespace plat {
 
-// CPU time the calling thread has used so far (user and system), in microseconds.
-uint64_t ThreadCpuMicros();
+// CPU time a thread has used: running its own code, and in the kernel on its behalf (its system
+// calls, and going to sleep and waking up).
+struct CpuTimes {
+  uint64_t userMicros = 0;
+  uint64_t kernelMicros = 0;
+  uint64_t TotalMicros() const { return userMicros + kernelMicros; }
+};
+// The calling thread's CPU time so far. The total is exact; on Linux the kernel divides it between
+// the two in the proportion of the clock ticks that found the thread in each, so the division is
+// only good over many ticks (hundreds of milliseconds of CPU).
+CpuTimes ThreadCpuTimes();
 // Memory of the process resident in RAM (the working set on Windows), in bytes; 0 when the system
 // does not tell.
 uint64_t ResidentBytes();

@@ -1,4 +1,4 @@
-#include <time.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -7,11 +7,21 @@
 #include "platform/process.h"
 
 namespace plat {
+namespace {
 
-uint64_t ThreadCpuMicros() {
-  struct timespec ts;
-  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
-  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+uint64_t Micros(const struct timeval& t) {
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_usec);
+}
+
+}  // namespace
+
+CpuTimes ThreadCpuTimes() {
+  struct rusage usage;
+  if (getrusage(RUSAGE_THREAD, &usage) != 0) return CpuTimes();
+  CpuTimes times;
+  times.userMicros = Micros(usage.ru_utime);
+  times.kernelMicros = Micros(usage.ru_stime);
+  return times;
 }
 
 // The second number of /proc/self/statm is the resident size in pages.

@@ -15,10 +15,13 @@ uint64_t Micros(const FILETIME& t) {
 
 }  // namespace
 
-uint64_t ThreadCpuMicros() {
+CpuTimes ThreadCpuTimes() {
   FILETIME created, exited, kernel, user;
-  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return 0;
-  return Micros(kernel) + Micros(user);
+  if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return CpuTimes();
+  CpuTimes times;
+  times.userMicros = Micros(user);
+  times.kernelMicros = Micros(kernel);
+  return times;
 }
 
 uint64_t ResidentBytes() {
