@@ -14,9 +14,13 @@ struct CpuTimes {
   uint64_t kernelMicros = 0;
   uint64_t TotalMicros() const { return userMicros + kernelMicros; }
 };
-// The calling thread's CPU time so far. The total is exact; on Linux the kernel divides it between
-// the two in the proportion of the clock ticks that found the thread in each, so the division is
-// only good over many ticks (hundreds of milliseconds of CPU).
+// CPU time the calling thread has used so far (user and kernel), in microseconds, to the
+// scheduler's precision.
+uint64_t ThreadCpuMicros();
+// The same divided between user and kernel time. The system keeps the division by clock ticks (on
+// Linux it divides the total in the proportion of the ticks that found the thread in each; Windows
+// counts both in ticks), so it is good only over spans of many ticks: hundreds of milliseconds of
+// CPU, not one receipt.
 CpuTimes ThreadCpuTimes();
 // Memory of the process resident in RAM (the working set on Windows), in bytes; 0 when the system
 // does not tell.

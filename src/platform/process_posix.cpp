@@ -1,4 +1,5 @@
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,6 +15,12 @@ uint64_t Micros(const struct timeval& t) {
 }
 
 }  // namespace
+
+uint64_t ThreadCpuMicros() {
+  struct timespec ts;
+  if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts) != 0) return 0;
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
 
 CpuTimes ThreadCpuTimes() {
   struct rusage usage;

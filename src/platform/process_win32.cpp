@@ -15,6 +15,10 @@ uint64_t Micros(const FILETIME& t) {
 
 }  // namespace
 
+uint64_t ThreadCpuMicros() {
+  return ThreadCpuTimes().TotalMicros();
+}
+
 CpuTimes ThreadCpuTimes() {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user)) return CpuTimes();

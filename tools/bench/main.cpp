@@ -102,12 +102,28 @@ HostCall Call(const std::string& method, std::vector<HostArg> args) {
   return HostCall{method, std::move(args)};
 }
 
+// The host's stored settings of one bench, in a file that is removed before and after it, so that
+// no bench inherits another's settings (a relay's server address above all, which would start a
+// relay to a closed port in every bench after it).
+class ScratchProfile {
+ public:
+  ScratchProfile() : m_path(std::filesystem::temp_directory_path() / "mirel-bench.profile") { Remove(); }
+  ~ScratchProfile() { Remove(); }
+  std::string Path() const { return m_path.string(); }
+
+ private:
+  void Remove() {
+    std::error_code ec;
+    std::filesystem::remove(m_path, ec);
+  }
+  std::filesystem::path m_path;
+};
+
 // The driver as the host has it, on a virtual printer at one speed, its pauses on the bench clock.
 class Bench {
  public:
   Bench(uint32_t baud, const emu::DeviceTiming& timing, bool fixedPauses)
-      : m_profile(std::filesystem::temp_directory_path() / "mirel-bench.profile"),
-        m_connection(m_profile.string()),
+      : m_connection(m_profile.Path()),
         m_session(m_out) {
     m_clock.fixedPauses = fixedPauses;
     m_printer.SetBaudRate(baud);
@@ -119,11 +135,7 @@ class Bench {
     });
     m_baud = baud;
   }
-  ~Bench() {
-    m_session.Run(Call("Close", {{"$DeviceID", false}}));
-    std::error_code ec;
-    std::filesystem::remove(m_profile, ec);
-  }
+  ~Bench() { m_session.Run(Call("Close", {{"$DeviceID", false}})); }
 
   // Starts the printer and the component and opens the device; false with a message on failure.
   bool Open(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
@@ -164,8 +176,8 @@ class Bench {
     return outcome == CallOutcome::kSucceeded;
   }
 
-  std::filesystem::path m_profile;
-  // Declared before the session, so that the component's Done still finds them.
+  // Declared before the session, whose Done writes the profile once more and still uses the rest.
+  ScratchProfile m_profile;
   BenchClock m_clock;
   emu::VirtualPrinter m_printer;
   HostConnection m_connection;
@@ -182,11 +194,11 @@ void ReceiptCase(uint32_t baud, int items, bool fixedPauses) {
   if (!bench.Open() || !bench.Receipt(sale)) return;
   bench.Printer().ResetAccounts();
   bench.Clock().restMs = 0;
-  const uint64_t cpuStart = plat::ThreadCpuTimes().TotalMicros();
+  const uint64_t cpuStart = plat::ThreadCpuMicros();
   const Steady::time_point start = Steady::now();
   const bool ok = bench.Receipt(sale);
   const double wallMs = MsSince(start);
-  const double cpuMs = (plat::ThreadCpuTimes().TotalMicros() - cpuStart) / 1000.0;
+  const double cpuMs = (plat::ThreadCpuMicros() - cpuStart) / 1000.0;
   const emu::Accounts a = bench.Printer().GetAccounts();
   const double lineMs = (a.wireUs + a.deviceUs) / 1000.0;
   const double restMs = static_cast<double>(bench.Clock().restMs);
