@@ -446,8 +446,8 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   bool lineAwaited = false;  // since the read last woke up on input
   // Whether to read the line before waiting on it. A read that may wait asks poll() first, since
   // right after a command the line is nearly always still empty (poll returns at once when it is
-  // not); a wait that ended, the line's time for the rest of an answer, and a read that must not
-  // wait each end with a look, and a look that took bytes took all the line held.
+  // not, as after a look that filled the whole buffer); a wait that ended, the line's time for the
+  // rest of an answer, and a read that must not wait each end with a look.
   bool look = immediate;
   while (*got < wanted) {
     if (port->input.Count() == 0) {
