@@ -446,8 +446,8 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   bool lineAwaited = false;  // since the read last woke up on input
   // Whether to read the line before waiting on it. A read that may wait asks poll() first, since
   // right after a command the line is nearly always still empty (poll returns at once when it is
-  // not, as after a look that filled the whole buffer); a wait that ended, the line's time for the
-  // rest of an answer, and a read that must not wait each end with a look.
+  // not); a wait that ended, the line's time for the rest of an answer, a look that filled the
+  // whole buffer, and a read that must not wait each end with a look.
   bool look = immediate;
   while (*got < wanted) {
     if (port->input.Count() == 0) {
@@ -474,7 +474,7 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
         look = true;
         continue;
       }
-      look = false;
+      look = port->input.Count() == SerialInput::kSize;
     }
     *got += port->input.Take(out + *got, wanted - *got);
     interval = immediate ? std::nullopt : DeadlineAfter(to.ReadIntervalTimeout);
