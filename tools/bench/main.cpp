@@ -12,8 +12,9 @@
 // Then the relay drains N waiting documents (1,000) to the test OFD server at both speeds; 500
 // receipts of 20 items run on an unpaced line for the driver's CPU time, divided into its own code
 // and the kernel's work for it; and N receipts (10,000) run on that line with the resident memory
-// taken after 100 and at the end. --fixed-pauses sleeps every pause before an answer out, as the driver did before its waits
-// ended on the answer; --quick runs a small form of everything in seconds.
+// taken after 100 and at the end. --fixed-pauses sleeps every pause before an answer out, as the
+// driver did before its waits ended on the answer; --quick runs a small form of everything in
+// seconds.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -123,8 +124,7 @@ class ScratchProfile {
 class Bench {
  public:
   Bench(uint32_t baud, const emu::DeviceTiming& timing, bool fixedPauses)
-      : m_connection(m_profile.Path()),
-        m_session(m_out) {
+      : m_connection(m_profile.Path()), m_session(m_out) {
     m_clock.fixedPauses = fixedPauses;
     m_printer.SetBaudRate(baud);
     m_printer.SetTiming(timing);
@@ -272,7 +272,8 @@ void CpuCase(int receipts) {
   const plat::CpuTimes end = plat::ThreadCpuTimes();
   const double per = 1000.0 * receipts;
   std::printf("%9d %10.3f %10.3f %10.3f %7d\n", receipts, (end.TotalMicros() - start.TotalMicros()) / per,
-              (end.userMicros - start.userMicros) / per, (end.kernelMicros - start.kernelMicros) / per, failed);
+              (end.userMicros - start.userMicros) / per, (end.kernelMicros - start.kernelMicros) / per,
+              failed);
 }
 
 // The driver's pauses are only counted here, as a test's clock does: what is measured is memory.
