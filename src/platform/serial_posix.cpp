@@ -460,9 +460,9 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
       if (filled < 0) return Fail(errno);
       if (filled == 0) {
         const int waitMs = immediate ? 0 : WaitMs(total, interval);
-        if (waitMs == 0 && look) break;
         if (waitMs == 0) {
-          look = true;
+          if (look) break;
+          look = true;  // out of time, the line is still read once
           continue;
         }
         if (hangup) {
