@@ -51,6 +51,25 @@ bool IsUser(const std::u16string& commandLine) {
   return true;
 }
 
+std::u16string InprocKey() {
+  return u"CLSID\\" + GuidText(CLSID_Mirel240F) + u"\\InprocServer32";
+}
+
+// The other bitness's module is registered in a class key of its own view.
+bool OtherBitnessRegistered(ClassRegistry& registry) {
+  std::u16string module;
+  return SUCCEEDED(registry.ReadOtherView(InprocKey(), u"", &module)) && !module.empty() &&
+         !registry.SharedWithOtherView(InprocKey());
+}
+
+// This view's class key is the one the other bitness's module is registered in: writing ours
+// would take the component away from the other bitness's hosts.
+bool WouldOverwriteOtherBitness(ClassRegistry& registry, const std::u16string& modulePath) {
+  std::u16string module;
+  return SUCCEEDED(registry.ReadOtherView(InprocKey(), u"", &module)) && !module.empty() &&
+         module != modulePath && registry.SharedWithOtherView(InprocKey());
+}
+
 }  // namespace
 
 std::u16string GuidText(const GUID& guid) {
@@ -94,7 +113,9 @@ std::vector<RegistryEntry> ServerEntries(const std::u16string& modulePath) {
 }
 
 HRESULT RegisterServer(ClassRegistry& registry, const std::u16string& modulePath) {
-  HRESULT hr = S_OK;
+  HRESULT hr = registry.PrepareView();
+  if (FAILED(hr)) return hr;
+  if (WouldOverwriteOtherBitness(registry, modulePath)) return kOtherBitnessRegistered;
   for (const RegistryEntry& e : ServerEntries(modulePath)) {
     hr = e.bKeyOnly ? registry.CreateKey(e.key) : registry.SetValue(e.key, e.name, e.data);
     if (FAILED(hr)) break;
@@ -106,15 +127,20 @@ HRESULT RegisterServer(ClassRegistry& registry, const std::u16string& modulePath
 }
 
 HRESULT UnregisterServer(ClassRegistry& registry, const std::u16string& modulePath) {
+  // Asked before anything is removed: which keys are still the other registration's too.
+  const bool bOtherStays = OtherBitnessRegistered(registry);
   HRESULT first = registry.UnregisterTypeLibrary();
   auto keep = [&first](HRESULT hr) {
     if (SUCCEEDED(first) && FAILED(hr)) first = hr;
   };
+  auto ours = [&](const std::u16string& key) { return !bOtherStays || !registry.SharedWithOtherView(key); };
   const std::vector<RegistryEntry> entries = ServerEntries(modulePath);
   for (const RegistryEntry& e : entries) {
-    if (!e.bKeyOnly) keep(registry.DeleteValue(e.key, e.name));
+    if (!e.bKeyOnly && ours(e.key)) keep(registry.DeleteValue(e.key, e.name));
   }
-  for (const std::u16string& key : KeysDeepestFirst(entries)) keep(registry.DeleteKeyIfEmpty(key));
+  for (const std::u16string& key : KeysDeepestFirst(entries)) {
+    if (ours(key)) keep(registry.DeleteKeyIfEmpty(key));
+  }
   return first;
 }
 

@@ -13,6 +13,7 @@
 namespace {
 
 constexpr HRESULT kDenied = static_cast<HRESULT>(0x80070005u);  // access denied
+constexpr HRESULT kAbsent = static_cast<HRESULT>(0x80070002u);  // file not found
 const std::u16string kModule = u"C:\\1C\\Mirel240F_DRV_2.4.dll";
 
 // A registry root: keys, and values by (key, name). Every call that would change something counts
@@ -63,6 +64,18 @@ class FakeRegistry final : public ClassRegistry {
   HRESULT UnregisterTypeLibrary() override {
     typeLibRegistered = false;
     return S_OK;
+  }
+  // One view: the system of a 32-bit Windows.
+  HRESULT PrepareView() override { return S_OK; }
+  HRESULT ReadOtherView(const std::u16string&, const std::u16string&, std::u16string*) override {
+    return kAbsent;
+  }
+  bool SharedWithOtherView(const std::u16string&) override { return false; }
+
+  bool HasKey(const std::u16string& key) const { return keys.count(key) != 0; }
+  const std::u16string* Value(const std::u16string& key, const std::u16string& name) const {
+    auto it = values.find({key, name});
+    return it == values.end() ? nullptr : &it->second;
   }
 
  private:
@@ -182,6 +195,131 @@ TEST(Registration, AFailedInstallIsUndone) {
   EXPECT_EQ(kDenied, InstallServer(true, u"user", machine, user, kModule));
   EXPECT_TRUE(user == before);
   EXPECT_TRUE(machine == before);
+}
+
+// A 64-bit system's class root, seen by its two bitnesses: one store of keys, in which the 32-bit
+// view finds its redirected keys under Wow6432Node.
+struct TwoViewRoot {
+  enum class Redirects {
+    kNothing,     // one set of keys for both (a registry that shares the user's classes)
+    kClassKeys,   // CLSID redirected, ProgIDs and AppID shared, as 64-bit Windows does
+    kEverything,  // every key redirected
+  };
+  FakeRegistry store;
+  Redirects redirects;
+  // Once Wow6432Node exists, every key is redirected (as Wine does with the user's classes).
+  bool bRedirectsOnceWow6432NodeExists = false;
+
+  std::u16string Physical(const std::u16string& key, bool b32) const {
+    const bool bRedirected = redirects == Redirects::kEverything ||
+                             (redirects == Redirects::kClassKeys && key.compare(0, 6, u"CLSID\\") == 0);
+    return b32 && bRedirected ? u"Wow6432Node\\" + key : key;
+  }
+};
+
+class View final : public ClassRegistry {
+ public:
+  View(TwoViewRoot* root, bool b32) : m_root(root), m_b32(b32) {}
+  HRESULT CreateKey(const std::u16string& key) override { return Store().CreateKey(Own(key)); }
+  HRESULT SetValue(const std::u16string& key, const std::u16string& name,
+                   const std::u16string& data) override {
+    return Store().SetValue(Own(key), name, data);
+  }
+  HRESULT DeleteValue(const std::u16string& key, const std::u16string& name) override {
+    return Store().DeleteValue(Own(key), name);
+  }
+  HRESULT DeleteKeyIfEmpty(const std::u16string& key) override { return Store().DeleteKeyIfEmpty(Own(key)); }
+  HRESULT RegisterTypeLibrary() override { return S_OK; }
+  HRESULT UnregisterTypeLibrary() override { return S_OK; }
+  HRESULT PrepareView() override {
+    if (m_b32 && m_root->bRedirectsOnceWow6432NodeExists) {
+      Store().CreateKey(u"Wow6432Node");
+      m_root->redirects = TwoViewRoot::Redirects::kEverything;
+    }
+    return S_OK;
+  }
+  HRESULT ReadOtherView(const std::u16string& key, const std::u16string& name,
+                        std::u16string* data) override {
+    const std::u16string* value = Store().Value(m_root->Physical(key, !m_b32), name);
+    if (!value) return kAbsent;
+    *data = *value;
+    return S_OK;
+  }
+  bool SharedWithOtherView(const std::u16string& key) override {
+    return Store().HasKey(Own(key)) && Own(key) == m_root->Physical(key, !m_b32);
+  }
+
+  // The module a host of this bitness creates by the ProgID; empty when it finds none.
+  std::u16string ModuleByProgID() const {
+    const std::u16string* clsid = Store().Value(Own(u"AddIn.Mirel240F_DRV_2003\\CLSID"), u"");
+    if (!clsid) return u"";
+    const std::u16string* module = Store().Value(Own(u"CLSID\\" + *clsid + u"\\InprocServer32"), u"");
+    return module ? *module : u"";
+  }
+
+ private:
+  FakeRegistry& Store() const { return m_root->store; }
+  std::u16string Own(const std::u16string& key) const { return m_root->Physical(key, m_b32); }
+
+  TwoViewRoot* m_root;
+  bool m_b32;
+};
+
+const std::u16string kModule64 = u"C:\\Users\\k\\AppData\\Local\\Mirel240F_DRV\\x64\\Mirel240F_DRV_2.4.dll";
+const std::u16string kModule32 = u"C:\\Users\\k\\AppData\\Local\\Mirel240F_DRV\\x86\\Mirel240F_DRV_2.4.dll";
+
+// Both bitnesses registered side by side: each bitness's host creates its own module, unregistering
+// one leaves the other whole, and unregistering both leaves the root as it was. A registry that
+// shows both bitnesses the same class key refuses the second registration instead of taking the
+// component away from the first one's hosts.
+TEST(Registration, BothBitnessesStandSideBySide) {
+  using R = TwoViewRoot::Redirects;
+  struct Case {
+    const char* name;
+    R redirects;
+    bool bRedirectsOnceWow6432NodeExists;
+    bool bFirst32;
+  };
+  const Case cases[] = {
+      {"64-bit Windows, the 64-bit DLL first", R::kClassKeys, false, false},
+      {"64-bit Windows, the 32-bit DLL first", R::kClassKeys, false, true},
+      {"redirection once Wow6432Node exists, the 64-bit DLL first", R::kNothing, true, false},
+      {"redirection once Wow6432Node exists, the 32-bit DLL first", R::kNothing, true, true},
+      {"every key redirected", R::kEverything, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TwoViewRoot root{PopulatedRegistry(), c.redirects, c.bRedirectsOnceWow6432NodeExists};
+    const FakeRegistry before = root.store;
+    View v64(&root, false), v32(&root, true);
+    View& first = c.bFirst32 ? v32 : v64;
+    View& second = c.bFirst32 ? v64 : v32;
+    const std::u16string& firstModule = c.bFirst32 ? kModule32 : kModule64;
+    const std::u16string& secondModule = c.bFirst32 ? kModule64 : kModule32;
+
+    ASSERT_EQ(S_OK, RegisterServer(first, firstModule));
+    ASSERT_EQ(S_OK, RegisterServer(second, secondModule));
+    EXPECT_EQ(kModule64, v64.ModuleByProgID());
+    EXPECT_EQ(kModule32, v32.ModuleByProgID());
+
+    ASSERT_EQ(S_OK, UnregisterServer(first, firstModule));
+    EXPECT_EQ(u"", first.ModuleByProgID());
+    EXPECT_EQ(secondModule, second.ModuleByProgID());
+    ASSERT_EQ(S_OK, UnregisterServer(second, secondModule));
+    // Nothing of ours is left; the 32-bit view's containers are the system's and stay.
+    FakeRegistry expected = before;
+    if (root.store.HasKey(u"Wow6432Node")) expected.CreateKey(u"Wow6432Node\\CLSID");
+    if (root.store.HasKey(u"Wow6432Node\\AppID")) expected.CreateKey(u"Wow6432Node\\AppID");
+    EXPECT_TRUE(root.store == expected);
+  }
+
+  TwoViewRoot shared{PopulatedRegistry(), R::kNothing};
+  View v64(&shared, false), v32(&shared, true);
+  ASSERT_EQ(S_OK, RegisterServer(v64, kModule64));
+  const FakeRegistry registered = shared.store;
+  EXPECT_EQ(kOtherBitnessRegistered, RegisterServer(v32, kModule32));
+  EXPECT_TRUE(shared.store == registered);
+  EXPECT_EQ(S_OK, RegisterServer(v64, kModule64));  // registering the same module again is no overwrite
 }
 
 TEST(Registration, GuidTextKeepsLeadingZerosInEveryGroup) {

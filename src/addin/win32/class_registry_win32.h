@@ -18,6 +18,9 @@ class WindowsClassRegistry final : public ClassRegistry {
   HRESULT DeleteKeyIfEmpty(const std::u16string& key) override;
   HRESULT RegisterTypeLibrary() override;
   HRESULT UnregisterTypeLibrary() override;
+  HRESULT PrepareView() override;
+  HRESULT ReadOtherView(const std::u16string& key, const std::u16string& name, std::u16string* data) override;
+  bool SharedWithOtherView(const std::u16string& key) override;
 
  private:
   std::wstring FullPath(const std::u16string& key) const;
