@@ -11,8 +11,12 @@ set "DLL=Mirel240F_DRV_2.4.dll"
 if /i not "%ACTION%"=="install" if /i not "%ACTION%"=="uninstall" goto usage
 rem Machine-wide: for every user, under Program Files, which needs an administrator's command
 rem prompt. Per user: no rights needed, under the user's local application data.
+rem A 32-bit command prompt on 64-bit Windows sees "Program Files (x86)" as ProgramFiles; both
+rem DLLs belong under the one Program Files, which ProgramW6432 names in either bitness.
+set "PROGRAMS=%ProgramFiles%"
+if defined ProgramW6432 set "PROGRAMS=%ProgramW6432%"
 if /i "%~2"=="machine" (
-  set "DEST=%ProgramFiles%\Mirel240F_DRV"
+  set "DEST=%PROGRAMS%\Mirel240F_DRV"
   set "SCOPE="
 ) else if /i "%~2"=="user" (
   set "DEST=%LOCALAPPDATA%\Mirel240F_DRV"
