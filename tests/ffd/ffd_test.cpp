@@ -74,17 +74,29 @@ TEST(FfdFormat, ContainerCarriesItsLengthCrcAndNumbers) {
   h.driveNumber = kDrive;
   h.fiscalSign = 0x89ABCDEF;
   const Bytes body = ffd::TlvWriter().U8(ffd::tag::kOperationType, 1).Vln(ffd::tag::kTotal, 15000).bytes();
+  h.number = 0x01022A;
   const Bytes c = ffd::BuildContainer(ffd::DocumentContainer(h, body));
+  ASSERT_EQ(ffd::kContainerHeaderSize, 32u);
   ASSERT_GT(c.size(), ffd::kContainerHeaderSize);
   EXPECT_EQ(c[0] | (c[1] << 8), static_cast<int>(c.size()));
-  EXPECT_EQ(Bytes(c.begin() + 4, c.begin() + 9), (Bytes{0xA5, 0x03, 0x02, 0x00, 0x00}));
+  // Message type, document type, protocol version 1, two service bytes, the drive's number in
+  // BCD, the document number in three bytes high byte first, twelve service bytes.
+  EXPECT_EQ(Bytes(c.begin() + 4, c.begin() + 9), (Bytes{0xA5, 0x03, 0x01, 0x00, 0x00}));
   EXPECT_EQ(Bytes(c.begin() + 9, c.begin() + 17), (Bytes{0x99, 0x99, 0x07, 0x89, 0x00, 0x01, 0x23, 0x45}));
-  EXPECT_EQ(Bytes(c.begin() + 17, c.begin() + 21), (Bytes{42, 0, 0, 0}));
+  EXPECT_EQ(Bytes(c.begin() + 17, c.begin() + 20), (Bytes{0x01, 0x02, 0x2A}));
+  EXPECT_EQ(Bytes(c.begin() + 20, c.begin() + 32), Bytes(12, 0));
+  // The document starts right after the header, as one tag of its type.
+  EXPECT_EQ(Bytes(c.begin() + 32, c.begin() + 34), (Bytes{ffd::kReceipt, 0x00}));
+  // The CRC covers the length field and all that follows the CRC, low byte first.
+  Bytes covered(c.begin(), c.begin() + 2);
+  covered.insert(covered.end(), c.begin() + 4, c.end());
+  const uint16_t crc = ffd::Crc16(covered.data(), covered.size());
+  EXPECT_EQ(c[2] | (c[3] << 8), crc);
 
   ffd::Container back;
   ASSERT_EQ(ffd::ParseContainer(c.data(), c.size(), &back), ffd::ContainerError::kNone);
   EXPECT_EQ(back.driveNumber, kDrive);
-  EXPECT_EQ(back.documentNumber, 42u);
+  EXPECT_EQ(back.documentNumber, 0x01022Au);
   std::vector<ffd::Tlv> outer, inner;
   ASSERT_TRUE(ffd::ParseTlv(back.tlv, &outer));
   ASSERT_EQ(outer.size(), 1u);
@@ -101,12 +113,15 @@ TEST(FfdFormat, ContainerCarriesItsLengthCrcAndNumbers) {
   spoiled.back() ^= 1;
   EXPECT_EQ(ffd::ParseContainer(spoiled.data(), spoiled.size(), &back), ffd::ContainerError::kCrc);
   EXPECT_EQ(ffd::ParseContainer(c.data(), c.size() - 1, &back), ffd::ContainerError::kLength);
-  EXPECT_EQ(ffd::ParseContainer(c.data(), 20, &back), ffd::ContainerError::kShort);
+  EXPECT_EQ(ffd::ParseContainer(c.data(), 31, &back), ffd::ContainerError::kShort);
 
   const Bytes message = ffd::BuildMessage(ffd::DocumentContainer(h, body));
   ASSERT_EQ(message.size(), ffd::kSessionHeaderSize + c.size());
   EXPECT_EQ(Bytes(message.begin() + ffd::kSessionHeaderSize, message.end()), c);
   EXPECT_EQ(message[24] | (message[25] << 8), static_cast<int>(c.size()));
+
+  h.number = ffd::kMaxContainerNumber + 1;
+  EXPECT_TRUE(ffd::BuildContainer(ffd::DocumentContainer(h, body)).empty());
 }
 
 TEST(FfdFormat, DriveNumberMustBeSixteenDigits) {
@@ -126,15 +141,18 @@ TEST(FfdFormat, AcknowledgementRoundTripAndRefusals) {
   a.documentNumber = 17;
   a.dateTime = 1796817600;
   for (size_t i = 0; i < ffd::kOperatorSignSize; ++i) a.operatorSign[i] = static_cast<uint8_t>(i + 1);
+  a.responseCode = 14;
+  a.serviceData1[0] = 0x10;
   const Bytes c = ffd::BuildContainer(ffd::AcknowledgementContainer(a));
-  EXPECT_EQ(c[4], 0xA6);
-  EXPECT_EQ(c[5], 7);
+  EXPECT_EQ(Bytes(c.begin() + 4, c.begin() + 8), (Bytes{0xA5, 7, 1, 0x10}));
 
   ffd::Acknowledgement back;
   ASSERT_TRUE(ffd::ParseAcknowledgement(c.data(), c.size(), &back));
   EXPECT_EQ(back.driveNumber, kDrive);
   EXPECT_EQ(back.documentNumber, 17u);
   EXPECT_EQ(back.dateTime, a.dateTime);
+  EXPECT_EQ(back.ofdInn, a.ofdInn);
+  EXPECT_EQ(back.responseCode, 14);
   EXPECT_EQ(Bytes(back.operatorSign, back.operatorSign + 18), Bytes(a.operatorSign, a.operatorSign + 18));
 
   std::string why;
@@ -146,6 +164,7 @@ TEST(FfdFormat, AcknowledgementRoundTripAndRefusals) {
   ffd::DocumentHeader h;
   h.driveNumber = kDrive;
   const Bytes document = ffd::BuildContainer(ffd::DocumentContainer(h, {}));
+  ASSERT_FALSE(document.empty());
   EXPECT_FALSE(ffd::ParseAcknowledgement(document.data(), document.size(), &back, &why));
   EXPECT_EQ(why, "not an operator acknowledgement");
 }

@@ -15,6 +15,7 @@
 #include "log/log.h"
 #include "ofd-stub/ofd_stub.h"
 #include "support/device_on_line.h"
+#include "support/ffd_receipt.h"
 
 namespace {
 
@@ -87,10 +88,7 @@ TEST(FdClient, OneExchangeTakesTheAnswerHoweverTheServerGivesIt) {
   EXPECT_NE(client->getIPAddr(dotted, sizeof dotted), 0u);
   EXPECT_STREQ(dotted, "127.0.0.1");
 
-  ffd::DocumentHeader h;
-  h.number = 9;
-  h.driveNumber = "9999078900012345";
-  const ffd::Bytes message = ffd::BuildMessage(ffd::DocumentContainer(h, {}));
+  const ffd::Bytes message = testing_support::ReceiptMessage(9);
   struct Case {
     ofdstub::Fault fault;
     bool answered;  // a whole acknowledgement came

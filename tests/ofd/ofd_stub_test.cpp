@@ -5,37 +5,21 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/system_error.h"
+#include "support/ffd_receipt.h"
 
 namespace {
 
 using ffd::Bytes;
-
-const char kDrive[] = "9999078900012345";
+using testing_support::kReceiptDrive;
+using testing_support::ReceiptContainer;
+using testing_support::ReceiptMessage;
 constexpr uint32_t kWaitMs = 3000;
-
-Bytes ReceiptMessage(uint32_t number) {
-  ffd::DocumentHeader h;
-  h.type = ffd::kReceipt;
-  h.number = number;
-  h.dateTime = 1796817600;  // 2026-12-09 12:00
-  h.registrationNumber = "0000000001012345";
-  h.driveNumber = kDrive;
-  h.fiscalSign = 3141592653u;
-  ffd::TlvWriter item;
-  item.String(ffd::tag::kItemName, "Milk").Vln(ffd::tag::kItemPrice, 15000).Vln(ffd::tag::kItemSum, 15000);
-  ffd::TlvWriter body;
-  body.U8(ffd::tag::kOperationType, 1)
-      .Stlv(ffd::tag::kItem, item)
-      .Stlv(ffd::tag::kItem, item)
-      .Vln(ffd::tag::kTotal, 30000)
-      .Vln(ffd::tag::kCash, 20000)
-      .Vln(ffd::tag::kCashless, 10000);
-  return ffd::BuildMessage(ffd::DocumentContainer(h, body.bytes()));
-}
 
 struct Exchange {
   bool connected = false;
@@ -44,6 +28,7 @@ struct Exchange {
 };
 
 // One exchange as the relay makes it: connect, send, read until the server closes or waitMs pass.
+// A server that closes before it has read everything resets the connection: no answer, not closed.
 Exchange Send(uint16_t port, const Bytes& message, uint32_t waitMs = kWaitMs) {
   Exchange e;
   plat::TcpHandle h = plat::TcpConnect("127.0.0.1", port, kWaitMs);
@@ -52,7 +37,7 @@ Exchange Send(uint16_t port, const Bytes& message, uint32_t waitMs = kWaitMs) {
   EXPECT_TRUE(plat::TcpSendAll(h, message.data(), message.size(), kWaitMs));
   e.answer.resize(4096);
   size_t got = 0;
-  EXPECT_TRUE(plat::TcpReceive(h, e.answer.data(), e.answer.size(), waitMs, &got, &e.closed));
+  if (!plat::TcpReceive(h, e.answer.data(), e.answer.size(), waitMs, &got, &e.closed)) got = 0;
   e.answer.resize(got);
   plat::TcpClose(h);
   return e;
@@ -68,25 +53,45 @@ class OfdStubTest : public ::testing::Test {
 };
 
 TEST_F(OfdStubTest, AnswersAReceiptWithTheAcknowledgementOfItsDocument) {
+  std::mutex mutex;
+  std::vector<std::string> log;
+  stub.SetLineListener([&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex);
+    log.push_back(line);
+  });
   const Exchange e = Send(stub.Port(), ReceiptMessage(42));
   ASSERT_TRUE(e.connected);
   EXPECT_TRUE(e.closed);
   ffd::SessionHeader header;
   ASSERT_TRUE(ffd::ParseSessionHeader(e.answer.data(), e.answer.size(), &header));
-  EXPECT_EQ(header.driveNumber, kDrive);
+  EXPECT_EQ(header.driveNumber, kReceiptDrive);
   ASSERT_EQ(e.answer.size(), ffd::kSessionHeaderSize + header.containerLength);
   ffd::Acknowledgement ack;
   std::string why;
   ASSERT_TRUE(ffd::ParseAcknowledgement(e.answer.data() + ffd::kSessionHeaderSize, header.containerLength,
                                         &ack, &why))
       << why;
-  EXPECT_EQ(ack.driveNumber, kDrive);
+  EXPECT_EQ(ack.driveNumber, kReceiptDrive);
   EXPECT_EQ(ack.documentNumber, 42u);
+  EXPECT_EQ(ack.responseCode, 0);
 
   ASSERT_TRUE(stub.WaitLines(1, kWaitMs));
   EXPECT_EQ(stub.Lines().at(0),
             "document 42 (receipt) drive 9999078900012345, 2026-12-09 12:00, fiscal sign 3141592653, sale, "
             "2 item(s), total 300.00 (cash 200.00, cashless 100.00)");
+  // The log also shows every tag decoded, the items' tags inside their own braces.
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(
+      log[1].rfind("  1040=42 1012=2026-12-09 12:00 1037=\"0000000001012345\" 1041=\"9999078900012345\" "
+                   "1077=3141592653 1048=\"OOO Test\" 1018=\"7701234567\"",
+                   0),
+      0u)
+      << log[1];
+  EXPECT_NE(log[1].find(" 1059={1214=4 1212=1 1030=\"Milk\" 1079=150.00 1023=1.000 1199=1 1043=150.00} "),
+            std::string::npos)
+      << log[1];
+  EXPECT_NE(log[1].find(" 1031=200.00 1081=100.00 "), std::string::npos) << log[1];
 }
 
 TEST_F(OfdStubTest, FaultsSpoilTheAnswerForAsManyExchangesAsAskedThenItIsWhole) {
@@ -134,17 +139,84 @@ TEST_F(OfdStubTest, AStalledExchangeKeepsTheConnectionOpenUntilTheServerStops) {
   plat::TcpClose(h);
 }
 
-TEST_F(OfdStubTest, WhatIsNoMessageIsLoggedAsAnErrorAndNotAnswered) {
-  Bytes spoilt = ReceiptMessage(7);
-  spoilt[ffd::kSessionHeaderSize + 10] ^= 0xFF;  // inside the container: its CRC no longer fits
-  const Bytes noHeader(ffd::kSessionHeaderSize, 0x55);
-  for (const Bytes& message : {spoilt, noHeader}) {
-    const Exchange e = Send(stub.Port(), message);
-    EXPECT_TRUE(e.answer.empty());
-    EXPECT_TRUE(e.closed);
+// A container changed by `change`, with its length field and CRC made right again unless the change
+// is to them, behind a session header that announces its size.
+Bytes Resealed(const std::function<void(Bytes*)>& change, bool reseal = true) {
+  Bytes c = ffd::BuildContainer(ReceiptContainer(7));
+  change(&c);
+  if (reseal) {
+    c[0] = static_cast<uint8_t>(c.size());
+    c[1] = static_cast<uint8_t>(c.size() >> 8);
+    const uint16_t crc = ffd::ContainerCrc(c.data(), c.size());
+    c[2] = static_cast<uint8_t>(crc);
+    c[3] = static_cast<uint8_t>(crc >> 8);
   }
-  ASSERT_TRUE(stub.WaitLines(2, kWaitMs));
-  for (const std::string& line : stub.Lines()) EXPECT_EQ(line.rfind("error: ", 0), 0u) << line;
+  Bytes m = ffd::BuildSessionHeader({kReceiptDrive, static_cast<uint16_t>(c.size())});
+  m.insert(m.end(), c.begin(), c.end());
+  return m;
+}
+
+TEST_F(OfdStubTest, AMessageNotInThePublishedFormatIsRefusedWithItsReason) {
+  const struct {
+    const char* what;
+    Bytes message;
+    const char* reason;
+  } cases[] = {
+      {"protocol version 2", Resealed([](Bytes* c) { (*c)[6] = 2; }), "unknown protocol version"},
+      {"message type", Resealed([](Bytes* c) { (*c)[4] = 0xA6; }), "unknown message type"},
+      {"CRC", Resealed([](Bytes* c) { (*c)[40] ^= 0xFF; }, false), "container CRC does not match"},
+      {"length field", Resealed([](Bytes* c) { ++(*c)[0]; }, false), "container length field does not match"},
+      {"bytes after the document", Resealed([](Bytes* c) {
+         c->insert(c->end(), {0, 0});
+       }),
+       "the document is not one tag"},
+      {"document number", Resealed([](Bytes* c) { (*c)[19] = 8; }), "document numbers of container and tags"},
+      {"document type", Resealed([](Bytes* c) { (*c)[5] = ffd::kShiftOpening; }),
+       "the document is not one tag"},
+      {"session header",
+       [] {
+         Bytes m = ReceiptMessage(7);
+         m[7] = 2;
+         return m;
+       }(),
+       "not a session header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const size_t before = stub.Lines().size();
+    EXPECT_TRUE(Send(stub.Port(), c.message).answer.empty());
+    ASSERT_TRUE(stub.WaitLines(before + 1, kWaitMs));
+    const std::string line = stub.Lines().back();
+    EXPECT_EQ(line.rfind("error: ", 0), 0u) << line;
+    EXPECT_NE(line.find(c.reason), std::string::npos) << line;
+  }
+}
+
+TEST_F(OfdStubTest, ADocumentWithoutATagOfItsKindIsRefusedWithTheTag) {
+  ffd::Container receipt = ReceiptContainer(8);
+  // The same receipt without its cashier (1021), the last tag of the document.
+  std::vector<ffd::Tlv> outer, tags;
+  ASSERT_TRUE(ffd::ParseTlv(receipt.tlv, &outer));
+  ASSERT_TRUE(ffd::ParseTlv(outer[0].value, &tags));
+  ASSERT_EQ(tags.back().tag, ffd::tag::kCashier);
+  tags.pop_back();
+  ffd::TlvWriter inner;
+  for (const ffd::Tlv& t : tags) inner.Raw(t.tag, t.value);
+  receipt.tlv = ffd::TlvWriter().Stlv(ffd::kReceipt, inner).bytes();
+  const Exchange e = Send(stub.Port(), ffd::BuildMessage(receipt));
+  EXPECT_TRUE(e.answer.empty());
+  ASSERT_TRUE(stub.WaitLines(1, kWaitMs));
+  EXPECT_EQ(stub.Lines().back(), "error: document 8: tag 1021 missing");
+}
+
+TEST_F(OfdStubTest, AMessageCutShortOfWhatItsSessionHeaderSaysIsRefused) {
+  const Bytes message = ReceiptMessage(9);
+  plat::TcpHandle h = plat::TcpConnect("127.0.0.1", stub.Port(), kWaitMs);
+  ASSERT_NE(h, nullptr);
+  ASSERT_TRUE(plat::TcpSendAll(h, message.data(), message.size() - 5, kWaitMs));
+  plat::TcpClose(h);
+  ASSERT_TRUE(stub.WaitLines(1, kWaitMs));
+  EXPECT_EQ(stub.Lines().back(), "error: message shorter than its session header says");
 }
 
 TEST_F(OfdStubTest, AFaultSetsTheAnswerOfEveryExchange) {

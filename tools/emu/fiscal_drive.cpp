@@ -5,6 +5,7 @@
 
 #include "emu/command_table.h"
 #include "emu/printer_state.h"
+#include "emu/programming.h"
 #include "emu/records.h"
 #include "ffd/ffd.h"
 #include "platform/clock.h"
@@ -280,9 +281,42 @@ FdSigned AddDocument(PrinterState* s, uint8_t type, const Bytes& tlvBody) {
   h.registrationNumber = s->registrationNumber;
   h.driveNumber = s->fdNumber;
   h.fiscalSign = d.fiscalSign;
+  h.userName = ffd::Cp866FromUtf8(s->registration.organizationName);
+  h.userInn = s->taxpayerNumber;
+  h.address = ffd::Cp866FromUtf8(s->registration.addressSettle);
+  h.place = ffd::Cp866FromUtf8(s->registration.placeSettle);
+  h.ffdVersion = Firmware105(*s) ? ffd::kFfd105 : ffd::kFfd100;
   d.container = ffd::BuildContainer(ffd::DocumentContainer(h, tlvBody));
   fd.documents.push_back(d);
   return {d.number, d.fiscalSign};
+}
+
+void AppendCashier(ffd::TlvWriter* w, const std::string& utf8Name, const std::string& taxpayerNumber) {
+  w->String(ffd::tag::kCashier, ffd::Cp866FromUtf8(utf8Name));
+  if (!taxpayerNumber.empty()) w->String(ffd::tag::kCashierInn, taxpayerNumber);
+}
+
+void AppendRegisterVersion(const PrinterState& s, ffd::TlvWriter* w) {
+  // The firmware's own version, as its banner names it.
+  const bool ffd105 = Firmware105(s);
+  w->String(ffd::tag::kRegisterVersion, ffd105 ? "1.05" : "1.00")
+      .U8(ffd::tag::kRegisterFfdVersion, ffd105 ? ffd::kFfd105 : ffd::kFfd100);
+}
+
+void AppendUntransmitted(const PrinterState& s, bool withFirstNumber, ffd::TlvWriter* w) {
+  const std::vector<const FdDocument*> backlog = Backlog(s);
+  w->U32(ffd::tag::kUntransmittedCount, static_cast<uint32_t>(backlog.size()));
+  if (backlog.empty()) return;
+  w->U32(ffd::tag::kUntransmittedDate, LocalSeconds(backlog.front()->dateTime));
+  if (withFirstNumber) w->U32(ffd::tag::kUntransmittedFirst, backlog.front()->number);
+}
+
+std::string CashierName(const PrinterState& s) {
+  return TextFromDevice(s.clerks[s.clerk > 0 ? s.clerk : 1].name);
+}
+
+const std::string& CashierTaxpayerNumber(const PrinterState& s) {
+  return s.clerks[s.clerk > 0 ? s.clerk : 1].taxpayerNumber;
 }
 
 uint32_t AddRawMessage(PrinterState* s, const Bytes& message) {
@@ -299,19 +333,27 @@ void PreloadDocuments(PrinterState* s, int count) {
   for (int i = 0; i < count; ++i) {
     const uint64_t price = 10000 + 100 * static_cast<uint64_t>(i);
     ffd::TlvWriter item;
-    item.String(ffd::tag::kItemName, ffd::Cp866FromUtf8("Товар"))
+    item.U8(ffd::tag::kItemMethod, 4)
+        .U8(ffd::tag::kItemSubject, 1)
+        .String(ffd::tag::kItemName, ffd::Cp866FromUtf8("Товар"))
         .Vln(ffd::tag::kItemPrice, price)
         .Fvln(ffd::tag::kItemQuantity, 0, 1)
-        .Vln(ffd::tag::kItemSum, price)
-        .U8(ffd::tag::kVatRate, 1);
+        .U8(ffd::tag::kVatRate, 1)
+        .Vln(ffd::tag::kItemSum, price);
     ffd::TlvWriter body;
-    body.U8(ffd::tag::kOperationType, 1)
-        .U8(ffd::tag::kTaxSystem, s->fd.taxSystems)
-        .String(ffd::tag::kCashier, ffd::Cp866FromUtf8("Кассир"))
+    body.U32(ffd::tag::kReceiptNumber, static_cast<uint32_t>(i + 1))
+        .U32(ffd::tag::kShiftNumber, static_cast<uint32_t>(s->shiftNumber))
+        .U8(ffd::tag::kOperationType, 1)
+        .U8(ffd::tag::kTaxSystem, 1)
         .Stlv(ffd::tag::kItem, item)
         .Vln(ffd::tag::kTotal, price)
         .Vln(ffd::tag::kCash, price)
-        .U32(ffd::tag::kShiftNumber, static_cast<uint32_t>(s->shiftNumber));
+        .Vln(ffd::tag::kCashless, 0)
+        .Vln(ffd::tag::kAdvance, 0)
+        .Vln(ffd::tag::kCredit, 0)
+        .Vln(ffd::tag::kProvision, 0)
+        .Vln(ffd::tag::kVat120, price / 6);
+    AppendCashier(&body, "Кассир", "");
     AddDocument(s, ffd::kReceipt, body.bytes());
   }
 }

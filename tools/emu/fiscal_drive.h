@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "emu/wire.h"
+#include "ffd/ffd.h"
 
 namespace emu {
 
@@ -68,6 +69,7 @@ struct FiscalDrive {
   uint8_t exchangeState = 0;
   bool readStarted = false;  // a message read is in progress ("SuG1" .. "SuK" / "SuJ")
   uint32_t lastDocumentNumber = 0;
+  uint32_t shiftFirstDocument = 0;  // the open shift's opening document
   // A deque, so that pointers to documents (Backlog, FindDocument) stay valid while a command adds
   // another document.
   std::deque<FdDocument> documents;
@@ -80,9 +82,21 @@ struct FdSigned {
 };
 
 // Signs a new fiscal document of `type` (ffd::DocumentType) whose own tags are `tlvBody` (encoded
-// with ffd::TlvWriter; the drive adds number, date and time, registration and drive numbers and
-// the fiscal sign) and keeps it waiting for the operator. Returns its number and fiscal sign.
+// with ffd::TlvWriter; the drive adds number, date and time, registration and drive numbers, the
+// fiscal sign, the user, the place of settlement and the format version) and keeps it waiting for
+// the operator. Returns its number and fiscal sign.
 FdSigned AddDocument(PrinterState* s, uint8_t type, const Bytes& tlvBody);
+
+// Tags several kinds of document share: the cashier (1021) with the cashier's taxpayer number
+// (1203) when there is one; the register's version and format (1188, 1189); the documents not yet
+// acknowledged by the operator (1097, and 1098 with the first one's date when there is one; 1116
+// with its number as well when `withFirstNumber`).
+void AppendCashier(ffd::TlvWriter* w, const std::string& utf8Name, const std::string& taxpayerNumber);
+void AppendRegisterVersion(const PrinterState& s, ffd::TlvWriter* w);
+void AppendUntransmitted(const PrinterState& s, bool withFirstNumber, ffd::TlvWriter* w);
+// The clerk whose session is open, else clerk 1: the cashier of documents no receipt names.
+std::string CashierName(const PrinterState& s);
+const std::string& CashierTaxpayerNumber(const PrinterState& s);
 // A waiting message of exactly these bytes, for tests of the read path; numbered like a document.
 uint32_t AddRawMessage(PrinterState* s, const Bytes& message);
 // `count` waiting receipts with small bodies of their own.

@@ -29,6 +29,7 @@ constexpr uint8_t kNoCashierBits = kCommandError | 0x08;
 constexpr int kCashType = 8;
 constexpr int kPlaces = 8;  // characters of the price and quantity fields
 constexpr int kFirstTag = 952;
+constexpr int kCashierInnAttribute = 19;  // "P@19": the cashier's taxpayer number
 
 // The item tags whose values are bytes (nibble characters on the line); the others are texts.
 bool IsByteTag(int tag) {
@@ -160,30 +161,77 @@ void AppendCorrectionBase(const Receipt& r, ffd::TlvWriter* w) {
   w->Stlv(ffd::tag::kCorrectionBase, base);
 }
 
-// The receipt's own tags in the fiscal drive: operation, tax system, cashier, a correction's base,
-// the items, the total and how it was paid (cash net of change, and the cashless part).
-Bytes ReceiptTlv(const Receipt& r) {
+// An item's byte tag as the driver sent it, or `otherwise`.
+uint8_t ItemByte(const ReceiptItem& item, int tag, uint8_t otherwise) {
+  const auto it = item.tags.find(tag);
+  return it == item.tags.end() || it->second.empty() ? otherwise : static_cast<uint8_t>(it->second[0]);
+}
+
+// The receipt tags of the VAT: the tax of each rate with one, the sum of the rates without.
+struct VatTotal {
+  uint8_t rate;
+  uint16_t tag;
+  int64_t numerator, denominator;  // the share of the sum that is the tax; 1/1 for the sum itself
+};
+constexpr VatTotal kVatTotals[] = {
+    {1, ffd::tag::kVat20, 20, 120},  {2, ffd::tag::kVat10, 10, 110}, {3, ffd::tag::kVat120, 20, 120},
+    {4, ffd::tag::kVat110, 10, 110}, {5, ffd::tag::kVat0, 1, 1},     {6, ffd::tag::kNoVat, 1, 1},
+};
+
+void AppendVatTotals(const Receipt& r, ffd::TlvWriter* w) {
+  for (const VatTotal& v : kVatTotals) {
+    int64_t sum = 0;
+    bool present = false;
+    for (const ReceiptItem& item : r.items) {
+      if (VatRate(item.taxGroup) != v.rate) continue;
+      sum += item.sum;
+      present = true;
+    }
+    if (present) w->Vln(v.tag, (Magnitude(sum) * v.numerator + v.denominator / 2) / v.denominator);
+  }
+}
+
+// Payment types of the printer: 1 electronic means, 5 an advance, 6 counter-provision, 7 credit,
+// 8 cash; the other types count as electronic means.
+constexpr int kAdvanceType = 5;
+constexpr int kProvisionType = 6;
+constexpr int kCreditType = 7;
+
+// The receipt's own tags in the fiscal drive: its number in the shift, operation, tax system, a
+// correction's base, the items, the total, how it was paid (cash net of change, electronic means,
+// advance, credit, counter-provision), the VAT and the cashier.
+Bytes ReceiptTlv(const PrinterState& s, const Receipt& r) {
   ffd::TlvWriter w;
+  w.U32(ffd::tag::kReceiptNumber, static_cast<uint32_t>(s.documentCount));
+  w.U32(ffd::tag::kShiftNumber, static_cast<uint32_t>(s.shiftNumber));
   w.U8(ffd::tag::kOperationType, OperationType(r));
   w.U8(ffd::tag::kTaxSystem, static_cast<uint8_t>(1u << r.taxVariant));
-  w.String(ffd::tag::kCashier, ffd::Cp866FromUtf8(r.cashier));
   if (r.correction) AppendCorrectionBase(r, &w);
   for (const ReceiptItem& item : r.items) {
     ffd::TlvWriter i;
+    i.U8(ffd::tag::kItemMethod, ItemByte(item, ffd::tag::kItemMethod, 4));
+    i.U8(ffd::tag::kItemSubject, ItemByte(item, ffd::tag::kItemSubject, 1));
     i.String(ffd::tag::kItemName, ffd::Cp866FromUtf8(item.name));
     i.Vln(ffd::tag::kItemPrice, static_cast<uint64_t>(item.price));
     i.Fvln(ffd::tag::kItemQuantity, 3, static_cast<uint64_t>(item.quantity));
-    i.Vln(ffd::tag::kItemSum, Magnitude(item.sum));
     i.U8(ffd::tag::kVatRate, VatRate(item.taxGroup));
+    i.Vln(ffd::tag::kItemSum, Magnitude(item.sum));
     w.Stlv(ffd::tag::kItem, i);
   }
-  int64_t cashless = 0;
+  int64_t electronic = 0;
   for (int type = 0; type < 10; ++type) {
-    if (type != kCashType) cashless += r.payments[type];
+    if (type != kCashType && type != kAdvanceType && type != kProvisionType && type != kCreditType)
+      electronic += r.payments[type];
   }
   w.Vln(ffd::tag::kTotal, Magnitude(r.total));
   w.Vln(ffd::tag::kCash, Magnitude(r.payments[kCashType] - r.change));
-  w.Vln(ffd::tag::kCashless, Magnitude(cashless));
+  w.Vln(ffd::tag::kCashless, Magnitude(electronic));
+  w.Vln(ffd::tag::kAdvance, Magnitude(r.payments[kAdvanceType]));
+  w.Vln(ffd::tag::kCredit, Magnitude(r.payments[kCreditType]));
+  w.Vln(ffd::tag::kProvision, Magnitude(r.payments[kProvisionType]));
+  AppendVatTotals(r, &w);
+  const auto inn = r.attributes.find(kCashierInnAttribute);
+  AppendCashier(&w, r.cashier, inn == r.attributes.end() ? std::string() : inn->second);
   return w.bytes();
 }
 
@@ -210,7 +258,7 @@ void CloseDocument(PrinterState& s) {
     r.number = ++s.lastReceiptNumber;
     ++s.documentCount;
     const FdSigned signedAs =
-        AddDocument(&s, r.correction ? ffd::kCorrectionReceipt : ffd::kReceipt, ReceiptTlv(r));
+        AddDocument(&s, r.correction ? ffd::kCorrectionReceipt : ffd::kReceipt, ReceiptTlv(s, r));
     r.fdDocument = signedAs.number;
     r.fiscalSign = signedAs.fiscalSign;
     PrintReceiptTotals(s, r);
@@ -515,7 +563,6 @@ std::string PrintedCode(const std::string& text) {
   }
   return {};
 }
-
 
 // A text printed in the receipt: "1!" before a sale's end, "f!" before a return's, "1\"" a
 // barcode.

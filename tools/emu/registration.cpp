@@ -96,25 +96,48 @@ void TakeAttributes(PrinterState& s) {
   r.activityFlags =
       static_cast<uint8_t>((PendingByte(r, kTagExcisable) ? 1 : 0) | (PendingByte(r, kTagGambling) ? 2 : 0) |
                            (PendingByte(r, kTagLottery) ? 4 : 0));
+  r.printerInAutomat = PendingByte(r, kTagPrinterAutomatic) != 0;
   const auto place = s.programmed.descriptors.find(kPlaceDescriptor);
   r.placeSettle = place == s.programmed.descriptors.end() ? std::string() : place->second;
   r.pending.clear();
 }
 
-std::string Cashier(const PrinterState& s) {
-  return TextFromDevice(s.clerks[1].name);
-}
+// The work modes' bits and their tags.
+constexpr struct {
+  uint8_t bit;
+  uint16_t tag;
+} kModeTags[] = {{0x01, ffd::tag::kEncryption},    {0x02, ffd::tag::kOfflineMode},
+                 {0x04, ffd::tag::kAutomaticMode}, {0x08, ffd::tag::kServiceSign},
+                 {0x10, ffd::tag::kBsoSign},       {0x20, ffd::tag::kInternet}};
 
-Bytes RegistrationTlv(const PrinterState& s) {
+// The activity flags' bits, and the printer-in-automat sign, with their tags: written when set.
+constexpr struct {
+  uint8_t bit;
+  uint16_t tag;
+} kActivityTags[] = {{0x01, ffd::tag::kExcisable}, {0x02, ffd::tag::kGambling}, {0x04, ffd::tag::kLottery}};
+
+// The registration's own tags: the tax systems, work modes, the operator, the register's serial
+// number and versions, the optional texts and signs, the cashier and, for a change, its reasons.
+Bytes RegistrationTlv(const PrinterState& s, bool change, uint32_t reasons) {
   const Registration& r = s.registration;
   ffd::TlvWriter w;
-  w.String(ffd::tag::kUserName, ffd::Cp866FromUtf8(r.organizationName))
-      .String(ffd::tag::kUserInn, s.taxpayerNumber)
-      .String(ffd::tag::kAddress, ffd::Cp866FromUtf8(r.addressSettle))
-      .String(ffd::tag::kPlace, ffd::Cp866FromUtf8(r.placeSettle))
-      .U8(ffd::tag::kTaxSystem, s.fd.taxSystems)
-      .String(ffd::tag::kOfdInn, r.ofdTaxpayerNumber)
-      .String(ffd::tag::kCashier, ffd::Cp866FromUtf8(Cashier(s)));
+  w.U8(ffd::tag::kTaxSystems, s.fd.taxSystems);
+  for (const auto& m : kModeTags) w.U8(m.tag, (r.workModes & m.bit) ? 1 : 0);
+  if ((r.workModes & kModeAutomatic) != 0) w.String(ffd::tag::kAutomatNumber, r.automatNumber);
+  w.String(ffd::tag::kOfdInn, r.ofdTaxpayerNumber)
+      .String(ffd::tag::kOfdName, ffd::Cp866FromUtf8(r.ofdName))
+      .String(ffd::tag::kSerialNumber, s.serialNumber);
+  if (!r.fnsWebSite.empty()) w.String(ffd::tag::kFnsWebSite, ffd::Cp866FromUtf8(r.fnsWebSite));
+  if (!r.senderEmail.empty()) w.String(ffd::tag::kSenderEmail, ffd::Cp866FromUtf8(r.senderEmail));
+  if (r.agentSigns != 0) w.U8(ffd::tag::kAgentSigns, r.agentSigns);
+  for (const auto& a : kActivityTags) {
+    if ((r.activityFlags & a.bit) != 0) w.U8(a.tag, 1);
+  }
+  if (r.printerInAutomat) w.U8(ffd::tag::kPrinterInAutomat, 1);
+  AppendRegisterVersion(s, &w);
+  w.U8(ffd::tag::kDriveFfdVersion, s.fdFfdVersion);
+  AppendCashier(&w, TextFromDevice(s.clerks[1].name), s.clerks[1].taxpayerNumber);
+  if (change) w.U32(ffd::tag::kChangeReasons, reasons);
   return w.bytes();
 }
 
@@ -144,7 +167,11 @@ Reply Register(PrinterState& s, const std::string& text) {
   r.workModes = modes;
   fd.taxSystems = taxes;
   TakeAttributes(s);
-  const FdSigned d = AddDocument(&s, change ? ffd::kReregistration : ffd::kRegistration, RegistrationTlv(s));
+  // The reason of a change, a digit after the modes, becomes its bit among the reasons.
+  const char reason = text.size() > kRegisterLength ? text[kRegisterLength] : '0';
+  const uint32_t reasons = reason > '0' && reason <= '9' ? 1u << (reason - '1') : 0;
+  const FdSigned d = AddDocument(&s, change ? ffd::kReregistration : ffd::kRegistration,
+                                 RegistrationTlv(s, change, reasons));
   r.dateTime = s.now;
   r.documentNumber = d.number;
   r.fiscalSign = d.fiscalSign;
@@ -162,7 +189,7 @@ Reply CloseDrive(PrinterState& s, const std::string& text) {
   if (s.shiftOpen) return Reply::Refuse(kErrorShiftOpen);
   if (s.fd.lifePhase != kPhaseFiscal) return Reply::Refuse(kErrorDriveState, kFiscalError);
   ffd::TlvWriter w;
-  w.String(ffd::tag::kCashier, ffd::Cp866FromUtf8(cashier));
+  AppendCashier(&w, cashier, CashierTaxpayerNumber(s));
   const FdSigned d = AddDocument(&s, ffd::kDriveClosing, w.bytes());
   s.fd.lifePhase = kPhaseClosed;
   s.tape.push_back({"ОТЧЕТ О ЗАКРЫТИИ ФН"});
@@ -171,6 +198,25 @@ Reply CloseDrive(PrinterState& s, const std::string& text) {
 }
 
 }  // namespace
+
+void MakeUnregistered(PrinterState* s) {
+  s->fiscal = false;
+  s->fd.lifePhase = kPhaseReady;
+  s->fd.documents.clear();
+  s->fd.lastDocumentNumber = 0;
+  s->taxpayerNumber.clear();
+  s->registrationNumber.clear();
+  Registration& r = s->registration;
+  r = Registration{};
+  r.dateTime = 0;
+  r.workModes = 0;
+  r.documentNumber = 0;
+  r.fiscalSign = 0;
+  for (std::string* text : {&r.ofdTaxpayerNumber, &r.placeSettle, &r.senderEmail, &r.ofdName,
+                            &r.organizationName, &r.addressSettle, &r.fnsWebSite}) {
+    text->clear();
+  }
+}
 
 void AddRegistrationCommands(CommandTable* table) {
   table->Add("Sum", Attribute);

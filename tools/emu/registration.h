@@ -32,6 +32,7 @@ struct Registration {
   std::string automatNumber;                                 // automatic device, up to 12
   uint8_t agentSigns = 0;
   uint8_t activityFlags = 0;
+  bool printerInAutomat = false;
   // "Sum": the attributes the next registration takes, by tag (texts UTF-8, byte values as bytes).
   // "Sum" alone starts them afresh.
   std::map<int, std::string> pending;
@@ -41,5 +42,10 @@ struct Registration {
 constexpr uint8_t kErrorDriveState = 2;  // the fiscal drive's phase does not allow the command
 
 void AddRegistrationCommands(CommandTable* table);
+
+struct PrinterState;
+// A new fiscal drive, never registered: the register is not fiscal, the drive is ready for its
+// registration and holds no document, and there is no registration data, user or taxpayer number.
+void MakeUnregistered(PrinterState* s);
 
 }  // namespace emu

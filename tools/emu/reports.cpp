@@ -26,9 +26,19 @@ constexpr size_t kRegTextLength = 256;
 // "Su-" and the tag's letter ("H" + tag number, modulo 256): the tax service's web site.
 constexpr char kFnsWebSiteLetter = 'l';
 
+// The opening and the closing of a shift: its number and cashier; the opening names the
+// register's version, the closing counts the shift's documents and those still waiting.
 FdSigned ShiftDocument(PrinterState* s, uint8_t type) {
   ffd::TlvWriter body;
   body.U32(ffd::tag::kShiftNumber, static_cast<uint32_t>(s->shiftNumber));
+  AppendCashier(&body, CashierName(*s), CashierTaxpayerNumber(*s));
+  if (type == ffd::kShiftOpening) {
+    AppendRegisterVersion(*s, &body);
+  } else {
+    body.U32(ffd::tag::kShiftDocuments, s->fd.lastDocumentNumber + 1 - s->fd.shiftFirstDocument)
+        .U32(ffd::tag::kShiftReceipts, static_cast<uint32_t>(s->documentCount));
+    AppendUntransmitted(*s, false, &body);
+  }
   return AddDocument(s, type, body.bytes());
 }
 
@@ -114,6 +124,7 @@ Reply SettlementsReport(PrinterState& s, const std::string&) {
   const std::vector<const FdDocument*> backlog = Backlog(s);
   ffd::TlvWriter body;
   body.U32(ffd::tag::kShiftNumber, static_cast<uint32_t>(s.shiftNumber));
+  AppendUntransmitted(s, true, &body);
   const FdSigned d = AddDocument(&s, ffd::kSettlementsReport, body.bytes());
   Print(&s, "ОТЧЕТ О СОСТОЯНИИ РАСЧЕТОВ");
   Print(&s, "НЕПЕРЕДАННЫХ ФД: " + std::to_string(backlog.size()));
@@ -241,6 +252,7 @@ void BeginShift(PrinterState* s) {
   s->shiftOpen = true;
   s->shiftOpenedAt = s->now;
   s->documentCount = 0;
+  s->fd.shiftFirstDocument = s->fd.lastDocumentNumber + 1;
   const FdSigned d = ShiftDocument(s, ffd::kShiftOpening);
   Print(s, "ОТКРЫТИЕ СМЕНЫ");
   Print(s, "СМЕНА: " + std::to_string(s->shiftNumber));
@@ -256,6 +268,13 @@ void EndShift(PrinterState* s) {
   PrintSigned(s, d);
   s->shiftOpen = false;
   s->zReportRequired = false;
+}
+
+void OpenShiftHoursAgo(PrinterState* s, int hours) {
+  const int64_t now = s->now;
+  s->now = now - int64_t{hours} * 3600;
+  BeginShift(s);
+  s->now = now;
 }
 
 void AddReportCommands(CommandTable* table) {

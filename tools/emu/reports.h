@@ -26,6 +26,9 @@ constexpr uint8_t kErrorShiftClosed = 111;
 void BeginShift(PrinterState* s);
 // Closes the open shift: the Z report on the tape and the closing document in the drive.
 void EndShift(PrinterState* s);
+// A shift opened `hours` before the printer's clock, with its opening document dated then: the
+// state of a printer switched on in the middle of a long shift.
+void OpenShiftHoursAgo(PrinterState* s, int hours);
 
 void AddReportCommands(CommandTable* table);
 

@@ -1,6 +1,9 @@
 #include "ffd/ffd.h"
 
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/codepage.h"
 
@@ -12,11 +15,24 @@ constexpr uint8_t kSessionKind[] = {0x81, 0xA2};
 constexpr uint8_t kProtocolVersion[] = {0x00, 0x01};
 constexpr uint8_t kSessionFlags[] = {0x14, 0x00, 0x00, 0x00};
 constexpr size_t kLengthAt = 24;  // the container's length in the session header
-constexpr uint8_t kFormatVersion = 0x02;
 constexpr size_t kMaxValue = 0xFFFF;
+// Places in the container header.
+constexpr size_t kCrcAt = 2;
+constexpr size_t kMessageTypeAt = 4;
+constexpr size_t kDocumentTypeAt = 5;
+constexpr size_t kVersionAt = 6;
+constexpr size_t kServiceData1At = 7;
+constexpr size_t kDriveNumberAt = 9;
+constexpr size_t kDocumentNumberAt = 17;
+constexpr size_t kServiceData2At = 20;
 
 uint16_t GetU16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+void PutU16Into(uint8_t* at, uint16_t v) {
+  at[0] = static_cast<uint8_t>(v);
+  at[1] = static_cast<uint8_t>(v >> 8);
 }
 
 uint32_t GetU32(const uint8_t* p) {
@@ -216,42 +232,64 @@ Bytes BuildSessionHeader(const SessionHeader& header) {
 }
 
 bool ParseSessionHeader(const uint8_t* bytes, size_t count, SessionHeader* out) {
-  if (count < kSessionHeaderSize || memcmp(bytes, kSignature, sizeof kSignature) != 0) return false;
+  if (count < kSessionHeaderSize || memcmp(bytes, kSignature, sizeof kSignature) != 0 ||
+      memcmp(bytes + 4, kSessionKind, sizeof kSessionKind) != 0 ||
+      memcmp(bytes + 6, kProtocolVersion, sizeof kProtocolVersion) != 0) {
+    return false;
+  }
   out->driveNumber.assign(reinterpret_cast<const char*>(bytes + 8), kDriveNumberDigits);
   out->containerLength = GetU16(bytes + kLengthAt);
   return true;
 }
 
+uint16_t ContainerCrc(const uint8_t* bytes, size_t count) {
+  // The CRC runs over the length field, skips its own two bytes and goes on to the end.
+  Bytes covered(bytes, bytes + kCrcAt);
+  covered.insert(covered.end(), bytes + kCrcAt + 2, bytes + count);
+  return Crc16(covered.data(), covered.size());
+}
+
 Bytes BuildContainer(const Container& c) {
   uint8_t number[8];
   const size_t length = kContainerHeaderSize + c.tlv.size();
-  if (!PackDriveNumber(c.driveNumber, number) || length > kMaxValue) return {};
+  if (!PackDriveNumber(c.driveNumber, number) || c.documentNumber > kMaxContainerNumber || length > kMaxValue)
+    return {};
   Bytes out;
   PutU16(&out, static_cast<uint16_t>(length));
   PutU16(&out, 0);  // CRC, once the rest is in place
   out.push_back(c.messageType);
   out.push_back(c.documentType);
-  out.push_back(kFormatVersion);
-  PutU16(&out, 0);
+  out.push_back(kContainerVersion);
+  out.insert(out.end(), c.serviceData1, c.serviceData1 + kServiceData1Size);
   out.insert(out.end(), number, number + 8);
-  PutU32(&out, c.documentNumber);
+  for (int shift = 16; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(c.documentNumber >> shift));
+  out.insert(out.end(), c.serviceData2, c.serviceData2 + kServiceData2Size);
   out.insert(out.end(), c.tlv.begin(), c.tlv.end());
-  const uint16_t crc = Crc16(out.data() + 4, out.size() - 4);
-  out[2] = static_cast<uint8_t>(crc);
-  out[3] = static_cast<uint8_t>(crc >> 8);
+  PutU16Into(out.data() + kCrcAt, ContainerCrc(out.data(), out.size()));
   return out;
 }
 
 ContainerError ParseContainer(const uint8_t* bytes, size_t count, Container* out) {
   if (count < kContainerHeaderSize) return ContainerError::kShort;
   if (GetU16(bytes) != count) return ContainerError::kLength;
-  if (GetU16(bytes + 2) != Crc16(bytes + 4, count - 4)) return ContainerError::kCrc;
-  if (bytes[6] != kFormatVersion) return ContainerError::kVersion;
-  out->messageType = bytes[4];
-  out->documentType = bytes[5];
-  out->driveNumber = UnpackDriveNumber(bytes + 9);
-  out->documentNumber = GetU32(bytes + 17);
-  out->tlv.assign(bytes + kContainerHeaderSize, bytes + count);
+  if (GetU16(bytes + kCrcAt) != ContainerCrc(bytes, count)) return ContainerError::kCrc;
+  if (bytes[kMessageTypeAt] != kFiscalDocument) return ContainerError::kMessageType;
+  if (bytes[kVersionAt] != kContainerVersion) return ContainerError::kVersion;
+  // The document is one tag of the container's type and fills the rest of it exactly.
+  const uint8_t* document = bytes + kContainerHeaderSize;
+  const size_t documentSize = count - kContainerHeaderSize;
+  if (documentSize < 4 || GetU16(document) != bytes[kDocumentTypeAt] ||
+      GetU16(document + 2) != documentSize - 4) {
+    return ContainerError::kDocument;
+  }
+  out->messageType = bytes[kMessageTypeAt];
+  out->documentType = bytes[kDocumentTypeAt];
+  memcpy(out->serviceData1, bytes + kServiceData1At, kServiceData1Size);
+  out->driveNumber = UnpackDriveNumber(bytes + kDriveNumberAt);
+  const uint8_t* n = bytes + kDocumentNumberAt;
+  out->documentNumber = (static_cast<uint32_t>(n[0]) << 16) | (static_cast<uint32_t>(n[1]) << 8) | n[2];
+  memcpy(out->serviceData2, bytes + kServiceData2At, kServiceData2Size);
+  out->tlv.assign(document, bytes + count);
   return ContainerError::kNone;
 }
 
@@ -265,8 +303,12 @@ const char* ContainerErrorText(ContainerError e) {
       return "container length field does not match";
     case ContainerError::kCrc:
       return "container CRC does not match";
+    case ContainerError::kMessageType:
+      return "unknown message type";
     case ContainerError::kVersion:
-      return "unknown format version";
+      return "unknown protocol version";
+    case ContainerError::kDocument:
+      return "the document is not one tag of the container's type filling the container";
   }
   return "";
 }
@@ -305,6 +347,11 @@ Bytes BuildDocumentTlv(const DocumentHeader& h, const Bytes& body) {
       .String(tag::kRegistrationNumber, h.registrationNumber)
       .String(tag::kDriveNumber, h.driveNumber)
       .Raw(tag::kFiscalSign, FiscalSignValue(h.fiscalSign))
+      .String(tag::kUserName, h.userName)
+      .String(tag::kUserInn, h.userInn)
+      .String(tag::kAddress, h.address)
+      .String(tag::kPlace, h.place)
+      .U8(tag::kFfdVersion, h.ffdVersion)
       .Append(body);
   return TlvWriter().Stlv(h.type, inner).bytes();
 }
@@ -319,14 +366,322 @@ Container DocumentContainer(const DocumentHeader& h, const Bytes& body) {
   return c;
 }
 
+// ---- What each document must carry ----
+
+namespace {
+
+// Every document's tags: its numbers, date, sign, the user, the place of settlement and the
+// format; then the tags of its kind.
+std::vector<uint16_t> CommonAnd(std::initializer_list<uint16_t> own) {
+  using namespace tag;
+  std::vector<uint16_t> tags = {
+      kDocumentNumber, kDateTime, kRegistrationNumber, kDriveNumber, kFiscalSign, kUserName, kUserInn,
+      kAddress,        kPlace,    kFfdVersion};
+  tags.insert(tags.end(), own);
+  return tags;
+}
+
+}  // namespace
+
+const std::vector<uint16_t>& RequiredTags(uint8_t type) {
+  using namespace tag;
+  static const std::vector<uint16_t> kRegistrationTags = CommonAnd(
+      {kCashier, kTaxSystems, kEncryption, kOfflineMode, kAutomaticMode, kServiceSign, kBsoSign, kInternet,
+       kOfdInn, kOfdName, kSerialNumber, kRegisterVersion, kRegisterFfdVersion, kDriveFfdVersion});
+  static const std::vector<uint16_t> kReregistrationTags =
+      CommonAnd({kCashier, kTaxSystems, kEncryption, kOfflineMode, kAutomaticMode, kServiceSign, kBsoSign,
+                 kInternet, kOfdInn, kOfdName, kSerialNumber, kRegisterVersion, kRegisterFfdVersion,
+                 kDriveFfdVersion, kChangeReasons});
+  static const std::vector<uint16_t> kShiftOpeningTags =
+      CommonAnd({kShiftNumber, kCashier, kRegisterVersion, kRegisterFfdVersion});
+  static const std::vector<uint16_t> kShiftClosingTags =
+      CommonAnd({kShiftNumber, kCashier, kShiftDocuments, kShiftReceipts, kUntransmittedCount});
+  static const std::vector<uint16_t> kReceiptTags =
+      CommonAnd({kReceiptNumber, kShiftNumber, kOperationType, kTaxSystem, kTotal, kCash, kCashless, kAdvance,
+                 kCredit, kProvision, kCashier});
+  static const std::vector<uint16_t> kCorrectionTags =
+      CommonAnd({kReceiptNumber, kShiftNumber, kOperationType, kTaxSystem, kTotal, kCash, kCashless, kAdvance,
+                 kCredit, kProvision, kCashier, kCorrectionType, kCorrectionBase});
+  static const std::vector<uint16_t> kSettlementsTags = CommonAnd({kShiftNumber, kUntransmittedCount});
+  static const std::vector<uint16_t> kDriveClosingTags = CommonAnd({kCashier});
+  static const std::vector<uint16_t> kNone;
+  switch (type) {
+    case kRegistration:
+      return kRegistrationTags;
+    case kReregistration:
+      return kReregistrationTags;
+    case kShiftOpening:
+      return kShiftOpeningTags;
+    case kShiftClosing:
+      return kShiftClosingTags;
+    case kReceipt:
+      return kReceiptTags;
+    case kCorrectionReceipt:
+      return kCorrectionTags;
+    case kSettlementsReport:
+      return kSettlementsTags;
+    case kDriveClosing:
+      return kDriveClosingTags;
+  }
+  return kNone;
+}
+
+const std::vector<uint16_t>& RequiredItemTags() {
+  using namespace tag;
+  static const std::vector<uint16_t> kTags = {kItemMethod,   kItemSubject, kItemName, kItemPrice,
+                                              kItemQuantity, kVatRate,     kItemSum};
+  return kTags;
+}
+
+namespace {
+
+// The first tag of `required` missing from `tags`, or 0.
+uint16_t MissingTag(const std::vector<Tlv>& tags, const std::vector<uint16_t>& required) {
+  for (uint16_t t : required) {
+    if (!FindTag(tags, t)) return t;
+  }
+  return 0;
+}
+
+bool Fail(std::string* why, const std::string& reason) {
+  if (why) *why = reason;
+  return false;
+}
+
+// The items of a receipt, each with the tags an item must carry; false with the reason otherwise.
+bool CheckItems(const std::vector<Tlv>& tags, bool needed, std::string* why) {
+  int items = 0;
+  for (const Tlv& t : tags) {
+    if (t.tag != tag::kItem) continue;
+    ++items;
+    std::vector<Tlv> inner;
+    if (!ParseTlv(t.value, &inner))
+      return Fail(why, "item " + std::to_string(items) + ": tags run past its end");
+    const uint16_t missing = MissingTag(inner, RequiredItemTags());
+    if (missing != 0)
+      return Fail(why, "item " + std::to_string(items) + ": tag " + std::to_string(missing) + " missing");
+  }
+  return items > 0 || !needed ? true : Fail(why, "a receipt without items");
+}
+
+}  // namespace
+
+bool ReadDocument(const Container& c, std::vector<Tlv>* tags, std::string* why) {
+  std::vector<Tlv> outer;
+  if (!ParseTlv(c.tlv, &outer) || outer.size() != 1 || outer[0].tag != c.documentType)
+    return Fail(why, "the document is not one tag of the container's type");
+  if (RequiredTags(c.documentType).empty())
+    return Fail(why, "unknown document type " + std::to_string(c.documentType));
+  tags->clear();
+  if (!ParseTlv(outer[0].value, tags)) return Fail(why, "the document's tags run past its end");
+  const uint16_t missing = MissingTag(*tags, RequiredTags(c.documentType));
+  if (missing != 0) return Fail(why, "tag " + std::to_string(missing) + " missing");
+  uint32_t number = 0;
+  if (!ReadU32(*FindTag(*tags, tag::kDocumentNumber), &number) || number != c.documentNumber)
+    return Fail(why, "document numbers of container and tags differ");
+  if (ReadString(*FindTag(*tags, tag::kDriveNumber)) != c.driveNumber)
+    return Fail(why, "drive numbers of container and tags differ");
+  const bool receipt = c.documentType == kReceipt;
+  return CheckItems(*tags, receipt, why);
+}
+
+// ---- Tags as text ----
+
+std::string DateText(uint32_t seconds) {
+  // Days to the civil calendar (proleptic Gregorian), from eras of 400 years.
+  const int64_t z = seconds / 86400 + 719468;
+  const int64_t era = z / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02u:%02u", year, month, day,
+                seconds / 3600 % 24, seconds / 60 % 60);
+  return text;
+}
+
+namespace {
+
+enum class Kind { kBytes, kString, kByte, kU32, kDate, kMoney, kQuantity, kNested, kSign };
+
+Kind KindOf(uint16_t t) {
+  using namespace tag;
+  switch (t) {
+    case kAddress:
+    case kSerialNumber:
+    case kOfdInn:
+    case kUserInn:
+    case kCashier:
+    case kItemName:
+    case kAutomatNumber:
+    case kRegistrationNumber:
+    case kDriveNumber:
+    case kOfdName:
+    case kUserName:
+    case kFnsWebSite:
+    case kSenderEmail:
+    case kCorrectionBaseName:
+    case kCorrectionBaseNumber:
+    case kPlace:
+    case kRegisterVersion:
+    case kCashierInn:
+      return Kind::kString;
+    case kAutomaticMode:
+    case kOfflineMode:
+    case kOfdResponseCode:
+    case kOperationType:
+    case kTaxSystem:
+    case kEncryption:
+    case kAgentSigns:
+    case kTaxSystems:
+    case kInternet:
+    case kServiceSign:
+    case kBsoSign:
+    case kLottery:
+    case kCorrectionType:
+    case kRegisterFfdVersion:
+    case kDriveFfdVersion:
+    case kGambling:
+    case kVatRate:
+    case kExcisable:
+    case kFfdVersion:
+    case kItemSubject:
+    case kItemMethod:
+    case kPrinterInAutomat:
+      return Kind::kByte;
+    case kShiftNumber:
+    case kDocumentNumber:
+    case kReceiptNumber:
+    case kUntransmittedCount:
+    case kShiftDocuments:
+    case kUntransmittedFirst:
+    case kShiftReceipts:
+    case kChangeReasons:
+      return Kind::kU32;
+    case kDateTime:
+    case kUntransmittedDate:
+    case kCorrectionBaseDate:
+      return Kind::kDate;
+    case kTotal:
+    case kCash:
+    case kItemSum:
+    case kItemPrice:
+    case kCashless:
+    case kVat20:
+    case kVat10:
+    case kVat0:
+    case kNoVat:
+    case kVat120:
+    case kVat110:
+    case kAdvance:
+    case kCredit:
+    case kProvision:
+      return Kind::kMoney;
+    case kItemQuantity:
+      return Kind::kQuantity;
+    case kItem:
+    case kOperatorMessage:
+    case kCorrectionBase:
+      return Kind::kNested;
+    case kFiscalSign:
+      return Kind::kSign;
+  }
+  return Kind::kBytes;
+}
+
+std::string HexText(const Bytes& bytes) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (uint8_t b : bytes) {
+    text.push_back(kHex[b >> 4]);
+    text.push_back(kHex[b & 0x0F]);
+  }
+  return text;
+}
+
+std::string MoneyText(uint64_t kopecks) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%" PRIu64 ".%02" PRIu64, kopecks / 100, kopecks % 100);
+  return text;
+}
+
+// A number with `decimals` places: 1.500 of 1500 with 3.
+std::string DecimalText(uint64_t value, uint8_t decimals) {
+  std::string digits = std::to_string(value);
+  if (decimals == 0) return digits;
+  if (digits.size() <= decimals) digits.insert(0, decimals + 1 - digits.size(), '0');
+  digits.insert(digits.size() - decimals, ".");
+  return digits;
+}
+
+}  // namespace
+
+std::string TagText(const Tlv& t) {
+  uint8_t u8 = 0;
+  uint32_t u32 = 0;
+  uint64_t vln = 0;
+  switch (KindOf(t.tag)) {
+    case Kind::kString:
+      return "\"" + Utf8FromCp866(ReadString(t)) + "\"";
+    case Kind::kByte:
+      if (ReadU8(t, &u8)) return std::to_string(u8);
+      break;
+    case Kind::kU32:
+      if (ReadU32(t, &u32)) return std::to_string(u32);
+      break;
+    case Kind::kDate:
+      if (ReadU32(t, &u32)) return DateText(u32);
+      break;
+    case Kind::kMoney:
+      if (ReadVln(t, &vln)) return MoneyText(vln);
+      break;
+    case Kind::kQuantity:
+      if (t.value.size() >= 2 && ReadVln(Tlv{t.tag, Bytes(t.value.begin() + 1, t.value.end())}, &vln))
+        return DecimalText(vln, t.value[0]);
+      break;
+    case Kind::kNested: {
+      std::vector<Tlv> inner;
+      if (ParseTlv(t.value, &inner)) return "{" + TagsText(inner) + "}";
+      break;
+    }
+    case Kind::kSign:
+      if (ReadFiscalSign(t, &u32)) return std::to_string(u32);
+      break;
+    case Kind::kBytes:
+      break;
+  }
+  return HexText(t.value);
+}
+
+std::string TagsText(const std::vector<Tlv>& tags) {
+  std::string text;
+  for (const Tlv& t : tags) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(t.tag) + "=" + TagText(t);
+  }
+  return text;
+}
+
+// ---- The operator's acknowledgement ----
+
 Container AcknowledgementContainer(const Acknowledgement& a) {
+  TlvWriter message;
+  message.U8(tag::kOfdResponseCode, a.responseCode);
   TlvWriter inner;
-  inner.U32(tag::kDateTime, a.dateTime)
+  inner.String(tag::kOfdInn, a.ofdInn)
+      .String(tag::kDriveNumber, a.driveNumber)
       .U32(tag::kDocumentNumber, a.documentNumber)
+      .U32(tag::kDateTime, a.dateTime)
+      .Stlv(tag::kOperatorMessage, message)
       .Raw(tag::kOperatorSign, Bytes(a.operatorSign, a.operatorSign + kOperatorSignSize));
   Container c;
-  c.messageType = kOperatorAcknowledgement;
+  c.messageType = kFiscalDocument;
   c.documentType = kOperatorAck;
+  memcpy(c.serviceData1, a.serviceData1, kServiceData1Size);
   c.driveNumber = a.driveNumber;
   c.documentNumber = a.documentNumber;
   c.tlv = TlvWriter().Stlv(kOperatorAck, inner).bytes();
@@ -334,33 +689,36 @@ Container AcknowledgementContainer(const Acknowledgement& a) {
 }
 
 bool ParseAcknowledgement(const uint8_t* bytes, size_t count, Acknowledgement* out, std::string* why) {
-  auto fail = [why](const char* reason) {
-    if (why) *why = reason;
-    return false;
-  };
   Container c;
   const ContainerError e = ParseContainer(bytes, count, &c);
-  if (e != ContainerError::kNone) return fail(ContainerErrorText(e));
-  if (c.messageType != kOperatorAcknowledgement || c.documentType != kOperatorAck) {
-    return fail("not an operator acknowledgement");
-  }
-  std::vector<Tlv> outer, inner;
-  if (!ParseTlv(c.tlv, &outer) || outer.size() != 1 || outer[0].tag != kOperatorAck ||
-      !ParseTlv(outer[0].value, &inner)) {
-    return fail("malformed acknowledgement tags");
-  }
+  if (e != ContainerError::kNone) return Fail(why, ContainerErrorText(e));
+  if (c.documentType != kOperatorAck) return Fail(why, "not an operator acknowledgement");
+  std::vector<Tlv> outer, inner, message;
+  if (!ParseTlv(c.tlv, &outer) || !ParseTlv(outer[0].value, &inner))
+    return Fail(why, "malformed acknowledgement tags");
+  const Tlv* inn = FindTag(inner, tag::kOfdInn);
+  const Tlv* drive = FindTag(inner, tag::kDriveNumber);
   const Tlv* time = FindTag(inner, tag::kDateTime);
   const Tlv* number = FindTag(inner, tag::kDocumentNumber);
+  const Tlv* operatorMessage = FindTag(inner, tag::kOperatorMessage);
   const Tlv* sign = FindTag(inner, tag::kOperatorSign);
+  const Tlv* code = nullptr;
+  if (operatorMessage && ParseTlv(operatorMessage->value, &message))
+    code = FindTag(message, tag::kOfdResponseCode);
   uint32_t acknowledged = 0;
-  if (!time || !number || !sign || !ReadU32(*time, &out->dateTime) || !ReadU32(*number, &acknowledged) ||
-      sign->value.size() != kOperatorSignSize) {
-    return fail("acknowledgement tags missing or of the wrong size");
+  if (!inn || !drive || !time || !number || !code || !sign || !ReadU32(*time, &out->dateTime) ||
+      !ReadU32(*number, &acknowledged) || !ReadU8(*code, &out->responseCode) || sign->value.empty() ||
+      sign->value.size() > kOperatorSignSize) {
+    return Fail(why, "acknowledgement tags missing or of the wrong size");
   }
-  if (acknowledged != c.documentNumber) return fail("document numbers of container and tags differ");
+  if (acknowledged != c.documentNumber) return Fail(why, "document numbers of container and tags differ");
+  if (ReadString(*drive) != c.driveNumber) return Fail(why, "drive numbers of container and tags differ");
+  out->ofdInn = ReadString(*inn);
   out->driveNumber = c.driveNumber;
   out->documentNumber = acknowledged;
-  memcpy(out->operatorSign, sign->value.data(), kOperatorSignSize);
+  memset(out->operatorSign, 0, kOperatorSignSize);
+  memcpy(out->operatorSign, sign->value.data(), sign->value.size());
+  memcpy(out->serviceData1, c.serviceData1, kServiceData1Size);
   return true;
 }
 

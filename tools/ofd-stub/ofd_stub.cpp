@@ -5,6 +5,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace ofdstub {
 namespace {
@@ -43,24 +44,6 @@ const char* OperationName(uint8_t operation) {
   return operation < 5 ? kNames[operation] : "?";
 }
 
-// "YYYY-MM-DD HH:MM" of seconds since 1970, read as the time printed on the document.
-std::string DateText(uint32_t seconds) {
-  // Days to the civil calendar (proleptic Gregorian), from eras of 400 years.
-  const int64_t z = seconds / 86400 + 719468;
-  const int64_t era = z / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yoe + era * 400 + (month <= 2);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 " %02u:%02u", year, month, day,
-                seconds / 3600 % 24, seconds / 60 % 60);
-  return text;
-}
-
 std::string Money(uint64_t kopecks) {
   char text[32];
   std::snprintf(text, sizeof text, "%" PRIu64 ".%02" PRIu64, kopecks / 100, kopecks % 100);
@@ -73,7 +56,7 @@ uint64_t VlnOf(const std::vector<ffd::Tlv>& tags, uint16_t tag) {
   return t && ffd::ReadVln(*t, &value) ? value : 0;
 }
 
-// " sale, 2 items, total 150.00 (cash 100.00, cashless 50.00)" for the tags of a receipt.
+// " sale, 2 item(s), total 150.00 (cash 100.00, cashless 50.00)" for the tags of a receipt.
 std::string ReceiptText(const std::vector<ffd::Tlv>& tags) {
   uint8_t operation = 0;
   const ffd::Tlv* op = ffd::FindTag(tags, ffd::tag::kOperationType);
@@ -144,16 +127,12 @@ bool ParseFault(const std::string& text, FaultSettings* settings, std::string* e
   return false;
 }
 
-std::string DescribeDocument(const ffd::Container& c) {
-  std::vector<ffd::Tlv> outer, tags;
-  const bool parsed =
-      ffd::ParseTlv(c.tlv, &outer) && outer.size() == 1 && ffd::ParseTlv(outer[0].value, &tags);
+std::string DescribeDocument(const ffd::Container& c, const std::vector<ffd::Tlv>& tags) {
   std::string line = "document " + std::to_string(c.documentNumber) + " (" +
                      DocumentTypeName(c.documentType) + ") drive " + c.driveNumber;
-  if (!parsed) return line + ", tags unreadable";
   uint32_t value = 0;
   const ffd::Tlv* date = ffd::FindTag(tags, ffd::tag::kDateTime);
-  if (date && ffd::ReadU32(*date, &value)) line += ", " + DateText(value);
+  if (date && ffd::ReadU32(*date, &value)) line += ", " + ffd::DateText(value);
   const ffd::Tlv* sign = ffd::FindTag(tags, ffd::tag::kFiscalSign);
   if (sign && ffd::ReadFiscalSign(*sign, &value)) line += ", fiscal sign " + std::to_string(value);
   if (c.documentType == ffd::kReceipt || c.documentType == ffd::kCorrectionReceipt)
@@ -165,6 +144,7 @@ ffd::Bytes AcknowledgementAnswer(const ffd::Container& document) {
   ffd::Acknowledgement a;
   a.driveNumber = document.driveNumber;
   a.documentNumber = document.documentNumber;
+  memcpy(a.serviceData1, document.serviceData1, ffd::kServiceData1Size);
   a.dateTime = static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
           .count());
@@ -230,7 +210,7 @@ void OfdStub::SetLineListener(std::function<void(const std::string&)> listener) 
   lineListener_ = std::move(listener);
 }
 
-void OfdStub::AddLine(const std::string& line) {
+void OfdStub::AddLine(const std::string& line, const std::string& detail) {
   std::function<void(const std::string&)> listener;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -238,7 +218,9 @@ void OfdStub::AddLine(const std::string& line) {
     listener = lineListener_;
   }
   linesChanged_.notify_all();
-  if (listener) listener(line);
+  if (!listener) return;
+  listener(line);
+  if (!detail.empty()) listener("  " + detail);
 }
 
 Fault OfdStub::TakeFault() {
@@ -277,25 +259,41 @@ bool OfdStub::ReadExactly(plat::TcpHandle h, size_t count, ffd::Bytes* out) {
   return got == count;
 }
 
+// One message, read strictly: a session header of the published kind, then exactly as many bytes
+// as it announces, which must be one whole container whose document carries the tags of its kind.
+// Anything else is logged with its reason and left unanswered.
 void OfdStub::Exchange(plat::TcpHandle h) {
   ffd::Bytes header, body;
   ffd::SessionHeader session;
-  if (!ReadExactly(h, ffd::kSessionHeaderSize, &header) ||
-      !ffd::ParseSessionHeader(header.data(), header.size(), &session)) {
-    AddLine("error: no session header");
+  if (!ReadExactly(h, ffd::kSessionHeaderSize, &header)) {
+    AddLine("error: message shorter than a session header");
     return;
   }
-  ffd::Container container;
+  if (!ffd::ParseSessionHeader(header.data(), header.size(), &session)) {
+    AddLine("error: not a session header of the FN-OFD exchange");
+    return;
+  }
   if (!ReadExactly(h, session.containerLength, &body)) {
     AddLine("error: message shorter than its session header says");
     return;
   }
+  ffd::Container container;
   const ffd::ContainerError e = ffd::ParseContainer(body.data(), body.size(), &container);
   if (e != ffd::ContainerError::kNone) {
     AddLine(std::string("error: ") + ffd::ContainerErrorText(e));
     return;
   }
-  AddLine(DescribeDocument(container));
+  if (container.driveNumber != session.driveNumber) {
+    AddLine("error: drive numbers of session header and container differ");
+    return;
+  }
+  std::vector<ffd::Tlv> tags;
+  std::string why;
+  if (!ffd::ReadDocument(container, &tags, &why)) {
+    AddLine("error: document " + std::to_string(container.documentNumber) + ": " + why);
+    return;
+  }
+  AddLine(DescribeDocument(container, tags), ffd::TagsText(tags));
   Answer(h, AcknowledgementAnswer(container), TakeFault());
 }
 

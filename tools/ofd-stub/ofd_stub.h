@@ -1,7 +1,9 @@
 // A test OFD server on loopback: it takes one fiscal-drive message per connection (the 30-byte
-// session header and the container), writes one readable line about the document, and answers
-// with a session header and the operator's acknowledgement of that document, which the virtual
-// fiscal drive accepts. Faults make it misbehave the way a real server or network can.
+// session header and the container), reads it strictly, writes one readable line about the
+// document and its tags decoded, and answers with a session header and the operator's
+// acknowledgement of that document, which the virtual fiscal drive accepts. A message that is not
+// in the published format is refused with the reason in its log. Faults make it misbehave the way
+// a real server or network can.
 //
 // Start and Stop belong to the owner; every other member is thread-safe and may be used while the
 // server runs.
@@ -54,8 +56,9 @@ struct FaultSettings {
 bool ParseFault(const std::string& text, FaultSettings* settings, std::string* error);
 
 // The readable line about one document: its number and type, date, fiscal sign and drive, and for
-// receipts the operation, items and totals. `container` is the container as it arrived.
-std::string DescribeDocument(const ffd::Container& container);
+// receipts the operation, items and totals. `container` is the container as it arrived, `tags` its
+// document's tags.
+std::string DescribeDocument(const ffd::Container& container, const std::vector<ffd::Tlv>& tags);
 
 // The answer to one fiscal-drive message: the session header and the acknowledgement container.
 ffd::Bytes AcknowledgementAnswer(const ffd::Container& document);
@@ -85,7 +88,8 @@ class OfdStub {
   void SetSlowAnswerMs(int ms) { slowAnswerMs_ = ms; }
 
   // The lines written so far: one per document received ("document N ..."), and one per message
-  // that could not be read ("error: ...").
+  // that could not be read ("error: ..."). The listener also gets, after each document's line,
+  // every tag of the document decoded ("  1040=N 1012=..."), which Lines() leaves out.
   std::vector<std::string> Lines() const;
   // True once `count` lines have been written, false when timeoutMs pass first.
   bool WaitLines(size_t count, int timeoutMs) const;
@@ -102,7 +106,7 @@ class OfdStub {
   void HoldUntilClosed(plat::TcpHandle h);
   void PauseUnlessStopped(int ms);
   Fault TakeFault();
-  void AddLine(const std::string& line);
+  void AddLine(const std::string& line, const std::string& detail = std::string());
 
   plat::TcpListener listener_ = nullptr;
   uint16_t port_ = 0;
