@@ -7,6 +7,7 @@
 #include "addin/method_table.h"
 #include "addin/mirel240f.h"
 #include "device/result_codes.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -290,7 +291,7 @@ HRESULT CMirel240F::SetPropVal(LONG lPropNum, VARIANT* varPropVal) {
         const std::string password =
             varPropVal->vt == VT_BSTR ? BstrToCp1251(varPropVal->bstrVal) : std::string();
         if (varPropVal->vt == VT_BSTR && IsValidPassword(password)) {
-          std::snprintf(m_szPassword, sizeof m_szPassword, "%s", password.c_str());
+          CopyText(m_szPassword, password.c_str());
           return S_OK;
         }
       } catch (...) {
@@ -365,7 +366,7 @@ HRESULT CMirel240F::CallAsProc(LONG /*lMethodNum*/, SAFEARRAY** /*paParams*/) {
 
 void CMirel240F::NoteCall(LONG lMethodNum) {
   if (IsMethod(lMethodNum)) {
-    std::snprintf(m_szCallName, sizeof m_szCallName, "%s", MethodDisplayName(lMethodNum).c_str());
+    CopyText(m_szCallName, MethodDisplayName(lMethodNum).c_str());
   } else {
     std::snprintf(m_szCallName, sizeof m_szCallName, "Unknown method: %d",
                   static_cast<int>(lMethodNum));

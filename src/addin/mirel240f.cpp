@@ -6,6 +6,7 @@
 
 #include "driver/com_text.h"
 #include "device/result_codes.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -185,7 +186,7 @@ HRESULT CMirel240F::ReadProfile() {
   // refused like the setting "AddressFDO" refuses it, rather than cut into another address.
   const std::string address = BstrToCp1251(fdoAddr.bstrVal);
   if (address.size() > 1 && address.size() < sizeof m_pDevice->szFdoAddress) {
-    std::snprintf(m_pDevice->szFdoAddress, sizeof m_pDevice->szFdoAddress, "%s", address.c_str());
+    CopyText(m_pDevice->szFdoAddress, address.c_str());
   }
   VariantClear(&fdoAddr);
   return S_OK;

@@ -7,6 +7,7 @@
 
 #include "addin/mirel240f.h"
 #include "device/result_codes.h"
+#include "device/text_field.h"
 #include "driver/com_text.h"
 
 namespace {
@@ -53,6 +54,9 @@ HRESULT CMirel240F::RunLocked(LONG* pboolSuccess, Body body) {
   try {
     std::lock_guard<std::recursive_mutex> lock(m_pDevice->csDevice);
     *pboolSuccess = body() ? 1 : 0;
+    // A method that succeeded leaves nothing for GetLastError: a refusal on the way (a device
+    // error a later step got past) is not the host's concern.
+    if (*pboolSuccess) ClearErrorState();
   } catch (...) {
     m_pDevice->nLastResult = kResultInternal;
     *pboolSuccess = 0;
@@ -118,7 +122,7 @@ void CMirel240F::CopyHostPlatformInfo() {
       SysAllocStringLen(reinterpret_cast<const OLECHAR*>(version.data()), static_cast<UINT>(version.size()));
   const std::string ansi = BstrToCp1251(bstr);
   SysFreeString(bstr);
-  std::snprintf(m_pDevice->szHostVersion, sizeof m_pDevice->szHostVersion, "%s", ansi.c_str());
+  CopyText(m_pDevice->szHostVersion, ansi.c_str());
   m_pDevice->nHostApplication = pInfo->nApplication;
 }
 

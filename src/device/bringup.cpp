@@ -13,6 +13,7 @@
 #include "device/payment_commands.h"
 #include "device/serial_port.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -175,7 +176,7 @@ int32_t Recognise(FPContext* ctx) {
   } else if (cleared != 0) {
     LogMessage(ctx, "FixDeviceVersion", kStateError.c_str());
   }
-  snprintf(ctx->infoSV, sizeof ctx->infoSV, "%s", kFirstModel.c_str());
+  CopyText(ctx->infoSV, kFirstModel.c_str());
 
   if (GetStatus2(ctx) != kAnswerStatus2) {
     RecogniseFirstModel(ctx);

@@ -7,6 +7,7 @@
 #include "device/link.h"
 #include "device/recode.h"
 #include "device/status.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -155,9 +156,8 @@ int32_t ProgramClerk(FPContext* ctx, int n, long secret, const char* name) {
   if (code == 0) {
     ctx->pClock->SleepMs(kClerkStoreMs);
     ctx->bClerkLoggedOn = 1;
-    // The caller often hands the context's own name back: a copy onto itself is undefined (and
-    // empties the name with glibc).
-    if (name != ctx->szClerkName) snprintf(ctx->szClerkName, sizeof ctx->szClerkName, "%s", name);
+    // The caller often hands the context's own name back, which CopyText takes as it is.
+    CopyText(ctx->szClerkName, name);
     ctx->anClerkSecrets[n] = static_cast<int32_t>(secret);
   } else if (code == kCodeWrongValue) {
     code = ctx->nVersionMajor >= 9 ? kCodeClerkUnknown : kCodeBadSecret;

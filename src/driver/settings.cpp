@@ -18,6 +18,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/serial.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -52,8 +53,7 @@ constexpr int kContextKindPaymentMeans = 1;
 // Copies at most `limit` characters of text into a fixed field.
 template <size_t N>
 void CopyField(char (&field)[N], const std::string& text, size_t limit) {
-  const int count = static_cast<int>(limit < N - 1 ? limit : N - 1);
-  std::snprintf(field, N, "%.*s", count, text.c_str());
+  CopyText(field, text.c_str(), limit);
 }
 
 bool IsDigits(const std::string& text) {

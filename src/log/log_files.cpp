@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "device/text_field.h"
 #include "log/log.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -91,7 +92,7 @@ void DeleteExpiredLogs(FPContext* ctx, LogKind kind, const std::string& dir) {
 }
 
 void OpenDailyLog(LogFileRef file, const std::string& dir, const std::string& name) {
-  std::snprintf(file.dailyName, sizeof file.dailyName, "%s", name.c_str());
+  CopyText(file.dailyName, name.c_str());
   OpenLogFile(file, dir + name);
 }
 
@@ -148,7 +149,7 @@ void OpenLogFile(LogFileRef file, const std::string& path) {
   file.openPath[0] = '\0';
   if (path.empty() || path.size() >= sizeof file.openPath) return;
   file.stream = plat::OpenFile(path, "a");
-  if (file.stream) std::snprintf(file.openPath, sizeof file.openPath, "%s", path.c_str());
+  if (file.stream) CopyText(file.openPath, path.c_str());
 }
 
 void FollowDayChange(FPContext* ctx) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "device/text_field.h"
 #include "platform/system_error.h"
 
 namespace {
@@ -73,7 +74,7 @@ void CFDClient::Logf(const char* format, ...) {
 }
 
 void CFDClient::SetSystemError() {
-  std::snprintf(m_szError, sizeof m_szError, "%s", plat::SystemErrorText(plat::SystemLastError()).c_str());
+  CopyText(m_szError, plat::SystemErrorText(plat::SystemLastError()).c_str());
 }
 
 bool CFDClient::setAddr(const char* szAddress) {
@@ -90,7 +91,7 @@ bool CFDClient::setAddr(const char* szAddress) {
   }
   m_ipAddr = address;
   m_szError[0] = '\0';
-  std::snprintf(m_szAddress, sizeof m_szAddress, "%s", szAddress);
+  CopyText(m_szAddress, szAddress);
   return true;
 }
 

@@ -16,6 +16,7 @@
 #include "device/receipt_commands.h"
 #include "device/result_codes.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
@@ -113,9 +114,8 @@ bool CMirelDriver::ReadCorrectionPackage(const char* szPackage, CorrectionData* 
   const TiXmlElement* parameters = root->FirstChildElement("Parameters");
   const std::optional<std::string> cashier = GetXmlAttr(parameters, "CashierName");
   if (cashier && !cashier->empty()) {
-    std::snprintf(ctx->szClerkName, sizeof ctx->szClerkName, "%.*s", static_cast<int>(kCashierNameLength),
-                  cashier->c_str());
-    std::snprintf(m_szClerkName, sizeof m_szClerkName, "%s", ctx->szClerkName);
+    CopyText(ctx->szClerkName, cashier->c_str(), kCashierNameLength);
+    CopyText(m_szClerkName, ctx->szClerkName);
   } else if (!ctx->szClerkName[0]) {
     // No cashier anywhere: the printer's own code for it, with a driver code that says a value is
     // wrong, so that the host is never told False without a reason.

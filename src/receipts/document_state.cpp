@@ -17,6 +17,7 @@
 #include "device/receipt_commands.h"
 #include "device/result_codes.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
 #include "receipts/document_types.h"
@@ -90,14 +91,14 @@ LONG CMirelDriver::StartDocument(int nType, int nSection, int nCustomerId, const
   }
 
   char name[kClerkNameLength + 1];
-  snprintf(name, sizeof name, "%s", sClerkName ? sClerkName : " ");
+  CopyText(name, sClerkName ? sClerkName : " ");
   if (strcmp(name, m_szClerkName) != 0 || !m_bClerkSet) {
     code = ::SetClerk(ctx, 1, name);
     if (code != 0) {
       LogMessageH(kName, DriverErrorText(code));
       return ReturnH(kName, code);
     }
-    snprintf(m_szClerkName, sizeof m_szClerkName, "%s", name);
+    CopyText(m_szClerkName, name);
     m_bClerkSet = 1;
   }
 
@@ -455,7 +456,7 @@ LONG CMirelDriver::SetClerk(const char* sClerkName) {
   LogEnterH(kName);
   if (sClerkName) {
     LogMessageHf(kName, "sClerkName = %s", sClerkName);
-    snprintf(m_szClerkName, sizeof m_szClerkName, "%s", sClerkName);
+    CopyText(m_szClerkName, sClerkName);
   }
   ctx->nDeviceError = 0;
   const LONG code = ::SetClerk(ctx, 1, sClerkName);

@@ -17,6 +17,7 @@
 #include "device/receipt_commands.h"
 #include "device/result_codes.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
 #include "receipts/document_types.h"
@@ -180,10 +181,8 @@ bool CMirelDriver::MoveDrawerCash(const char* szDeviceID, const char* szInputPar
   if (!IsShiftUsable(kCashInOutcome)) return false;
 
   LogMessageH(kCashInOutcome, "StartDocument");
-  if (!m_szClerkName[0]) std::snprintf(m_szClerkName, sizeof m_szClerkName, "%s", ctx->szClerkName);
-  char clerk[sizeof m_szClerkName];
-  std::snprintf(clerk, sizeof clerk, "%s", m_szClerkName);
-  ctx->nLastResult = StartDocument(cashOut ? doc::kCashOut : doc::kCashIn, kSection, 0, clerk);
+  if (!m_szClerkName[0]) CopyText(m_szClerkName, ctx->szClerkName);
+  ctx->nLastResult = StartDocument(cashOut ? doc::kCashOut : doc::kCashIn, kSection, 0, m_szClerkName);
   if (ctx->nLastResult != kResultOk) return false;
   ProgramClerkINN(ctx, kClerk, vatin);
   LogMessageH(kCashInOutcome, "Tender2");
@@ -240,14 +239,8 @@ bool CMirelDriver::OpenDrawerForClerk() {
   char loggedOn[sizeof kNoClerkLoggedOn];
   S1Text(ctx, S1Field::kClerk, loggedOn, sizeof loggedOn);
   if (std::strcmp(loggedOn, kNoClerkLoggedOn) == 0) {
-    if (!m_szClerkName[0]) {
-      std::snprintf(m_szClerkName, sizeof m_szClerkName, "%.*s", static_cast<int>(kClerkNameLength),
-                    ctx->szClerkName);
-    }
-    // SetClerk keeps the name it is given as m_szClerkName: it gets a copy.
-    char clerk[sizeof m_szClerkName];
-    std::snprintf(clerk, sizeof clerk, "%s", m_szClerkName);
-    const LONG code = SetClerk(clerk);
+    if (!m_szClerkName[0]) CopyText(m_szClerkName, ctx->szClerkName, kClerkNameLength);
+    const LONG code = SetClerk(m_szClerkName);
     if (code != kResultOk) return FailH(kOpenCashDrawer, "Error calling SetClerk", code);
   }
   ctx->nLastResult = OpenDrawer();

@@ -17,6 +17,7 @@
 #include "device/reports.h"
 #include "device/result_codes.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "receipts/document_types.h"
@@ -65,7 +66,7 @@ bool CMirelDriver::TakeInputParameters(const char* name, const char* szInputPara
     LogMessageH(name, error.c_str());
     return false;
   }
-  std::snprintf(m_szClerkName, sizeof m_szClerkName, "%s", ctx->szClerkName);
+  CopyText(m_szClerkName, ctx->szClerkName);
   return true;
 }
 
@@ -173,12 +174,15 @@ bool CMirelDriver::PrintXReport(const char* szDeviceID, const char* szInputParam
     ctx->nDeviceError = kDeviceErrorNoCashier;
     return FinishH(kName, false);
   }
-  ctx->nLastResult = 0;
   if (open) {
-    ctx->nLastResult = SetClerk(m_szClerkName[0] ? m_szClerkName : ctx->szClerkName);
-    ProgramClerkINN(ctx, kClerk, vatin);
+    // The cashier's taxpayer number is a command of its own, which leaves its result in the
+    // context: the log-on's result decides.
+    const LONG clerk = SetClerk(m_szClerkName[0] ? m_szClerkName : ctx->szClerkName);
+    if (clerk == 0) ProgramClerkINN(ctx, kClerk, vatin);
+    ctx->nLastResult = clerk;
+    if (clerk != 0) return FinishH(kName, false);
   }
-  if (ctx->nLastResult == 0) ctx->nLastResult = PrintReport(open ? 1 : 2);
+  ctx->nLastResult = PrintReport(open ? 1 : 2);
   return FinishH(kName, ctx->nLastResult == 0);
 }
 
@@ -238,7 +242,7 @@ LONG CMirelDriver::StartSession(const char* szClerkName, int nPosId, const char*
     m_nPosId = nPosId;
   }
   const bool named = szClerkName && szClerkName[0];
-  std::snprintf(m_szClerkName, sizeof m_szClerkName, "%s", named ? szClerkName : kSystemClerk);
+  CopyText(m_szClerkName, named ? szClerkName : kSystemClerk);
   int32_t r = SafeOpenFP2(ctx, nPosId, kClerk, m_szClerkName, 0, szClerkVatin ? szClerkVatin : "");
   if (r == 0) {
     ::SetClerk(ctx, kClerk, m_szClerkName);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tinyxml.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -130,6 +131,27 @@ TEST_F(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {
   EXPECT_EQ(a.at("BacklogDocumentsCounter"), "2");
   EXPECT_EQ(a.at("BacklogDocumentFirstNumber"), std::to_string(firstNumber));
   EXPECT_EQ(a.at("BacklogDocumentFirstDateTime").size(), 19u);
+}
+
+// The X report of an open shift logs its cashier on first, and a True leaves GetLastError nothing
+// to tell (a refusal on the way once left its device text there).
+TEST_F(HostShift, XReportLogsItsCashierOnAndLeavesNoErrorBehind) {
+  ASSERT_TRUE(Call("OpenShift $DeviceID " + Quoted(Input("CashierName=\"Петров П.П.\""))).ok);
+  printer.ClearTrace();
+  const HostResult report = Call("PrintXReport $DeviceID " + Quoted(kInput));
+  ASSERT_TRUE(report.ok) << report.printed;
+  const std::vector<std::string> sent = line.Commands();
+  const auto logOn =
+      std::find_if(sent.begin(), sent.end(), [](const std::string& c) { return c.rfind("PC01", 0) == 0; });
+  const auto xReport = std::find(sent.begin(), sent.end(), "I\xE0X");
+  ASSERT_NE(logOn, sent.end());
+  EXPECT_LT(logOn, xReport);
+  EXPECT_EQ(printer.State().clerks[1].name, DeviceText("Иванова И.И."));
+
+  const HostResult error = Call("GetLastError");
+  EXPECT_EQ(error.result, "0");
+  const std::string text = error.out.count("ErrorDescription") ? error.out.at("ErrorDescription") : "";
+  EXPECT_EQ(text.find_first_not_of(' '), std::string::npos) << error.printed;
 }
 
 TEST_F(HostShift, InputParametersRefusedOrTrimmedBeforeThePrinterSeesThem) {
