@@ -170,7 +170,12 @@ TEST(FfdFormat, AcknowledgementRoundTripAndRefusals) {
 }
 
 TEST(FfdFormat, StringsAreCp866) {
-  EXPECT_EQ(ffd::Cp866FromUtf8("Аая Ёё Z"), "\x80\xA0\xEF \xF0\xF1 Z");
+  EXPECT_EQ(ffd::Cp866FromUtf8("Аая Ёё Z №1"),
+            "\x80\xA0\xEF \xF0\xF1 Z \xFC"
+            "1");
+  EXPECT_EQ(ffd::Utf8FromCp866("\xFC"
+                               "1"),
+            "№1");
   EXPECT_EQ(ffd::Utf8FromCp866("\x8A\xA0\xE1\xE1\xA8\xE0"), "Кассир");
   EXPECT_EQ(ffd::Cp866FromUtf8("€"), "?");
 }

@@ -5,6 +5,7 @@
 //             [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]
 //             [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N] [--fd-refuse N]
 //             [--fd-endless-echo] [--texts-after-payment]
+//             [--shift-hours N] [--paper-out] [--unregistered]
 //             [--fault FAULT]... [--arm-on-signal] [--state-file FILE]
 //
 // Prints the port path and a line MIREL_COM<N>=<path> that the driver's environment takes as COM N,
@@ -23,13 +24,19 @@
 // barcodes a driver sends after the payments, until "t" closes it; without it the printer closes
 // the receipt as soon as its payments cover the total.
 //
+// Three states a printer can be found in when it is switched on: --shift-hours N starts it with a
+// shift opened N hours ago (from 24 hours on, the maximum length of a shift, it asks for the Z
+// report); --paper-out starts it out of paper, and SIGUSR2 puts paper in again; --unregistered
+// starts it with a new fiscal drive, ready for its first registration and no document in it.
+//
 // --fault FAULT arms faults of the printer written as in the fault table (tools/emu/printer_faults.h:
 // "nak:3", "paper-end-after:!", several joined by ","), at start; with --arm-on-signal they are
 // armed instead each time the printer gets SIGUSR1, so that a script sets its till up on a sound
 // printer and only then brings the faults in. --state-file keeps FILE up to date (rewritten whole,
 // through a temporary file) with "documents N", the fiscal documents the drive holds (made or
 // preloaded), and "armed N", how many times the faults were armed; a script that sent SIGUSR1
-// waits for the count to grow before it goes on. The file is also written on exit.
+// waits for the count to grow before it goes on. The file also says "paper out" or "paper in", so
+// that a script that sent SIGUSR2 sees when the paper is in. It is written on exit too.
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -42,6 +49,8 @@
 #include <vector>
 
 #include "emu/printer_faults.h"
+#include "emu/registration.h"
+#include "emu/reports.h"
 #include "emu/virtual_printer.h"
 
 namespace {
@@ -49,6 +58,7 @@ namespace {
 std::atomic<bool> g_quit{false};
 
 std::atomic<int> g_armRequests{0};
+std::atomic<int> g_paperRequests{0};
 
 void OnSignal(int) {
   g_quit = true;
@@ -56,6 +66,10 @@ void OnSignal(int) {
 
 void OnArmSignal(int) {
   ++g_armRequests;
+}
+
+void OnPaperSignal(int) {
+  ++g_paperRequests;
 }
 
 struct Options {
@@ -73,16 +87,22 @@ struct Options {
   std::vector<std::string> faults;
   bool armOnSignal = false;
   std::string stateFile;
+  unsigned long shiftHours = 0;  // 0: no shift open at start
+  bool paperOut = false;
+  bool unregistered = false;
 };
 
-void Usage() {
-  std::cerr
-      << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE]\n"
+void Usage(std::ostream& out) {
+  out << "usage: mirel-emu [--com N] [--link PATH] [--trace] [--tape FILE] [--baud RATE]\n"
          "                 [--ready-file FILE] [--firmware 1.05|1.00 | --banner TEXT] [--fd-backlog N]\n"
          "                 [--fd-error CODE] [--fd-zero-blocks N] [--fd-stall N] [--fd-overlong N]\n"
          "                 [--fd-refuse N] [--fd-endless-echo] [--texts-after-payment]\n"
+         "                 [--shift-hours N] [--paper-out] [--unregistered]\n"
          "                 [--fault FAULT]... [--arm-on-signal] [--state-file FILE]\n"
-         "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n";
+         "                 [--timing realistic|none] [--command-ms N] [--line-ms N] [--document-ms N]\n"
+         "  --shift-hours N  a shift opened N hours ago (from 24 on the printer asks for the Z report)\n"
+         "  --paper-out      no paper at start; SIGUSR2 puts paper in\n"
+         "  --unregistered   a new fiscal drive, ready for its first registration\n";
 }
 
 // Reads a positive number; false when `text` is not one.
@@ -159,6 +179,9 @@ bool ParseFaultOption(const char* text, Options* o) {
   return true;
 }
 
+// A shift open for longer than a month is no state a printer is found in.
+constexpr unsigned long kMaxShiftHours = 24 * 31;
+
 bool ParseOptions(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -188,6 +211,12 @@ bool ParseOptions(int argc, char** argv, Options* o) {
       o->fdFaults.endlessEcho = true;
     } else if (arg == "--texts-after-payment") {
       o->textsAfterPayment = true;
+    } else if (arg == "--shift-hours" && hasValue && ParseNumber(argv[++i], &n) && n <= kMaxShiftHours) {
+      o->shiftHours = n;
+    } else if (arg == "--paper-out") {
+      o->paperOut = true;
+    } else if (arg == "--unregistered") {
+      o->unregistered = true;
     } else if (ParseFiscalDriveOption(arg, hasValue ? argv[i + 1] : nullptr, o) ||
                ParseTimingOption(arg, hasValue ? argv[i + 1] : nullptr, o)) {
       ++i;
@@ -220,8 +249,9 @@ void ArmFaults(emu::VirtualPrinter& printer, const Options& options) {
 // never sees half of it; only when it changed.
 void WriteState(const std::string& path, const emu::VirtualPrinter& printer, int armed,
                 std::string* written) {
-  const std::string text = "documents " + std::to_string(printer.State().fd.documents.size()) + "\narmed " +
-                           std::to_string(armed) + "\n";
+  const emu::PrinterState s = printer.State();
+  const std::string text = "documents " + std::to_string(s.fd.documents.size()) + "\narmed " +
+                           std::to_string(armed) + "\npaper " + (s.paperEnd ? "out" : "in") + "\n";
   if (text == *written) return;
   const std::string temporary = path + ".new";
   {
@@ -235,14 +265,19 @@ void WriteState(const std::string& path, const emu::VirtualPrinter& printer, int
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--help") {
+    Usage(std::cout);
+    return 0;
+  }
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    Usage();
+    Usage(std::cerr);
     return 2;
   }
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGUSR1, OnArmSignal);
+  std::signal(SIGUSR2, OnPaperSignal);
 
   emu::VirtualPrinter printer;
   printer.SetBaudRate(static_cast<uint32_t>(options.baud));
@@ -251,7 +286,10 @@ int main(int argc, char** argv) {
     s.banner = options.banner;
     s.fd.faults = options.fdFaults;
     s.paidSaleClosesAtOnce = !options.textsAfterPayment;
+    if (options.unregistered) emu::MakeUnregistered(&s);
     emu::PreloadDocuments(&s, static_cast<int>(options.fdBacklog));
+    if (options.shiftHours > 0) emu::OpenShiftHoursAgo(&s, static_cast<int>(options.shiftHours));
+    s.paperEnd = options.paperOut;
   });
   int armed = 0;
   if (!options.armOnSignal && !options.faults.empty()) {
@@ -283,6 +321,8 @@ int main(int argc, char** argv) {
     if (options.armOnSignal) {
       for (; armed < g_armRequests; ++armed) ArmFaults(printer, options);
     }
+    if (g_paperRequests.exchange(0) > 0)
+      printer.ModifyState([](emu::PrinterState& s) { s.paperEnd = false; });
     if (tape.is_open()) WriteNewTapeLines(printer, tape, &printed);
     if (!options.stateFile.empty()) WriteState(options.stateFile, printer, armed, &state);
   }

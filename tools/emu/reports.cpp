@@ -192,6 +192,8 @@ void AppendPadded(Bytes* out, const std::string& text, size_t width) {
 // taxpayer and register numbers, tax systems, work modes, the registration document's number and
 // fiscal sign.
 Reply RegData(PrinterState& s, const std::string&) {
+  // A drive never registered has no registration to tell of.
+  if (s.fd.lifePhase == kPhaseReady) return MessageReply("Su#", kFdNoData);
   const Registration& r = s.registration;
   Bytes data;
   AppendDateTime(&data, r.dateTime, true);

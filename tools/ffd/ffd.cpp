@@ -57,12 +57,13 @@ bool AllDigits(const std::string& text, size_t count) {
   return true;
 }
 
-// CP866 places: А..Я at 0x80, а..п at 0xA0, р..я at 0xE0, Ё and ё at 0xF0 and 0xF1.
+// CP866 places: А..Я at 0x80, а..п at 0xA0, р..я at 0xE0, Ё and ё at 0xF0 and 0xF1, № at 0xFC.
 int Cp866Of(char16_t c) {
   if (c < 0x80) return c;
   if (c >= u'А' && c <= u'я') return c <= u'п' ? 0x80 + (c - u'А') : 0xE0 + (c - u'р');
   if (c == u'Ё') return 0xF0;
   if (c == u'ё') return 0xF1;
+  if (c == u'№') return 0xFC;
   return '?';
 }
 
@@ -72,6 +73,7 @@ char16_t UnicodeOf(uint8_t b) {
   if (b >= 0xE0 && b < 0xF0) return static_cast<char16_t>(u'р' + (b - 0xE0));
   if (b == 0xF0) return u'Ё';
   if (b == 0xF1) return u'ё';
+  if (b == 0xFC) return u'№';
   return u'?';
 }
 
