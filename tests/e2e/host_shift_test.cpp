@@ -13,6 +13,7 @@
 #include "emu/records.h"
 #include "emu/reports.h"
 #include "support/check_package_text.h"
+#include "support/operator_reads.h"
 
 namespace {
 
@@ -104,6 +105,20 @@ TEST_F(HostShift, ADayOpenedWithReceiptsAndClosed) {
   EXPECT_EQ(a.at("BacklogDocumentsCounter"), "14");
   EXPECT_EQ(a.at("BacklogDocumentFirstNumber"), std::to_string(emu::Backlog(s).front()->number));
   EXPECT_EQ(a.at("BacklogDocumentFirstDateTime").size(), 19u);
+  // The drive's closing document counts the same, and the operator reads every document of the day.
+  ffd::Container closing;
+  const emu::Bytes& last = s.fd.documents.back().container;
+  ASSERT_EQ(ffd::ParseContainer(last.data(), last.size(), &closing), ffd::ContainerError::kNone);
+  std::vector<ffd::Tlv> tags;
+  ASSERT_TRUE(ffd::ReadDocument(closing, &tags));
+  uint32_t receipts = 0, documents = 0, waiting = 0;
+  ASSERT_TRUE(ffd::ReadU32(*ffd::FindTag(tags, ffd::tag::kShiftReceipts), &receipts));
+  ASSERT_TRUE(ffd::ReadU32(*ffd::FindTag(tags, ffd::tag::kShiftDocuments), &documents));
+  ASSERT_TRUE(ffd::ReadU32(*ffd::FindTag(tags, ffd::tag::kUntransmittedCount), &waiting));
+  EXPECT_EQ(receipts, 12u);
+  EXPECT_EQ(documents, 13u);  // the opening and the receipts; the closing is not counted in itself
+  EXPECT_EQ(waiting, 13u);
+  testing_support::ExpectTheOperatorReadsEveryDocument(s);
 }
 
 TEST_F(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {

@@ -12,6 +12,7 @@
 #include "ffd/ffd.h"
 #include "receipts/correction_package.h"
 #include "receipts/receipt_printer.h"
+#include "support/operator_reads.h"
 
 namespace {
 
@@ -296,6 +297,9 @@ TEST_F(Correction, AnIncomeCorrectionBecomesItsCommandsAndADriveDocument) {
   uint32_t date = 0;
   ASSERT_TRUE(ffd::ReadU32(*ffd::FindTag(baseTags, 1178), &date));
   EXPECT_EQ(1714521600u, date);  // 2024-05-01
+  ASSERT_NE(nullptr, ffd::FindTag(tags, ffd::tag::kCashierInn));
+  EXPECT_EQ("7701234567  ", ffd::ReadString(*ffd::FindTag(tags, ffd::tag::kCashierInn)));
+  testing_support::ExpectTheOperatorReadsEveryDocument(line.printer.State());
 
   const emu::PrinterState s = line.printer.State();
   EXPECT_EQ(static_cast<LONG>(s.fd.documents.back().number), o.checkNumber);

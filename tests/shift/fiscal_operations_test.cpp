@@ -21,6 +21,7 @@
 #include "platform/codepage.h"
 #include "shift/fiscal_documents.h"
 #include "support/driver_on_printer.h"
+#include "support/operator_reads.h"
 
 namespace {
 
@@ -224,6 +225,7 @@ TEST_F(FiscalOperations, RegistrationThenDeviceDataReturnsTheRegisteredValues) {
   EXPECT_EQ(Value(a, "SenderEmail"), "shop@example.ru");
   EXPECT_EQ(Value(a, "DocumentNumber"), std::to_string(s.fd.documents.back().number));
   EXPECT_EQ(Value(a, "DateTime").size(), 19u);
+  testing_support::ExpectTheOperatorReadsEveryDocument(s);
 }
 
 TEST_F(FiscalOperations, ChangeOfParametersClosesTheShiftFirstAndChangesTheData) {
@@ -256,6 +258,7 @@ TEST_F(FiscalOperations, ChangeOfParametersClosesTheShiftFirstAndChangesTheData)
   EXPECT_EQ(Value(a, "OrganizationName"), "ООО \"Василёк\"");
   EXPECT_EQ(Value(a, "KKTNumber"), "0000000002034567");
   EXPECT_EQ(Value(a, "TaxVariant"), "0,3");
+  testing_support::ExpectTheOperatorReadsEveryDocument(printer.State());
 }
 
 TEST_F(FiscalOperations, ClosingLeavesTheDriveClosedAndRefusesTheNextReceipt) {
@@ -265,6 +268,7 @@ TEST_F(FiscalOperations, ClosingLeavesTheDriveClosedAndRefusesTheNextReceipt) {
   EXPECT_TRUE(line.Commands("PM").empty());
   EXPECT_EQ(printer.State().fd.lifePhase, emu::kPhaseClosed);
   EXPECT_EQ(DocumentTypes().back(), ffd::kDriveClosing);
+  testing_support::ExpectTheOperatorReadsEveryDocument(printer.State());
 
   // The closed drive opens no shift, and no receipt either, whatever the shift's state.
   const char input[] = "<InputParameters><Parameters CashierName=\"Петрова А.А.\"/></InputParameters>";
