@@ -144,7 +144,7 @@ TEST(FfdFormat, AcknowledgementRoundTripAndRefusals) {
   a.responseCode = 14;
   a.serviceData1[0] = 0x10;
   const Bytes c = ffd::BuildContainer(ffd::AcknowledgementContainer(a));
-  EXPECT_EQ(Bytes(c.begin() + 4, c.begin() + 8), (Bytes{0xA5, 7, 1, 0x10}));
+  EXPECT_EQ(Bytes(c.begin() + 4, c.begin() + 8), (Bytes{0x5A, 7, 1, 0x10}));
 
   ffd::Acknowledgement back;
   ASSERT_TRUE(ffd::ParseAcknowledgement(c.data(), c.size(), &back));
@@ -167,6 +167,17 @@ TEST(FfdFormat, AcknowledgementRoundTripAndRefusals) {
   ASSERT_FALSE(document.empty());
   EXPECT_FALSE(ffd::ParseAcknowledgement(document.data(), document.size(), &back, &why));
   EXPECT_EQ(why, "not an operator acknowledgement");
+
+  // Marked A5 like a document, a receipt still reads; a document marked as a receipt does not.
+  ffd::Container markedA5 = ffd::AcknowledgementContainer(a);
+  markedA5.messageType = ffd::kFiscalDocument;
+  const Bytes a5 = ffd::BuildContainer(markedA5);
+  EXPECT_TRUE(ffd::ParseAcknowledgement(a5.data(), a5.size(), &back));
+  ffd::Container marked5A = ffd::DocumentContainer(h, {});
+  marked5A.messageType = ffd::kOperatorReceipt;
+  const Bytes receipt5A = ffd::BuildContainer(marked5A);
+  ffd::Container c5A;
+  EXPECT_EQ(ffd::ParseContainer(receipt5A.data(), receipt5A.size(), &c5A), ffd::ContainerError::kMessageType);
 }
 
 TEST(FfdFormat, StringsAreCp866) {

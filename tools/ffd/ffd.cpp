@@ -275,7 +275,9 @@ ContainerError ParseContainer(const uint8_t* bytes, size_t count, Container* out
   if (count < kContainerHeaderSize) return ContainerError::kShort;
   if (GetU16(bytes) != count) return ContainerError::kLength;
   if (GetU16(bytes + kCrcAt) != ContainerCrc(bytes, count)) return ContainerError::kCrc;
-  if (bytes[kMessageTypeAt] != kFiscalDocument) return ContainerError::kMessageType;
+  const uint8_t type = bytes[kMessageTypeAt];
+  if (type != kFiscalDocument && !(type == kOperatorReceipt && bytes[kDocumentTypeAt] == kOperatorAck))
+    return ContainerError::kMessageType;
   if (bytes[kVersionAt] != kContainerVersion) return ContainerError::kVersion;
   // The document is one tag of the container's type and fills the rest of it exactly.
   const uint8_t* document = bytes + kContainerHeaderSize;
@@ -681,7 +683,7 @@ Container AcknowledgementContainer(const Acknowledgement& a) {
       .Stlv(tag::kOperatorMessage, message)
       .Raw(tag::kOperatorSign, Bytes(a.operatorSign, a.operatorSign + kOperatorSignSize));
   Container c;
-  c.messageType = kFiscalDocument;
+  c.messageType = kOperatorReceipt;
   c.documentType = kOperatorAck;
   memcpy(c.serviceData1, a.serviceData1, kServiceData1Size);
   c.driveNumber = a.driveNumber;

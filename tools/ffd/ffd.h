@@ -18,10 +18,12 @@ namespace ffd {
 
 using Bytes = std::vector<uint8_t>;
 
-// The container's message type: the same for the drive's documents and the operator's receipts,
-// which the document type tells apart.
+// The container's message type: a document of the drive, or the operator's receipt for one. The
+// operators' receipts in the published examples carry 5A; a receipt marked A5 like a document is
+// read as well.
 enum MessageType : uint8_t {
   kFiscalDocument = 0xA5,
+  kOperatorReceipt = 0x5A,
 };
 
 enum DocumentType : uint8_t {
@@ -207,8 +209,9 @@ struct Container {
 Bytes BuildContainer(const Container& c);
 enum class ContainerError { kNone, kShort, kLength, kCrc, kMessageType, kVersion, kDocument };
 // Reads a container strictly: the length field must be `count` exactly, the CRC must match, the
-// message type and version must be the published ones, and the document must be one STLV of the
-// container's document type that ends where the container ends.
+// message type must be A5 (5A also for an operator's receipt), the version the published one, and
+// the document must be one STLV of the container's document type that ends where the container
+// ends.
 ContainerError ParseContainer(const uint8_t* bytes, size_t count, Container* out);
 const char* ContainerErrorText(ContainerError e);
 // The CRC of a container: CRC16-CCITT over its length field and everything after the CRC field.

@@ -3,7 +3,8 @@
 //   ofd-stub [--port N] [--ready-file FILE] [--fault FAULT [--fault-count N]]
 //
 // Prints "OFD_PORT=<port>" once it serves (and writes the port to --ready-file, so that a script
-// waits for the file instead of guessing a delay), then one line per document received, until
+// waits for the file instead of guessing a delay), then one line per document received with its
+// tags decoded on the line below, or "error: " and the reason for a message it refused, until
 // SIGINT or SIGTERM. --port 0 (the default) takes a free port. --fault FAULT makes it misbehave
 // (the faults are those of the fault table, see ParseFault): down (the port held, every
 // connection refused), close without answering, stall, slow[:MS], answer in pieces[:MS], answer
