@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "addin/mirel240f.h"
+#include "device/info_queries.h"
 #include "device/result_codes.h"
 #include "device/text_field.h"
 #include "driver/com_text.h"
@@ -53,6 +54,7 @@ HRESULT CMirel240F::RunLocked(LONG* pboolSuccess, Body body) {
   ClearErrorState();
   try {
     std::lock_guard<std::recursive_mutex> lock(m_pDevice->csDevice);
+    StartHostCall(m_pDevice.get());
     *pboolSuccess = body() ? 1 : 0;
     // A method that succeeded leaves nothing for GetLastError: a refusal on the way (a device
     // error a later step got past) is not the host's concern.

@@ -164,6 +164,9 @@ struct FPContext {
   int32_t anTaxRates[4] = {};          // hundredths of a percent
   uint8_t abDeviceFlags[23] = {};      // indexed by the flag number 1..22
   uint8_t bDeviceFlagsValid = 0;       // cleared whenever the driver programs a flag or the rates
+  // The S3 record was read in the current host call and nothing the driver did since can have
+  // changed it: the call's later uses of the rates and flags take that copy (ReadS3InCall).
+  uint8_t bS3ReadInCall = 0;
   char infoS31[5] = {};
   uint8_t bS31 = 0;
   char infoS9[28] = {};

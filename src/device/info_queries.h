@@ -9,12 +9,12 @@
 
 #include "device/fp_context.h"
 
-int ReadInfo1(FPContext* ctx);        // "S1": clerk, shift, counters, identity
-int ReadInfo3(FPContext* ctx);        // "S3": tax rates and device flags
-int ReadInfo31(FPContext* ctx);       // "S31" marker of the printers that have it
-int ReadInfoSe(FPContext* ctx);       // the extended status as a record
-int ReadInfoSI(FPContext* ctx);       // the open document's amounts and state
-int ReadInfoSf(FPContext* ctx);       // the shift's totals
+int ReadInfo1(FPContext* ctx);   // "S1": clerk, shift, counters, identity
+int ReadInfo3(FPContext* ctx);   // "S3": tax rates and device flags
+int ReadInfo31(FPContext* ctx);  // "S31" marker of the printers that have it
+int ReadInfoSe(FPContext* ctx);  // the extended status as a record
+int ReadInfoSI(FPContext* ctx);  // the open document's amounts and state
+int ReadInfoSf(FPContext* ctx);  // the shift's totals
 int ReadInfoSfm(FPContext* ctx);
 int ReadInfoSg(FPContext* ctx);
 int ReadInfoSh(FPContext* ctx);
@@ -29,6 +29,13 @@ int ReadInfoSF0000(FPContext* ctx);
 
 int32_t GetBasicInfo(FPContext* ctx);
 int32_t GetBasicS3Info(FPContext* ctx);
+// The S3 record once per host call: read unless this call has read it already and programmed no
+// flag since (bS3ReadInCall); the result of the read, or 0 for the copy.
+int32_t ReadS3InCall(FPContext* ctx);
+// A host call begins: records read in an earlier call are not taken for this one's.
+void StartHostCall(FPContext* ctx);
+// The benchmark's comparison with the driver before it kept the copy: every use reads S3 again.
+void SetS3ReadEveryUse(bool bEveryUse);
 int32_t GetBasicS31Info(FPContext* ctx);
 int32_t GetBasicSeInfo(FPContext* ctx);
 int32_t GetBasicSIInfo(FPContext* ctx);

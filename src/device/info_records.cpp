@@ -364,6 +364,7 @@ void DecodeTaxRatesAndFlags(FPContext* ctx, const uint8_t* frame, int length) {
     ctx->abDeviceFlags[k] = static_cast<uint8_t>(HexDigit(pair[0]) << 4 | HexDigit(pair[1]));
   }
   ctx->bDeviceFlagsValid = 1;
+  ctx->bS3ReadInCall = 1;
 }
 
 void NoteS31(FPContext* ctx, const uint8_t*, int) { ctx->bS31 = 1; }

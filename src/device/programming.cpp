@@ -61,6 +61,7 @@ int32_t ProgramFlagValue(FPContext* ctx, const char* name, int n, int value, boo
   ctx->nLastResult = MapLinkResult(ctx, ExecTransaction(ctx, cmd, kNoPause, true, false));
   if (ctx->nLastResult == 0 && storePause) ctx->pClock->SleepMs(kStorePauseMs);
   ctx->bDeviceFlagsValid = 0;
+  ctx->bS3ReadInCall = 0;
   return LogReturn(ctx, name, ctx->nLastResult);
 }
 

@@ -134,7 +134,7 @@ bool CMirelDriver::FailItem(const char* szMessage, int32_t nCode) {
 // The item's tax: "no VAT" always passes, a rate only when the printer has it programmed.
 bool CMirelDriver::IsItemTaxProgrammed(const CheckPosition& position) {
   FPContext* ctx = m_pDevice.get();
-  ctx->nLastResult = GetBasicS3Info(ctx);
+  ctx->nLastResult = ReadS3InCall(ctx);
   if (position.dTaxRate < 0) return true;
   const int32_t rate = RoundToInt(position.dTaxRate);
   if (IsTaxRateProgrammed(ctx, rate)) return true;

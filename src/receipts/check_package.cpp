@@ -333,7 +333,7 @@ int32_t PreCheck(FPContext* ctx, const TiXmlDocument* document, std::string* mes
   if (!document) return Fail(message, kResultBadCheckData, "Check is absent");
   ctx->nLastResult = kResultOk;
   // The items' tax rates are mapped against the rates the device has now.
-  const int32_t rates = GetBasicS3Info(ctx);
+  const int32_t rates = ReadS3InCall(ctx);
   if (rates != kResultOk) return Fail(message, rates, "Get data S3 error");
   const TiXmlElement* package = document->FirstChildElement("CheckPackage");
   if (!package) return Fail(message, kResultBadCheckData, "Tag \"CheckPackage\" is absent");

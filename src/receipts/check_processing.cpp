@@ -195,8 +195,8 @@ bool CMirelDriver::CheckReadyForReceipt(const char* szName, uint32_t* pnBefore, 
   int32_t session = 0;
   int r = GetCheckAndSession(ctx, pnBefore, &session);
   if (pnSessionNumber) *pnSessionNumber = session;
+  // GetCheckAndSession has just read the fiscal drive's status the shift test needs.
   if (r < 0) return FailH(szName, "GetCheckAndSession error", -r);
-  if ((r = GetStatusFiscalDrive(ctx)) < 0) return FailH(szName, "GetStatusFiscalDrive error", -r);
   if ((r = GetStatus(ctx, true)) < 0) return FailH(szName, "GetStatus error", -r);
   return IsShiftUsable(szName) && IsPrinterReady(szName);
 }
@@ -300,7 +300,7 @@ bool CMirelDriver::PrintCheckItems(const char* szDeviceID, const TiXmlElement* p
     CancelReceipt(szDeviceID);
     return false;
   }
-  ctx->nLastResult = GetBasicS3Info(ctx);
+  ctx->nLastResult = ReadS3InCall(ctx);
   int items = 0;
   for (const TiXmlElement* e = positions->FirstChildElement("FiscalString"); e; e = e->NextSiblingElement()) {
     if (std::strcmp(e->Value(), "FiscalString") != 0) continue;

@@ -156,7 +156,7 @@ int CMirelDriver::OpenCheckCorr(const CorrectionData& data) {
   m_nDocumentType = data.bIncome ? doc::kSale : doc::kPurchase;
   TaxEntry entries[kCorrectionTaxEntries];
   BuildTaxTable(data, entries);
-  ctx->nLastResult = GetBasicS3Info(ctx);
+  ctx->nLastResult = ReadS3InCall(ctx);
   for (const TaxEntry& e : entries) {
     if (e.nGross == 0 || IsTaxRateProgrammed(ctx, e.nRate)) continue;
     ctx->nLastResult = e.nRate;

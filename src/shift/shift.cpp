@@ -246,7 +246,7 @@ LONG CMirelDriver::StartSession(const char* szClerkName, int nPosId, const char*
   int32_t r = SafeOpenFP2(ctx, nPosId, kClerk, m_szClerkName, 0, szClerkVatin ? szClerkVatin : "");
   if (r == 0) {
     ::SetClerk(ctx, kClerk, m_szClerkName);
-    r = GetBasicS3Info(ctx);
+    r = ReadS3InCall(ctx);
   }
   if (r != 0) {
     LogMessageH(kName, DriverErrorText(r));

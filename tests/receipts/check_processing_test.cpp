@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "device/info_queries.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "emu/access.h"
@@ -36,6 +37,7 @@ class CheckProcessing : public ReceiptPrinter<52> {
     Outcome o;
     BSTR sign = nullptr;
     BSTR site = nullptr;
+    StartHostCall(ctx);  // as the add-in does for every call
     o.result = driver.ProcessCheck("7", electronically ? 1 : 0, package.c_str(), &o.checkNumber,
                                    &o.sessionNumber, &sign, &site);
     o.fiscalSign = BstrToCp1251(sign);
@@ -274,6 +276,27 @@ TEST_F(CheckProcessing, TheHostIsToldWhatTheFiscalDriveMade) {
     trues += next.result;
     EXPECT_EQ(static_cast<size_t>(trues), DriveDocuments());
   }
+}
+
+// The printer's rates are read once for a receipt however many items it has, and afresh in the
+// next call, since the printer may have been programmed in between; a read that fails ends the
+// call before anything is printed, as no copy of an earlier call stands in for it.
+TEST_F(CheckProcessing, TheRatesAreReadOncePerCall) {
+  const std::string items = Item("1", "5.00", "5.00") + Item("2", "3.00", "6.00") + Item("1", "4.00", "4.00");
+  const std::string sale = Package("1", items, "Cash=\"15.00\"");
+  for (int call = 0; call < 2; ++call) {
+    line.printer.ClearTrace();
+    ASSERT_TRUE(Process(sale).result) << log.Text();
+    EXPECT_EQ(1u, line.Commands("S3").size());
+    EXPECT_EQ(3u, line.Commands("!").size());
+  }
+  line.printer.ClearTrace();
+  line.printer.RefuseNextOf("S3", 0x21);
+  const Outcome refused = Process(sale);
+  EXPECT_FALSE(refused.result);
+  EXPECT_NE(0, refused.code);
+  EXPECT_TRUE(line.Commands("!").empty());
+  EXPECT_EQ(2u, DriveDocuments());
 }
 
 // ---- The receipt-level operations on their own ----
