@@ -1,14 +1,19 @@
-// mirel-bench: how long a receipt takes through the host interface against the virtual printer,
-// next to the least the line and the printer allow.
+// mirel-bench: how long a receipt and every other host method a cashier waits for take through the
+// host interface against the virtual printer, next to the least the line and the printer allow.
 //
 //   mirel-bench [--quick] [--fixed-pauses] [--receipts N] [--documents N]
 //
 // For 1, 5, 20 and 100 items at 9600 and 115200 bit/s it runs Open, then ProcessCheck, and prints
-// the wall time, the lower bound and their ratio, the commands sent and the driver's CPU time. The
+// the wall time, the lower bound and their ratio, the commands sent, the bytes on the line (all and
+// per item) and the driver's CPU time. The
 // bound is the printer's accounting of the bytes on the line and of its own command, print and
 // fiscal-drive time, plus every rest the driver's protocol makes it keep (after a clerk logs on or
 // off or is stored, after a refused payment, before a receipt-state query, before acknowledging a
 // record, before sending again after NAK or busy); the rests are shown in a column of their own.
+// The 20- and 100-item receipts at 9600 bit/s run again with the printer's rates read before every
+// item, as the driver once did, for the comparison in the same run. Open, OpenShift, CloseShift,
+// the X report, the settlements report, GetDataKKT, a correction receipt, a cash in, a text
+// document and the device test are measured the same way, once each at both speeds.
 // Then the relay drains N waiting documents (1,000) to the test OFD server at both speeds; 500
 // receipts of 20 items run on an unpaced line for the driver's CPU time, divided into its own code
 // and the kernel's work for it; and N receipts (10,000) run on that line with the resident memory
@@ -21,12 +26,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "addin/mirel240f.h"
+#include "device/info_queries.h"
 #include "emu/fiscal_drive.h"
 #include "emu/virtual_printer.h"
 #include "host/host_services.h"
@@ -139,6 +146,10 @@ class Bench {
 
   // Starts the printer and the component and opens the device; false with a message on failure.
   bool Open(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
+    return Start(settings) && RunCall(Call("Open", {}));
+  }
+  // Starts the printer and the component and hands over the settings, the device not yet opened.
+  bool Start(const std::vector<std::pair<std::string, std::string>>& settings = {}) {
     std::string error;
     if (!m_printer.Start() ||
         !plat::SetEnvironment("MIREL_COM" + std::to_string(kPort), m_printer.PortPath())) {
@@ -155,10 +166,16 @@ class Bench {
     Set("Speed", speed);
     Set("Password", kPassword);
     for (const auto& s : settings) Set(s.first, s.second);
-    return Run(Call("Open", {}));
+    return true;
   }
   bool Receipt(const std::string& sale) {
-    return Run(Call("ProcessCheck", {{"$DeviceID", false}, {"false", false}, {sale, true}}));
+    return RunCall(Call("ProcessCheck", {{"$DeviceID", false}, {"false", false}, {sale, true}}));
+  }
+  bool RunCall(const HostCall& call) {
+    m_out.str("");
+    const CallOutcome outcome = m_session.Run(call);
+    if (outcome != CallOutcome::kSucceeded) std::fprintf(stderr, "%s", m_out.str().c_str());
+    return outcome == CallOutcome::kSucceeded;
   }
   FPContext* Device() { return static_cast<CMirel240F*>(m_session.Component())->Device(); }
   emu::VirtualPrinter& Printer() { return m_printer; }
@@ -167,13 +184,7 @@ class Bench {
 
  private:
   void Set(const std::string& name, const std::string& value) {
-    Run(Call("SetParameter", {{name, true}, {value, true}}));
-  }
-  bool Run(const HostCall& call) {
-    m_out.str("");
-    const CallOutcome outcome = m_session.Run(call);
-    if (outcome != CallOutcome::kSucceeded) std::fprintf(stderr, "%s", m_out.str().c_str());
-    return outcome == CallOutcome::kSucceeded;
+    RunCall(Call("SetParameter", {{name, true}, {value, true}}));
   }
 
   // Declared before the session, whose Done writes the profile once more and still uses the rest.
@@ -186,26 +197,118 @@ class Bench {
   uint32_t m_baud = 0;
 };
 
-// One receipt of `items` items, measured after one of the same to warm up. The bound is the wire,
-// the printer and the driver's rests; the rests are also shown alone.
-void ReceiptCase(uint32_t baud, int items, bool fixedPauses) {
-  Bench bench(baud, emu::RealisticTiming(), fixedPauses);
-  const std::string sale = SaleOf(items);
-  if (!bench.Open() || !bench.Receipt(sale)) return;
+// What one host call cost: the wall time, and its bound, the wire and the printer's own time
+// (line) plus the driver's rests; the bytes on the line both ways.
+struct Cost {
+  double wallMs = 0;
+  double lineMs = 0;
+  double restMs = 0;
+  double cpuMs = 0;
+  uint64_t bytes = 0;
+  uint64_t commands = 0;
+  bool ok = false;
+  double BoundMs() const { return lineMs + restMs; }
+};
+
+Cost Measure(Bench& bench, const std::function<bool()>& call) {
   bench.Printer().ResetAccounts();
   bench.Clock().restMs = 0;
+  Cost c;
   const uint64_t cpuStart = plat::ThreadCpuMicros();
   const Steady::time_point start = Steady::now();
-  const bool ok = bench.Receipt(sale);
-  const double wallMs = MsSince(start);
-  const double cpuMs = (plat::ThreadCpuMicros() - cpuStart) / 1000.0;
+  c.ok = call();
+  c.wallMs = MsSince(start);
+  c.cpuMs = (plat::ThreadCpuMicros() - cpuStart) / 1000.0;
   const emu::Accounts a = bench.Printer().GetAccounts();
-  const double lineMs = (a.wireUs + a.deviceUs) / 1000.0;
-  const double restMs = static_cast<double>(bench.Clock().restMs);
-  const double boundMs = lineMs + restMs;
-  std::printf("%7u %6d %-7s %8.0f %8.0f %8.0f %8.0f %6.2f %8llu %7.3f%s\n", baud, items,
-              fixedPauses ? "fixed" : "answer", wallMs, lineMs, restMs, boundMs, wallMs / boundMs,
-              static_cast<unsigned long long>(a.commands), cpuMs, ok ? "" : "  (failed)");
+  c.lineMs = (a.wireUs + a.deviceUs) / 1000.0;
+  c.restMs = static_cast<double>(bench.Clock().restMs);
+  c.bytes = a.bytesReceived + a.bytesSent;
+  c.commands = a.commands;
+  return c;
+}
+
+// One receipt of `items` items, measured after one of the same to warm up. With bS3EveryUse the
+// driver reads the printer's rates before every item again, as it did before it kept them for the
+// call.
+Cost ReceiptCost(uint32_t baud, int items, bool fixedPauses, bool bS3EveryUse) {
+  Bench bench(baud, emu::RealisticTiming(), fixedPauses);
+  const std::string sale = SaleOf(items);
+  SetS3ReadEveryUse(bS3EveryUse);
+  Cost c;
+  if (bench.Open() && bench.Receipt(sale)) c = Measure(bench, [&] { return bench.Receipt(sale); });
+  SetS3ReadEveryUse(false);
+  return c;
+}
+
+void ReceiptCase(uint32_t baud, int items, bool fixedPauses) {
+  const Cost c = ReceiptCost(baud, items, fixedPauses, false);
+  std::printf("%7u %6d %-7s %8.0f %8.0f %8.0f %8.0f %6.2f %8llu %7llu %6.0f %7.3f%s\n", baud, items,
+              fixedPauses ? "fixed" : "answer", c.wallMs, c.lineMs, c.restMs, c.BoundMs(),
+              c.wallMs / c.BoundMs(), static_cast<unsigned long long>(c.commands),
+              static_cast<unsigned long long>(c.bytes), static_cast<double>(c.bytes) / items, c.cpuMs,
+              c.ok ? "" : "  (failed)");
+}
+
+// The same receipt with the rates read once per call and read before every item, in one run.
+void RereadCase(uint32_t baud, int items) {
+  const Cost before = ReceiptCost(baud, items, false, true);
+  const Cost now = ReceiptCost(baud, items, false, false);
+  std::printf("%7u %6d %10.0f %10.0f %8.2f %12llu %12llu%s\n", baud, items, before.wallMs, now.wallMs,
+              now.wallMs / before.wallMs, static_cast<unsigned long long>(before.bytes),
+              static_cast<unsigned long long>(now.bytes), before.ok && now.ok ? "" : "  (failed)");
+}
+
+// A host method other than the receipt, once, on a printer whose shift is open or closed as the
+// method needs, on a device opened before it (or not, for Open and the device test).
+struct MethodCall {
+  const char* label;
+  bool bShiftOpen;
+  bool bOpened;
+  HostCall call;
+};
+
+std::vector<MethodCall> MethodCalls() {
+  const HostArg id{"$DeviceID", false};
+  const HostArg cashier{
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><InputParameters><Parameters CashierName=\"Ivanova\""
+      " CashierVATIN=\"500100732259\"/></InputParameters>",
+      true};
+  const HostArg correction{
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><CheckCorrectionPackage><Parameters CashierName=\"Ivanova\""
+      " CorrectionType=\"1\" CorrectionBaseName=\"Order\" CorrectionBaseDate=\"2024-05-01\""
+      " CorrectionBaseNumber=\"12-05\" PaymentType=\"1\" TaxVariant=\"0\" Sum=\"7.20\" SumTAX20=\"1.20\"/>"
+      "<Payments Cash=\"7.20\"/></CheckCorrectionPackage>",
+      true};
+  std::string lines;
+  for (int i = 1; i <= 10; ++i) lines += "<TextString Text=\"Line " + std::to_string(i) + " of the slip\"/>";
+  const HostArg text{"<?xml version=\"1.0\" encoding=\"UTF-8\"?><Document><Positions>" + lines +
+                         "<Barcode BarcodeType=\"QR\" Barcode=\"https://example.ru/card/000123\"/>"
+                         "</Positions></Document>",
+                     true};
+  return {
+      {"Open", true, false, Call("Open", {})},
+      {"OpenShift", false, true, Call("OpenShift", {id, cashier})},
+      {"CloseShift", true, true, Call("CloseShift", {id, cashier})},
+      {"PrintXReport", true, true, Call("PrintXReport", {id, cashier})},
+      {"Settlements", true, true, Call("ReportCurrentStatusOfSettlements", {id, cashier})},
+      {"GetDataKKT", true, true, Call("GetDataKKT", {id})},
+      {"Correction", true, true, Call("ProcessCorrectionCheck", {id, correction})},
+      {"CashIn", true, true, Call("CashInOutcome", {id, cashier, {"5000", false}})},
+      {"TextDocument", true, true, Call("PrintTextDocument", {id, text})},
+      {"DeviceTest", true, false, Call("DeviceTest", {})},
+  };
+}
+
+void MethodCase(uint32_t baud, const MethodCall& m) {
+  Bench bench(baud, emu::RealisticTiming(), false);
+  if (!m.bShiftOpen) bench.Printer().ModifyState([](emu::PrinterState& s) { s.shiftOpen = false; });
+  Cost c;
+  if (bench.Start() && (!m.bOpened || bench.RunCall(Call("Open", {}))))
+    c = Measure(bench, [&] { return bench.RunCall(m.call); });
+  std::printf("%7u %-13s %8.0f %8.0f %8.0f %8.0f %6.2f %8llu %7llu%s\n", baud, m.label, c.wallMs, c.lineMs,
+              c.restMs, c.BoundMs(), c.BoundMs() > 0 ? c.wallMs / c.BoundMs() : 0.0,
+              static_cast<unsigned long long>(c.commands), static_cast<unsigned long long>(c.bytes),
+              c.ok ? "" : "  (failed)");
 }
 
 // The relay moving `documents` waiting documents to the test OFD server. The line's capacity is
@@ -326,10 +429,26 @@ int main(int argc, char** argv) {
   std::printf(
       "Receipts (one ProcessCheck after Open; line = the wire and the printer's own time, rests = the\n"
       "pauses the driver's protocol requires, bound = line + rests, ratio = wall / bound)\n");
-  std::printf("%7s %6s %-7s %8s %8s %8s %8s %6s %8s %7s\n", "bit/s", "items", "pauses", "wall ms", "line ms",
-              "rests ms", "bound ms", "ratio", "commands", "cpu ms");
+  std::printf("%7s %6s %-7s %8s %8s %8s %8s %6s %8s %7s %6s %7s\n", "bit/s", "items", "pauses", "wall ms",
+              "line ms", "rests ms", "bound ms", "ratio", "commands", "bytes", "b/item", "cpu ms");
   for (uint32_t baud : speeds) {
     for (int n : items) ReceiptCase(baud, n, options.fixedPauses);
+  }
+
+  std::printf(
+      "\nThe printer's rates read once per call against before every item, as the driver did before\n"
+      "(one receipt each, in this run; now = wall now / wall before)\n");
+  std::printf("%7s %6s %10s %10s %8s %12s %12s\n", "bit/s", "items", "before ms", "now ms", "now",
+              "bytes before", "bytes now");
+  for (int n : options.quick ? std::vector<int>{5} : std::vector<int>{20, 100}) RereadCase(speeds.front(), n);
+
+  std::printf(
+      "\nThe other host methods (once each, on a device opened before it but for Open and the device\n"
+      "test; line, rests and bound as for the receipts)\n");
+  std::printf("%7s %-13s %8s %8s %8s %8s %6s %8s %7s\n", "bit/s", "method", "wall ms", "line ms", "rests ms",
+              "bound ms", "ratio", "commands", "bytes");
+  for (uint32_t baud : speeds) {
+    for (const MethodCall& m : MethodCalls()) MethodCase(baud, m);
   }
 
   std::printf(
