@@ -213,6 +213,9 @@ class CMirelDriver {
   };
   int32_t m_nDocumentType = 0;  // 0: no document open
   int32_t m_bClerkSet = 0;      // the printer took m_szClerkName through SetClerk or StartDocument
+  // The open document has been opened in the printer (a header, an item or an amount it took), so
+  // the printer must show it open after every step until it ends.
+  bool m_bDocumentInPrinter = false;
   // A step ended with paper end / a printer failure or busy printer: the next step clears it first.
   int32_t m_bPaperEndPending = 0;
   int32_t m_bPrinterFailurePending = 0;
@@ -233,6 +236,16 @@ class CMirelDriver {
   void LogCardTexts(const char* name, const char* sCardNum, const char* sAuthCode);
   LONG ClearPendingErrors(const char* name);
   LONG StatusAfterStep(const char* name, LONG result, bool busyCounts);
+  // A fresh status, asked again within a bound when a poll goes unanswered; 0 or the link's code.
+  LONG ReadFreshStatus(const char* name);
+  bool PrinterShowsDocument() const;
+  // 100 when the last status shows the printer without the document it holds for the driver.
+  LONG DocumentLost(const char* name);
+  // A fresh status and DocumentLost: 0 while the printer still holds the open document (or none is
+  // open in it yet).
+  LONG ConfirmDocumentHeld(const char* name);
+  // The printer's total of the open receipt against the driver's own; false (with 100) when they differ.
+  bool ConfirmReceiptTotal(const char* name, int64_t nPrinterTotal);
   LONG CheckTenderArguments(const char* name, int nType, bool badAmount);
   LONG SendCardData(const char* name, const char* sCardNum, const char* sAuthCode, const char* failure);
   LONG PayDocument(const char* name, int nType, int64_t whole, double amount, bool doubleForm);
@@ -267,7 +280,8 @@ class CMirelDriver {
   bool IsPrinterReady(const char* szName);
   bool ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, CheckParameters* params);
   bool SetCheckCashier(const CheckParameters& params);
-  void SendReceiptAttributes(const CheckParameters& params);
+  bool SendReceiptAttributes(const CheckParameters& params);
+  bool ConfirmReceiptHeld(const char* szName);
   bool PrintCheckItems(const char* szDeviceID, const TiXmlElement* positions, double* pdPositions);
   bool BalancePayments(CheckParameters* params, double dPositions, double* pdCashBefore);
   bool ReturnCash(const CheckParameters& params, double dCashBefore);

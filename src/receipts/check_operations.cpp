@@ -248,6 +248,8 @@ bool CMirelDriver::PaymentCheck(const CheckParameters& params) {
   LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(sum));
   LogMessageHf("PaymentCheck", "%lld", static_cast<long long>(total));
   if (sum > kMaxPaymentsSum) return FailPayment("Total check value error", kCodeTotalTooLarge);
+  // Nothing is paid into a receipt that is not the one the items went into.
+  if (!ConfirmReceiptTotal("PaymentCheck", total)) return false;
   // A sale return and a purchase pay cash out of the drawer.
   if (m_nDocumentType == doc::kSaleReturn || m_nDocumentType == doc::kPurchase) {
     if (RoundToInt64(GetDoubleDeviceInfo(doc::kInfoDrawerCash)) < cash)

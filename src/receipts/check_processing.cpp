@@ -265,29 +265,51 @@ bool CMirelDriver::SetCheckCashier(const CheckParameters& params) {
   return true;
 }
 
-// The receipt's attributes; a refused attribute is logged and the receipt goes on without it.
-void CMirelDriver::SendReceiptAttributes(const CheckParameters& params) {
+// The receipt's attributes; a refused attribute is logged and the receipt goes on without it. False
+// when the printer no longer holds the receipt after one of them.
+bool CMirelDriver::SendReceiptAttributes(const CheckParameters& params) {
   FPContext* ctx = m_pDevice.get();
   SetTextAttribute(ctx, kAttributeBlank, " ");
+  if (!ConfirmReceiptHeld(kProcessCheck)) return false;
   auto sendText = [&](const TextAttribute& a) {
     const char* text = a.text(params);
-    if (*text && SetTextAttribute(ctx, a.attribute, text) != kResultOk)
-      LogMessageHf("ProcessCheck", a.failure, text);
+    if (!*text) return true;
+    if (SetTextAttribute(ctx, a.attribute, text) != kResultOk) LogMessageHf("ProcessCheck", a.failure, text);
+    return ConfirmReceiptHeld(kProcessCheck);
   };
-  for (const TextAttribute& a : kCustomerAttributes) sendText(a);
+  for (const TextAttribute& a : kCustomerAttributes) {
+    if (!sendText(a)) return false;
+  }
   if (params.nAgentSignMask != 0) {
     const char mask = static_cast<char>(params.nAgentSignMask);
     if (SetTagData(ctx, kTagAgentSign, &mask, false, false, 1) != kResultOk)
       LogMessageHf("ProcessCheck", "Error Agent Sign set: %2.2X", params.nAgentSignMask);
+    if (!ConfirmReceiptHeld(kProcessCheck)) return false;
   }
-  for (const TextAttribute& a : kAgentAttributes) sendText(a);
+  for (const TextAttribute& a : kAgentAttributes) {
+    if (!sendText(a)) return false;
+  }
   for (const TagAttribute& a : kTagAttributes) {
     const char* text = a.text(params);
-    if (*text && SetTagData(ctx, a.tag, text, true, a.modeFlag, -1) != kResultOk)
+    if (!*text) continue;
+    if (SetTagData(ctx, a.tag, text, true, a.modeFlag, -1) != kResultOk)
       LogMessageHf("ProcessCheck", a.failure, text);
+    if (!ConfirmReceiptHeld(kProcessCheck)) return false;
   }
-  if (ctx->szAddressSiteInspections[0])
+  if (ctx->szAddressSiteInspections[0]) {
     SetTextAttribute(ctx, kAttributeInspectionsSite, ctx->szAddressSiteInspections);
+    if (!ConfirmReceiptHeld(kProcessCheck)) return false;
+  }
+  return true;
+}
+
+// Whether the printer still holds the receipt after a step of ProcessCheck's own; the code stays
+// for the host when it does not.
+bool CMirelDriver::ConfirmReceiptHeld(const char* szName) {
+  const LONG code = ConfirmDocumentHeld(szName);
+  if (code == kResultOk) return true;
+  m_pDevice->nLastResult = code;
+  return false;
 }
 
 // Every FiscalString of Positions as an item; `*pdPositions` receives the sum of the items in
@@ -357,6 +379,7 @@ bool CMirelDriver::ReturnCash(const CheckParameters& params, double dCashBefore)
         LogMessageHf("ProcessCheck", "Print text error: %s", line.c_str());
         ctx->nLastResult = kResultBadCheckData;
       }
+      if (!ConfirmReceiptHeld(kProcessCheck)) return false;
     }
   }
   if (!params.bReturn || params.dCash <= 0) return true;
@@ -373,11 +396,15 @@ bool CMirelDriver::PrintTextsAndBarcodes(const TiXmlElement* positions) {
       const std::optional<std::string> text = GetXmlAttr(e, "Text");
       if (!text || text->empty()) {
         LogMessageH("ProcessCheck", "Tag \"TextString\"->\"Text\" error");
-      } else if (TextBeforeEndCheck(ctx, text->c_str()) != kResultOk) {
-        LogMessageHf("ProcessCheck", "Tag \"TextString\"->\"Text\" error: %s", text->c_str());
-        ctx->nLastResult = kResultBadCheckData;
+      } else {
+        if (TextBeforeEndCheck(ctx, text->c_str()) != kResultOk) {
+          LogMessageHf("ProcessCheck", "Tag \"TextString\"->\"Text\" error: %s", text->c_str());
+          ctx->nLastResult = kResultBadCheckData;
+        }
+        if (!ConfirmReceiptHeld(kProcessCheck)) return false;
       }
-    } else if (std::strcmp(e->Value(), "Barcode") == 0 && !PrintCheckBarcode(e)) {
+    } else if (std::strcmp(e->Value(), "Barcode") == 0 &&
+               (!PrintCheckBarcode(e) || !ConfirmReceiptHeld(kProcessCheck))) {
       return false;
     }
   }
@@ -493,12 +520,18 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage
     LogMessageH("OdinS_OpenCheck", "Error OpenCheck");
     return false;
   }
-  SendReceiptAttributes(params);
+  if (!SendReceiptAttributes(params)) {
+    CancelReceipt(szDeviceID);
+    return false;
+  }
   const TiXmlElement* positions = document.FirstChildElement("CheckPackage")->FirstChildElement("Positions");
   double positionsSum = 0;
   if (!PrintCheckItems(szDeviceID, positions, &positionsSum)) return false;
   double cashBefore = 0;
-  if (!BalancePayments(&params, positionsSum, &cashBefore)) return false;  // left open for the next call
+  if (!BalancePayments(&params, positionsSum, &cashBefore)) {
+    CancelReceipt(szDeviceID);
+    return false;
+  }
   if (!PaymentCheck(params)) {
     LogMessageH("ProcessCheck", "Error Payment");
     return SettleFailedClosing(kProcessCheck, szDeviceID, before, pnCheckNumber, pnSessionNumber,

@@ -154,6 +154,7 @@ int CMirelDriver::OpenCheckCorr(const CorrectionData& data) {
     return kOpenFailed;
   }
   m_nDocumentType = data.bIncome ? doc::kSale : doc::kPurchase;
+  m_bDocumentInPrinter = false;
   TaxEntry entries[kCorrectionTaxEntries];
   BuildTaxTable(data, entries);
   ctx->nLastResult = ReadS3InCall(ctx);
@@ -169,8 +170,12 @@ int CMirelDriver::OpenCheckCorr(const CorrectionData& data) {
   for (const TaxEntry& e : entries) {
     if (e.nGross > kMaxItemPrice) return FailOpen("Price exceeded the maximum value", kCodePriceTooLarge);
   }
-  OpenCorrection(ctx);
-  if (!SendCorrectionItems(entries) || !SendCorrectionTags(data) || !PayCorrection(data)) {
+  // A refused opening would have the items open a plain receipt of the printer's own.
+  ctx->nLastResult = OpenCorrection(ctx);
+  m_bDocumentInPrinter = ctx->nLastResult == kResultOk;
+  if (!m_bDocumentInPrinter || !ConfirmReceiptHeld(kOpen) || !SendCorrectionItems(entries) ||
+      !SendCorrectionTags(data) || !ConfirmReceiptHeld(kOpen) ||
+      !ConfirmReceiptTotal(kOpen, GetDocInfo(doc::kInfoDocumentTotal)) || !PayCorrection(data)) {
     LogMessageH(kOpen, "Exit");
     return kOpenFailed;
   }
@@ -224,7 +229,12 @@ bool CMirelDriver::PayCorrection(const CorrectionData& data) {
   FPContext* ctx = m_pDevice.get();
   for (const CorrectionPayment& p : kPayments) {
     const int64_t amount = data.*p.amount;
-    if (amount <= 0 || Pay(ctx, p.type, amount) == kResultOk) continue;
+    if (amount <= 0) continue;
+    if (Pay(ctx, p.type, amount) == kResultOk) {
+      // The correction stays open after its payments, until its closing.
+      if (!ConfirmReceiptHeld(kOpen)) return false;
+      continue;
+    }
     char name[32];
     std::snprintf(name, sizeof name, "%s (Pay \xB9 %d)", kOpen, p.type);
     LogMessageH(name, DriverErrorText(ctx->nLastResult));

@@ -41,6 +41,10 @@ constexpr size_t kClerkNameLength = 35;
 constexpr int kSfDrawerAmount = 7;
 constexpr int kSfAmounts = 8;
 constexpr int kSIStateDigits = 26;  // the three state digits of the "SI" record, counted from its "S"
+// A status poll the printer leaves unanswered says nothing about its document (it may be coming back
+// from a restart): it is asked again, this many times in all, this far apart, before a step is given up.
+constexpr int kStatusPolls = 4;
+constexpr uint32_t kStatusPollPauseMs = 1000;
 
 bool Given(const char* text) {
   return text && *text;
@@ -102,7 +106,10 @@ LONG CMirelDriver::StartDocument(int nType, int nSection, int nCustomerId, const
     m_bClerkSet = 1;
   }
 
+  m_bDocumentInPrinter = false;
   code = OpenDocumentOfType(kName, nType, nCustomerId);
+  // A sale or a return opens in the printer with its header; a purchase with its first item.
+  if (code == 0 && (nType == kSale || nType == kSaleReturn)) m_bDocumentInPrinter = true;
   ResetDocumentTotals();
   return ReturnH(kName, StatusAfterStep(kName, code, false));
 }
@@ -188,6 +195,7 @@ LONG CMirelDriver::ItemEx(int nQuantity, uint32_t nAmount, const char* sText, in
     t.nDocItemsAmount =
         static_cast<int32_t>(static_cast<uint32_t>(t.nDocItemsAmount) + static_cast<uint32_t>(cost));
     t.dDocItemsAmount += static_cast<double>(RoundToInt64(static_cast<double>(cost) / 1000)) * 1000;
+    m_bDocumentInPrinter = true;
   }
   return ReturnH(kName, StatusAfterStep(kName, code, false));
 }
@@ -209,7 +217,7 @@ LONG CMirelDriver::AbsoluteCorrectionText(int nValue, const char* sText) {
   t.nDocItemsAmount = static_cast<int32_t>(static_cast<uint32_t>(t.nDocItemsAmount) -
                                            static_cast<uint32_t>(int64_t{nValue} * 1000));
   t.dDocItemsAmount -= static_cast<double>(nValue) * 1000;
-  return ReturnH(kName, 0);
+  return ReturnH(kName, ConfirmDocumentHeld(kName));
 }
 
 LONG CMirelDriver::Tender(int64_t nAmount, int nType, const char* sCardNum, const char* sAuthCode) {
@@ -543,8 +551,8 @@ LONG CMirelDriver::ClearPendingErrors(const char* name) {
 
 LONG CMirelDriver::StatusAfterStep(const char* name, LONG result, bool busyCounts) {
   FPContext* ctx = m_pDevice.get();
-  GetStatus(ctx, true);
-  LONG code = 0;
+  LONG code = ReadFreshStatus(name);
+  if (code != 0) return code;
   if (ctx->status[1] & st::kPaperEnd) {
     code = kCodePaperEnd;
     m_bPaperEndPending = 1;
@@ -555,9 +563,58 @@ LONG CMirelDriver::StatusAfterStep(const char* name, LONG result, bool busyCount
     code = kCodeBusy;
     m_bPrinterFailurePending = 1;
   }
-  if (code == 0) return result;
+  if (code == 0) return result != 0 ? result : DocumentLost(name);
   LogMessageH(name, DriverErrorText(code));
   return code;
+}
+
+LONG CMirelDriver::ReadFreshStatus(const char* name) {
+  FPContext* ctx = m_pDevice.get();
+  int answer = 0;
+  for (int poll = 0; poll < kStatusPolls; ++poll) {
+    if (poll > 0) ctx->pClock->SleepMs(kStatusPollPauseMs);
+    answer = GetStatus(ctx, true);
+    if (answer == kAnswerStatus) return 0;
+  }
+  LogMessageH(name, "Status not received");
+  return MapLinkResult(ctx, answer);
+}
+
+// Whether the last status shows the open document of its kind: the fiscal receipt bit for a sale
+// or purchase (of a fiscal register), the receipt bit for a return and a cash document.
+bool CMirelDriver::PrinterShowsDocument() const {
+  const uint8_t b = m_pDevice->status[0];
+  const bool fiscalKind = m_nDocumentType == kSale || m_nDocumentType == kPurchase;
+  if (fiscalKind && (b & st::kFiscalPair) == st::kFiscalPair) return (b & st::kFiscalReceiptOpen) != 0;
+  return (b & st::kReceiptOpen) != 0;
+}
+
+// A printer that restarted, lost its power or cancelled on its own no longer holds the document the
+// driver is building, and whatever it would take next would go into a document of its own.
+LONG CMirelDriver::DocumentLost(const char* name) {
+  if (m_nDocumentType == kNoDocument || !m_bDocumentInPrinter || PrinterShowsDocument()) return 0;
+  LogMessageH(name, "The printer no longer holds the open document");
+  return kCodeNoDocument;
+}
+
+bool CMirelDriver::ConfirmReceiptTotal(const char* name, int64_t nPrinterTotal) {
+  FPContext* ctx = m_pDevice.get();
+  if (nPrinterTotal < 0) {
+    LogMessageH(name, "The printer's total of the receipt is not known");
+    if (ctx->nLastResult == 0) ctx->nLastResult = kCodeNoDocument;
+    return false;
+  }
+  // Items less discount lines, each item rounded to kopecks as the printer rounds it.
+  if (nPrinterTotal == RoundToInt64(m_DocumentTotals.dDocItemsAmount / 1000)) return true;
+  LogMessageH(name, "The printer's receipt differs from the registered one");
+  ctx->nLastResult = kCodeNoDocument;
+  return false;
+}
+
+LONG CMirelDriver::ConfirmDocumentHeld(const char* name) {
+  if (m_nDocumentType == kNoDocument || !m_bDocumentInPrinter) return 0;
+  const LONG code = ReadFreshStatus(name);
+  return code != 0 ? code : DocumentLost(name);
 }
 
 LONG CMirelDriver::CheckTenderArguments(const char* name, int nType, bool badAmount) {
@@ -623,6 +680,10 @@ LONG CMirelDriver::MoveCash(const char* name, const std::function<int32_t()>& mo
     return code;
   }
   ctx->pClock->SleepMs(kAfterCashMoveMs);
+  // The amount opened the cash document: its total goes to the printer only while it holds it.
+  m_bDocumentInPrinter = true;
+  code = ConfirmDocumentHeld(name);
+  if (code != 0) return code;
   code = MoneyInOutTotal(ctx);
   if (code != 0) {
     LogMessageHf(name, "Tender (MoneyInOutTotal) %s", DriverErrorText(code));

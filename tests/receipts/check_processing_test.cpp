@@ -110,18 +110,21 @@ TEST_F(CheckProcessing, RefusedBeforeAnythingIsPrinted) {
 
 // More by card than the items cost is refused and the receipt stays open; the next call finds it
 // and cancels it before its own receipt.
-TEST_F(CheckProcessing, CardAboveTheSumLeavesTheReceiptForTheNextCall) {
+// Cashless payments above the items' sum are refused, and the receipt the items opened is
+// cancelled with it, not left open for whoever comes next.
+TEST_F(CheckProcessing, CardAboveTheSumCancelsTheReceipt) {
   const Outcome refused = Process(Package("1", Item("1", "100", "100"), "ElectronicPayment=\"110\""));
   EXPECT_FALSE(refused.result);
   EXPECT_EQ(149, refused.code);
   EXPECT_TRUE(line.Commands("L").empty());
-  EXPECT_NE(0, driver.m_nDocumentType);
+  EXPECT_EQ(0, driver.m_nDocumentType);
+  EXPECT_EQ(0, line.printer.State().documentType);
 
   const Outcome next = Process(kSale);
   EXPECT_TRUE(next.result) << next.code << "\n" << log.Text();
-  EXPECT_TRUE(log.Has("*ProcessCheck: There is an open document. It is necessary to cancel it"));
   EXPECT_EQ(1u, DriveDocuments());
   EXPECT_EQ(1u, line.printer.State().closedReceipts.size());
+  EXPECT_EQ(500, line.printer.State().closedReceipts.back().total);
 }
 
 // A return paid with 120.00 in cash for 100.00 of items: the two cash lines, 100.00 paid back.

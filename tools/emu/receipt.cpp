@@ -22,6 +22,7 @@ std::string Quantity(int64_t thousandths) {
 }
 
 constexpr uint8_t kErrorNoPassword = 41;
+constexpr uint8_t kErrorNoCashier = 46;
 constexpr uint8_t kErrorNotEnoughCash = 54;
 // Status byte 1 of a command refused because no cashier has opened a session: a command error whose
 // detail reads "cashier not registered".
@@ -295,6 +296,14 @@ bool CanPrint(const PrinterState& s, Reply* refusal) {
   return false;
 }
 
+// A receipt opened by its header carries the logged-on cashier: with none (after a restart the
+// printer has logged its cashier off) the header is refused.
+bool HasCashier(const PrinterState& s, Reply* refusal) {
+  if (s.clerk != 0) return true;
+  *refusal = Reply::Refuse(kErrorNoCashier, kNoCashierBits);
+  return false;
+}
+
 // Closes the paid receipt, the change coming from the cash.
 void CloseWithChange(PrinterState& s) {
   Receipt& r = s.receipt;
@@ -374,7 +383,7 @@ Reply OrderHeader(PrinterState& s, const std::string& text, uint8_t kind) {
   if (text.size() != (longForm ? 36u : 30u)) return Reply::Refuse(kErrorBadParameter);
   if (kind == kReturnReceipt && !s.passwordEntered) return Reply::Refuse(kErrorNoPassword);
   Reply refusal;
-  if (!CanPrint(s, &refusal)) return refusal;
+  if (!CanPrint(s, &refusal) || !HasCashier(s, &refusal)) return refusal;
   if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
   s.orderHeader = text;
   OpenDocument(s, kind);
@@ -393,7 +402,7 @@ Reply ReturnHeader(PrinterState& s, const std::string& text) {
 Reply Correction(PrinterState& s, const std::string& text) {
   if (text.size() != 2) return Reply::Refuse(kErrorBadParameter);
   Reply refusal;
-  if (!CanPrint(s, &refusal)) return refusal;
+  if (!CanPrint(s, &refusal) || !HasCashier(s, &refusal)) return refusal;
   if (DocumentOpen(s)) return Reply::Refuse(kErrorWrongDocument);
   OpenDocument(s, kSaleReceipt);
   s.receipt.correction = true;
