@@ -174,8 +174,8 @@ int CMirelDriver::OpenCheckCorr(const CorrectionData& data) {
   ctx->nLastResult = OpenCorrection(ctx);
   m_bDocumentInPrinter = ctx->nLastResult == kResultOk;
   if (!m_bDocumentInPrinter || !ConfirmReceiptHeld(kOpen) || !SendCorrectionItems(entries) ||
-      !SendCorrectionTags(data) || !ConfirmReceiptHeld(kOpen) ||
-      !ConfirmReceiptTotal(kOpen, GetDocInfo(doc::kInfoDocumentTotal)) || !PayCorrection(data)) {
+      !SendCorrectionTags(data) || !ConfirmReceiptTotal(kOpen, GetDocInfo(doc::kInfoDocumentTotal)) ||
+      !PayCorrection(data)) {
     LogMessageH(kOpen, "Exit");
     return kOpenFailed;
   }
@@ -208,19 +208,24 @@ bool CMirelDriver::SendCorrectionItems(const TaxEntry (&entries)[kCorrectionTaxE
 // The base of the correction, the cashier's taxpayer number and the additional attribute.
 bool CMirelDriver::SendCorrectionTags(const CorrectionData& data) {
   FPContext* ctx = m_pDevice.get();
-  if (SetCorrectionBaseName(ctx, data.szCorrectionBaseName) != kResultOk ||
-      SetCorrectionBaseNumber(ctx, data.szCorrectionBaseNumber) != kResultOk ||
-      SetCorrectionBaseDate(ctx, data.bCorrectionType, data.szCorrectionBaseDate) != kResultOk) {
+  // Each tag only into the correction receipt the printer still holds.
+  if (SetCorrectionBaseName(ctx, data.szCorrectionBaseName) != kResultOk || !ConfirmReceiptHeld(kOpen) ||
+      SetCorrectionBaseNumber(ctx, data.szCorrectionBaseNumber) != kResultOk || !ConfirmReceiptHeld(kOpen) ||
+      SetCorrectionBaseDate(ctx, data.bCorrectionType, data.szCorrectionBaseDate) != kResultOk ||
+      !ConfirmReceiptHeld(kOpen)) {
     return false;
   }
-  if (data.szCashierVATIN[0] &&
-      SetTextAttribute(ctx, kAttributeCashierVatin, data.szCashierVATIN) != kResultOk) {
-    LogMessageH(kOpen, "Error set VATIN");
-    return false;
+  if (data.szCashierVATIN[0]) {
+    if (SetTextAttribute(ctx, kAttributeCashierVatin, data.szCashierVATIN) != kResultOk) {
+      LogMessageH(kOpen, "Error set VATIN");
+      return false;
+    }
+    if (!ConfirmReceiptHeld(kOpen)) return false;
   }
-  if (data.szAdditionalAttribute[0] &&
-      SetTagData(ctx, kTagAdditionalAttribute, data.szAdditionalAttribute, true, false, -1) != kResultOk) {
-    LogMessageH(kOpen, "Error Additional Attribute set");
+  if (data.szAdditionalAttribute[0]) {
+    if (SetTagData(ctx, kTagAdditionalAttribute, data.szAdditionalAttribute, true, false, -1) != kResultOk)
+      LogMessageH(kOpen, "Error Additional Attribute set");
+    if (!ConfirmReceiptHeld(kOpen)) return false;
   }
   return true;
 }
