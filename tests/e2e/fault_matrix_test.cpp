@@ -2,13 +2,21 @@
 // virtual printer and the test OFD server: for each row, the setup script, then the row's faults
 // armed, then the calls script. Checked for each row: the last call's result and GetLastError code,
 // its duration against the row's bound (the printer's pauses pass on the test's clock, so the bound
-// holds for real elapsed time plus the clock's advance), and that the fiscal drive made exactly as
-// many documents as the host was told succeeded.
+// holds for real elapsed time plus the clock's advance), that the fiscal drive made exactly as
+// many documents as the host was told succeeded, and what each says was sold: every receipt and
+// correction receipt the host was told was made is one document of the drive carrying its
+// package's total, number of items and payment split (read from the drive's own FFD document), a
+// cash in or out told made is one cash document of its amount, and a call told failed left none.
+// After a receipt row the component makes the next receipt on the healthy line as it should.
 #include <gtest/gtest.h>
+#include <tinyxml.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,6 +25,8 @@
 
 #include "e2e/host_on_printer.h"
 #include "emu/printer_faults.h"
+#include "emu/receipt.h"
+#include "ffd/ffd.h"
 #include "ofd-stub/ofd_stub.h"
 
 namespace {
@@ -29,6 +39,89 @@ const std::string kFaultsDir = MIREL_TESTS_DIR "/faults";
 const std::set<std::string> kDocumentCalls = {"ProcessCheck", "ProcessCorrectionCheck",
                                               "OpenShift",    "CloseShift",
                                               "OperationFN",  "ReportCurrentStatusOfSettlements"};
+
+// What a fiscal document says was sold, in kopecks: the total, the items, and how it was paid
+// (cash net of the change, and the cashless part).
+struct Sold {
+  int64_t total = -1;
+  size_t items = 0;
+  int64_t cash = 0;
+  int64_t cashless = 0;
+  bool operator==(const Sold& o) const {
+    return total == o.total && items == o.items && cash == o.cash && cashless == o.cashless;
+  }
+};
+
+void PrintTo(const Sold& s, std::ostream* out) {
+  *out << "total " << s.total << ", " << s.items << " items, cash " << s.cash << ", cashless " << s.cashless;
+}
+
+// The drive's own document, read from its FFD container.
+Sold SoldByDocument(const emu::FdDocument& d) {
+  Sold sold;
+  ffd::Container c;
+  std::vector<ffd::Tlv> tags;
+  if (ffd::ParseContainer(d.container.data(), d.container.size(), &c) != ffd::ContainerError::kNone ||
+      !ffd::ReadDocument(c, &tags)) {
+    return sold;
+  }
+  auto amount = [&](uint16_t tag) {
+    const ffd::Tlv* t = ffd::FindTag(tags, tag);
+    uint64_t v = 0;
+    return t && ffd::ReadVln(*t, &v) ? static_cast<int64_t>(v) : -1;
+  };
+  sold.total = amount(ffd::tag::kTotal);
+  sold.cash = amount(ffd::tag::kCash);
+  sold.cashless = amount(ffd::tag::kCashless);
+  sold.items = static_cast<size_t>(
+      std::count_if(tags.begin(), tags.end(), [](const ffd::Tlv& t) { return t.tag == ffd::tag::kItem; }));
+  return sold;
+}
+
+int64_t Kopecks(const TiXmlElement* e, const char* name) {
+  const char* v = e ? e->Attribute(name) : nullptr;
+  return v ? std::llround(std::strtod(v, nullptr) * 100) : 0;
+}
+
+int64_t Cashless(const TiXmlElement* payments) {
+  int64_t sum = 0;
+  for (const char* kind : {"ElectronicPayment", "AdvancePayment", "Credit", "CashProvision"})
+    sum += Kopecks(payments, kind);
+  return sum;
+}
+
+// What the host's package of a receipt or a correction receipt sells: the items' sums, their count,
+// the cashless payments, and cash for the rest (the printer gives the change from it).
+Sold SoldByPackage(const std::string& method, const std::string& package) {
+  TiXmlDocument xml;
+  xml.Parse(package.c_str(), nullptr, TIXML_ENCODING_UTF8);
+  const TiXmlElement* root = xml.RootElement();
+  Sold sold;
+  if (!root) return sold;
+  const TiXmlElement* payments = root->FirstChildElement("Payments");
+  sold.cashless = Cashless(payments);
+  const TiXmlElement* parameters = root->FirstChildElement("Parameters");
+  if (method == "ProcessCorrectionCheck") {
+    sold.total = Kopecks(parameters, "Sum");
+    for (const TiXmlAttribute* a = parameters ? parameters->FirstAttribute() : nullptr; a; a = a->Next()) {
+      if (std::string(a->Name()).rfind("SumTAX", 0) == 0 && Kopecks(parameters, a->Name()) != 0) ++sold.items;
+    }
+    sold.cash = Kopecks(payments, "Cash");
+    return sold;
+  }
+  sold.total = 0;
+  const TiXmlElement* positions = root->FirstChildElement("Positions");
+  for (const TiXmlElement* e = positions ? positions->FirstChildElement("FiscalString") : nullptr; e;
+       e = e->NextSiblingElement("FiscalString")) {
+    sold.total += Kopecks(e, "SumWithDiscount");
+    ++sold.items;
+  }
+  sold.cash = sold.total - sold.cashless;
+  return sold;
+}
+
+// The calls of a receipt, a correction receipt and a cash document, whose content is checked.
+const std::set<std::string> kReceiptCalls = {"ProcessCheck", "ProcessCorrectionCheck", "CashInOutcome"};
 
 struct FaultCase {
   std::string name;
@@ -180,6 +273,44 @@ class FaultMatrix : public HostOnPrinter<MatrixClock>, public ::testing::WithPar
   }
   static std::string Method(const std::string& callLine) { return callLine.substr(0, callLine.find(' ')); }
 
+  // The documents of the drive and the printer's closed documents before a call.
+  struct Made {
+    size_t documents;
+    size_t closed;
+  };
+  Made MadeSoFar() const {
+    const emu::PrinterState s = printer.State();
+    return {s.fd.documents.size(), s.closedReceipts.size()};
+  }
+
+  // A receipt or correction told made is one document of the drive with its package's content; a
+  // cash in or out told made is one cash document of its amount; one told failed left nothing.
+  void ExpectWhatWasSold(const std::string& callLine, bool told, const Made& before) const {
+    const std::string method = Method(callLine);
+    if (!kReceiptCalls.count(method)) return;
+    SCOPED_TRACE(callLine);
+    std::optional<HostCall> call;
+    std::string error;
+    ASSERT_TRUE(ParseCallLine(callLine, kFaultsDir, &call, &error)) << error;
+    const emu::PrinterState s = printer.State();
+    const size_t documents = s.fd.documents.size() - before.documents;
+    const size_t closed = s.closedReceipts.size() - before.closed;
+    if (method == "CashInOutcome") {
+      EXPECT_EQ(documents, 0u);
+      ASSERT_EQ(closed, told ? 1u : 0u);
+      if (!told) return;
+      const emu::Receipt& r = s.closedReceipts.back();
+      const double amount = std::strtod(call->args.at(2).text.c_str(), nullptr);
+      EXPECT_EQ(r.kind, amount < 0 ? emu::kCashOut : emu::kCashIn);
+      EXPECT_EQ(r.total, std::llround(std::fabs(amount) * 100));
+      return;
+    }
+    ASSERT_EQ(documents, told ? 1u : 0u) << "documents the drive made for the call";
+    if (!told) return;
+    const std::string& package = call->args.at(method == "ProcessCheck" ? 2 : 1).text;
+    EXPECT_EQ(SoldByDocument(s.fd.documents.back()), SoldByPackage(method, package));
+  }
+
   // What the last call took on a till: real time, the pauses passed on the test's clock, and the
   // read time-outs at their length on a till.
   double TillSeconds(const HostResult& r, uint32_t clockAdvanceMs, uint64_t unanswered) const {
@@ -215,10 +346,12 @@ TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
   for (const std::string& call : calls) {
     const uint32_t tickBefore = clock.TickMs();
     const uint64_t unansweredBefore = printer.GetAccounts().unanswered;
+    const Made before = MadeSoFar();
     last = Call(call, kFaultsDir);
     clockAdvanceMs = clock.TickMs() - tickBefore;
     unanswered = printer.GetAccounts().unanswered - unansweredBefore;
     if (last.ok && kDocumentCalls.count(Method(call))) ++successesTold;
+    ExpectWhatWasSold(call, last.ok, before);
   }
 
   EXPECT_EQ(last.ok, c.ok) << last.printed;
@@ -227,6 +360,17 @@ TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
       << "real " << duration<double>(last.took).count() << " s, pauses " << clockAdvanceMs << " ms, "
       << unanswered << " requests unanswered";
   EXPECT_EQ(printer.State().fd.documents.size() - documentsBefore, successesTold) << last.printed;
+
+  // The same component makes the next receipt whatever the row did to the one before, without
+  // Close and Open (once the cashier has put the paper back).
+  if (kReceiptCalls.count(Method(calls.back()))) {
+    printer.ModifyState([](emu::PrinterState& s) { s.paperEnd = false; });
+    const std::string next = "ProcessCheck $DeviceID false @multi-sale.xml";
+    const Made before = MadeSoFar();
+    const HostResult r = Call(next, kFaultsDir);
+    EXPECT_TRUE(r.ok) << r.printed;
+    ExpectWhatWasSold(next, r.ok, before);
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) {

@@ -140,6 +140,13 @@ bool ParseOne(const std::vector<std::string>& f, Fault* fault, std::string* why)
     *fault = [prefix = f[1], code, bits](VirtualPrinter& p) { p.RefuseNextOf(prefix, code, bits); };
     return true;
   }
+  if (kind == "paid-stays-open") {
+    if (f.size() != 1) return *why = "expected paid-stays-open alone", false;
+    *fault = [](VirtualPrinter& p) {
+      p.ModifyState([](PrinterState& s) { s.paidSaleClosesAtOnce = false; });
+    };
+    return true;
+  }
   if (kind == "stray") {
     Bytes bytes;
     if (f.size() != 2 || !ParseHex(f[1], &bytes)) return *why = "expected stray:HEX", false;

@@ -20,6 +20,8 @@
 //   fd-fail:PREFIX:CODE      the fiscal drive refuses the document of that command, error CODE
 //   fd-refuse:N              the drive refuses the next N acknowledgements of the OFD
 //   fd-stall:N               the drive leaves the next N message block reads without an answer
+//   paid-stays-open          a paid sale or purchase stays open for its texts until "t" (printers
+//                            of the family do either), so that faults can strike those texts
 //   KIND-at:PREFIX:ARG       fault KIND:ARG (nak, busy, bad-check, stray, ...) armed when the next
 //                            command beginning with PREFIX arrives: "nak-at:L8:30" refuses that
 //                            command 30 times, "bad-check-at:L8:1" spoils the first record after it
