@@ -338,6 +338,10 @@ int32_t ResetFP(FPContext* ctx, const char* password) {
 
 int32_t InitFP2(FPContext* ctx, int port, const char* password, int baudRateCode, void* /*reserved*/) {
   LogEnter(ctx, "InitFP2");
+  // A port still open from an earlier bring-up is opened afresh: behind it may be a USB adapter that
+  // was pulled out and plugged back in, which only a new handle reaches (the old one fails every
+  // call for good).
+  if (ctx->nComPort != 0) ReleaseSerial(ctx);
   const int opened = OpenSerial2(ctx, port, baudRateCode);
   if (opened != kLinkOk) {
     ctx->nVersionCode = 0;

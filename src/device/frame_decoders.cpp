@@ -18,26 +18,17 @@ constexpr uint8_t kStatus2Bits = 0x30;
 // fiscal-drive message "04", the frame headed "0215" and the version banner that begins with 0x95)
 // have one decoder that tells them apart by its own table of record layouts.
 const FrameDecoder kFrameDecoders[] = {
-    {"S", DecodeInfoRecord},
-    {"0", DecodeInfoRecord},
-    {"\x95", DecodeInfoRecord},
-    {"Su#", DecodeRegDataAnswer},
-    {"Su>", DecodeAutomatNumAnswer},
-    {"Su*", DecodeRegTextAnswer},
-    {"Su-", DecodeRegTagTextAnswer},
-    {"SN0", DecodePlaceSettlePiece},
-    {"SN1", DecodePlaceSettlePiece},
-    {"SN2", DecodePlaceSettlePiece},
-    {"SN3", DecodePlaceSettlePiece},
-    {"SN4", DecodePlaceSettlePiece},
-    {"SN5", DecodePlaceSettlePiece},
-    {"SN6", DecodePlaceSettlePiece},
-    {"SN7", DecodePlaceSettlePiece},
-    {"SN8", DecodePlaceSettlePiece},
-    {"SN9", DecodePlaceSettlePiece},
+    {"S", DecodeInfoRecord},         {"0", DecodeInfoRecord},         {"\x95", DecodeInfoRecord},
+    {"Su#", DecodeRegDataAnswer},    {"Su>", DecodeAutomatNumAnswer}, {"Su*", DecodeRegTextAnswer},
+    {"Su-", DecodeRegTagTextAnswer}, {"SN0", DecodePlaceSettlePiece}, {"SN1", DecodePlaceSettlePiece},
+    {"SN2", DecodePlaceSettlePiece}, {"SN3", DecodePlaceSettlePiece}, {"SN4", DecodePlaceSettlePiece},
+    {"SN5", DecodePlaceSettlePiece}, {"SN6", DecodePlaceSettlePiece}, {"SN7", DecodePlaceSettlePiece},
+    {"SN8", DecodePlaceSettlePiece}, {"SN9", DecodePlaceSettlePiece},
 };
 
-bool IsStatusByte(uint8_t b) { return (b & 0xC0) == 0x40; }
+bool IsStatusByte(uint8_t b) {
+  return (b & 0xC0) == 0x40;
+}
 
 size_t MatchLength(const char* prefix, const uint8_t header[4]) {
   size_t n = 0;
@@ -75,12 +66,14 @@ const ExtendedLayout& ExtendedLayoutOf(const FPContext* ctx) {
   const int major = ctx->nVersionMajor;
   const int minor = ctx->nVersionMinor;
   if (major == 3 && minor == 1) return kNoSecondsLayout;
-  const bool unusedByte = major == 5 || major == 6 || major == 7 || major == 10 || (major == 9 && minor == 0) ||
-                          (major == 11 && minor == 1);
+  const bool unusedByte = major == 5 || major == 6 || major == 7 || major == 10 ||
+                          (major == 9 && minor == 0) || (major == 11 && minor == 1);
   return unusedByte ? kUnusedByteLayout : kCommonLayout;
 }
 
-int CharValue(uint8_t c) { return c ? c - 0x30 : 0; }
+int CharValue(uint8_t c) {
+  return c ? c - 0x30 : 0;
+}
 
 void NormaliseExtendedStatus(const ExtendedLayout& layout, const uint8_t* raw, uint8_t* common) {
   memcpy(common, raw, kSharedPrefix);
@@ -92,25 +85,27 @@ void LogExtendedStatus(FPContext* ctx, const uint8_t* c) {
   if (!ctx->pfnLogRecv) return;
   const int errCode = FromNibbleChars(reinterpret_cast<const char*>(c + 5));
   char raw[512];
-  snprintf(raw, sizeof raw,
-           "[02][%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh](%d) [%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
-           "[%2.2Xh] [%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
-           "[%2.2Xh] [%2.2X] [%2.2Xh]",
-           c[0], c[1], c[2], c[3], c[4], c[5], c[6], errCode, c[7], c[8], c[9], c[10], c[11], c[12], c[13],
-           c[14], c[15], c[16], c[17], c[18], c[19], c[20], c[21], c[22], c[23], c[24], c[25]);
+  snprintf(
+      raw, sizeof raw,
+      "[02][%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh](%d) [%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
+      "[%2.2Xh] [%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] [%2.2Xh][%2.2Xh][%2.2Xh] "
+      "[%2.2Xh] [%2.2X] [%2.2Xh]",
+      c[0], c[1], c[2], c[3], c[4], c[5], c[6], errCode, c[7], c[8], c[9], c[10], c[11], c[12], c[13], c[14],
+      c[15], c[16], c[17], c[18], c[19], c[20], c[21], c[22], c[23], c[24], c[25]);
   LogRecv(ctx, raw, LinkResultText(kAnswerEnqtStatus));
   // Three nibble characters; unsigned, so that a damaged one below 0x30 shifts no negative number.
   const int f = static_cast<int>((((c[8] - 0x30u) << 8) | ((c[9] - 0x30u) << 4) | (c[10] - 0x30u)) & 0xFFFu);
   char decoded[512];
-  snprintf(decoded, sizeof decoded,
-           "Decoded: St:[%2.2Xh][%2.2Xh][%2.2Xh] EKLZ:[%2.2Xh] ErrCode:[%2.2Xh](%d) DType:[%2.2dd] F:[%5.5dd] "
-           "N1:[%3.3dd] N2[%2.2dd] PPIOCD:[%2.2Xh] PSTATUS:[%2.2Xh] D1:[%2.2dd][%2.2dd][%2.2dd] "
-           "T1:[%2.2dd][%2.2dd][%2.2dd] Sm:[%2.2dd] [03] [%2.2Xh]",
-           c[0], c[1], c[2], FromNibbleChars(reinterpret_cast<const char*>(c + 3)), errCode, errCode,
-           CharValue(c[7]), f, CharValue(c[11]), CharValue(c[12]),
-           FromNibbleChars(reinterpret_cast<const char*>(c + 13)),
-           FromNibbleChars(reinterpret_cast<const char*>(c + 15)), CharValue(c[17]), CharValue(c[18]),
-           CharValue(c[19]), CharValue(c[20]), CharValue(c[21]), CharValue(c[22]), CharValue(c[23]), c[25]);
+  snprintf(
+      decoded, sizeof decoded,
+      "Decoded: St:[%2.2Xh][%2.2Xh][%2.2Xh] EKLZ:[%2.2Xh] ErrCode:[%2.2Xh](%d) DType:[%2.2dd] F:[%5.5dd] "
+      "N1:[%3.3dd] N2[%2.2dd] PPIOCD:[%2.2Xh] PSTATUS:[%2.2Xh] D1:[%2.2dd][%2.2dd][%2.2dd] "
+      "T1:[%2.2dd][%2.2dd][%2.2dd] Sm:[%2.2dd] [03] [%2.2Xh]",
+      c[0], c[1], c[2], FromNibbleChars(reinterpret_cast<const char*>(c + 3)), errCode, errCode,
+      CharValue(c[7]), f, CharValue(c[11]), CharValue(c[12]),
+      FromNibbleChars(reinterpret_cast<const char*>(c + 13)),
+      FromNibbleChars(reinterpret_cast<const char*>(c + 15)), CharValue(c[17]), CharValue(c[18]),
+      CharValue(c[19]), CharValue(c[20]), CharValue(c[21]), CharValue(c[22]), CharValue(c[23]), c[25]);
   LogRecv(ctx, decoded, LinkResultText(kAnswerEnqtStatus));
 }
 
@@ -190,7 +185,8 @@ int ReadFrameBody(FPContext* ctx, const uint8_t header[4], uint8_t* body, uint32
   if (intact) return kLinkOk;
   std::string text = HexBytes("[02] ", header, 4) + HexBytes("", body, got);
   LogRecv(ctx, text.c_str(), LinkResultText(kLinkProtocolError));
-  return kLinkProtocolError;
+  // A port that failed on the way is reported as such, not as a broken frame.
+  return read != kLinkOk ? read : kLinkProtocolError;
 }
 
 int AcknowledgeFrame(FPContext* ctx, int kind, int ackPauseMs) {

@@ -38,17 +38,17 @@ using AppliesFn = bool (*)(const FPContext* ctx, const uint8_t* header);
 // How one kind of record is received. Most records differ only in these facts and share one
 // receiver; the few with rules of their own name their receiver.
 struct RecordLayout {
-  const char* prefix;    // header bytes that identify the record (the longest match wins)
-  AppliesFn applies;     // null: always; else this row holds only when it says so
+  const char* prefix;  // header bytes that identify the record (the longest match wins)
+  AppliesFn applies;   // null: always; else this row holds only when it says so
   int kind;
-  int length;            // bytes after STX through the check character
-  bool upTo;             // length is the longest; the frame ends where the device's bytes end
+  int length;  // bytes after STX through the check character
+  bool upTo;   // length is the longest; the frame ends where the device's bytes end
   Storage (*storage)(FPContext* ctx);
   Ack ack;
-  const char* logFormat; // see RecordLogLine
-  int firstField;        // position of the first field the log format shows
-  ValuesFn values;       // decodes the record's values into the context, or null
-  ReceiveFn receive;     // null: ReceiveRecord
+  const char* logFormat;  // see RecordLogLine
+  int firstField;         // position of the first field the log format shows
+  ValuesFn values;        // decodes the record's values into the context, or null
+  ReceiveFn receive;      // null: ReceiveRecord
 };
 
 // ---- Receive-log lines ----
@@ -102,7 +102,8 @@ std::string RecordLogLine(const char* format, const uint8_t* frame, int length, 
     }
     const int count = type == 'c' ? 1 : precision >= 0 ? precision : textEnd - at;
     std::string text;
-    for (int i = 0; i < count && at + i < textEnd && frame[at + i] != 0; ++i) text += static_cast<char>(frame[at + i]);
+    for (int i = 0; i < count && at + i < textEnd && frame[at + i] != 0; ++i)
+      text += static_cast<char>(frame[at + i]);
     if (static_cast<int>(text.size()) < width) {
       const std::string pad(width - text.size(), ' ');
       text = left ? text + pad : pad + text;
@@ -120,18 +121,35 @@ void LogBadFrame(FPContext* ctx, const uint8_t* frame, uint32_t length) {
 
 // ---- Reception ----
 
+// A record's reads so far: a read that failed (the port, not a time-out) makes the record's result
+// the receive failure, never a protocol error for the short record it left.
+struct RecordRead {
+  int result = kLinkOk;
+
+  uint32_t Took(int read, uint32_t got) {
+    if (read != kLinkOk) result = read;
+    return got;
+  }
+  // The result of a record that did not come whole.
+  int Broken(FPContext* ctx, const uint8_t* frame, int length) const {
+    LogBadFrame(ctx, frame, static_cast<uint32_t>(length));
+    return result != kLinkOk ? result : kLinkProtocolError;
+  }
+};
+
 // Reads up to `wanted` bytes behind `at`; a time-out between bytes ends a short read normally.
-uint32_t ReadMore(FPContext* ctx, uint8_t* at, uint32_t wanted) {
+uint32_t ReadMore(FPContext* ctx, uint8_t* at, uint32_t wanted, RecordRead* reading) {
   uint32_t got = 0;
-  AcceptBuf(ctx, at, wanted, &got);
-  return got;
+  const int read = AcceptBuf(ctx, at, wanted, &got);
+  return reading->Took(read, got);
 }
 
 // Reads up to `wanted` bytes behind the header of `frame`, ending once `end` says the frame is whole.
-uint32_t ReadUntil(FPContext* ctx, uint8_t* frame, uint32_t wanted, const FrameEnd& end) {
+uint32_t ReadUntil(FPContext* ctx, uint8_t* frame, uint32_t wanted, const FrameEnd& end,
+                   RecordRead* reading) {
   uint32_t got = 0;
-  AcceptBufUntil(ctx, frame + kHeaderLength, wanted, &got, end);
-  return got;
+  const int read = AcceptBufUntil(ctx, frame + kHeaderLength, wanted, &got, end);
+  return reading->Took(read, got);
 }
 
 int Acknowledge(FPContext* ctx, int kind, Ack ack) {
@@ -153,18 +171,16 @@ int ReceiveRecord(FPContext* ctx, const uint8_t* header, const RecordLayout& lay
   // A variable record leaves no bytes of an older, longer one behind its end.
   if (layout.upTo) memset(s.bytes + kHeaderLength, 0, s.size - kHeaderLength);
   const uint32_t wanted = static_cast<uint32_t>(layout.length - kHeaderLength);
+  RecordRead reading;
   const int length =
-      kHeaderLength + static_cast<int>(layout.upTo
-                                           ? ReadUntil(ctx, s.bytes, wanted,
-                                                       FrameEnd(s.bytes, kHeaderLength, kHeaderLength + 2))
-                                           : ReadMore(ctx, s.bytes + kHeaderLength, wanted));
+      kHeaderLength +
+      static_cast<int>(layout.upTo ? ReadUntil(ctx, s.bytes, wanted,
+                                               FrameEnd(s.bytes, kHeaderLength, kHeaderLength + 2), &reading)
+                                   : ReadMore(ctx, s.bytes + kHeaderLength, wanted, &reading));
   // A variable record must bring its own ETX and check character: the header's last two bytes
   // never stand for them.
   const bool complete = layout.upTo ? length >= kHeaderLength + 2 : length == layout.length;
-  if (!complete || !FrameIntact(s.bytes, length)) {
-    LogBadFrame(ctx, s.bytes, static_cast<uint32_t>(length));
-    return kLinkProtocolError;
-  }
+  if (!complete || !FrameIntact(s.bytes, length)) return reading.Broken(ctx, s.bytes, length);
   LogRecord(ctx, layout, s.bytes, length);
   if (layout.values) layout.values(ctx, s.bytes, length);
   return Acknowledge(ctx, layout.kind, layout.ack);
@@ -187,14 +203,14 @@ struct S1Place {
 };
 
 const S1Place kS1Places[] = {
-    {2, 2, 2},      // clerk logged on, "00" when none
-    {31, 31, 4},    // shift number
-    {36, 36, 8},    // fiscal documents
-    {45, 45, 8},    // last receipt
-    {54, 54, 12},   // taxpayer number
-    {67, 67, 20},   // registration number of the register (14 characters in the short form)
-    {88, 82, 14},   // serial number
-    {5, 5, 16},     // fiscal drive number
+    {2, 2, 2},     // clerk logged on, "00" when none
+    {31, 31, 4},   // shift number
+    {36, 36, 8},   // fiscal documents
+    {45, 45, 8},   // last receipt
+    {54, 54, 12},  // taxpayer number
+    {67, 67, 20},  // registration number of the register (14 characters in the short form)
+    {88, 82, 14},  // serial number
+    {5, 5, 16},    // fiscal drive number
 };
 
 const char kS1Format[] =
@@ -210,7 +226,9 @@ bool IsVersion(const FPContext* ctx, int major, int minor) {
   return ctx->nVersionMajor == major && ctx->nVersionMinor == minor;
 }
 
-bool IsSupportedModel(const FPContext* ctx) { return IsVersion(ctx, 11, 1); }
+bool IsSupportedModel(const FPContext* ctx) {
+  return IsVersion(ctx, 11, 1);
+}
 
 // The long form is not acknowledged, the short form at once.
 int ReceiveS1(FPContext* ctx, const uint8_t* header, const RecordLayout& layout) {
@@ -219,14 +237,13 @@ int ReceiveS1(FPContext* ctx, const uint8_t* header, const RecordLayout& layout)
   const uint32_t wanted = IsSupportedModel(ctx) ? kS1Long - kHeaderLength
                           : ctx->bS1ShortForm   ? kS1Short - kHeaderLength
                                                 : sizeof ctx->infoS1 - kHeaderLength;
+  RecordRead reading;
   const int length =
-      kHeaderLength +
-      static_cast<int>(ReadUntil(ctx, frame, wanted, FrameEnd(frame, kHeaderLength, {kS1Short, kS1Long})));
+      kHeaderLength + static_cast<int>(ReadUntil(
+                          ctx, frame, wanted, FrameEnd(frame, kHeaderLength, {kS1Short, kS1Long}), &reading));
   const bool isLong = length >= kS1Long && FrameIntact(frame, kS1Long);
-  if (!isLong && !(length >= kS1Short && FrameIntact(frame, kS1Short))) {
-    LogBadFrame(ctx, frame, static_cast<uint32_t>(length));
-    return kLinkProtocolError;
-  }
+  if (!isLong && !(length >= kS1Short && FrameIntact(frame, kS1Short)))
+    return reading.Broken(ctx, frame, length);
   ctx->nS1Length = isLong ? kS1Long : kS1Short;
   if (ctx->pfnLogRecv) {
     const std::string text = RecordLogLine(isLong ? kS1Format : kS1ShortFormat, frame, ctx->nS1Length, 0,
@@ -267,13 +284,16 @@ int TakeBanner(FPContext* ctx, uint8_t* frame, int bannerAt, int bannerLength, c
 int ReceiveSV(FPContext* ctx, const uint8_t* header, const RecordLayout& layout) {
   uint8_t* frame = reinterpret_cast<uint8_t*>(ctx->infoSV);
   memcpy(frame, header, kHeaderLength);
-  int length = kHeaderLength + static_cast<int>(ReadMore(ctx, frame + kHeaderLength, kSvShort - kHeaderLength));
-  if (length == kSvShort && FrameIntact(frame, kSvShort)) return TakeBanner(ctx, frame, 2, kSvShort - 4, layout);
-  if (length == kSvShort) length += static_cast<int>(ReadMore(ctx, frame + length, 1));
+  RecordRead reading;
+  int length = kHeaderLength +
+               static_cast<int>(ReadMore(ctx, frame + kHeaderLength, kSvShort - kHeaderLength, &reading));
+  if (length == kSvShort && FrameIntact(frame, kSvShort))
+    return TakeBanner(ctx, frame, 2, kSvShort - 4, layout);
+  if (length == kSvShort) length += static_cast<int>(ReadMore(ctx, frame + length, 1, &reading));
   if (length == kSvLong && FrameIntact(frame, kSvLong)) return TakeBanner(ctx, frame, 2, kSvLong - 4, layout);
-  if (length == kSvLong) length += static_cast<int>(ReadMore(ctx, frame + length, kBannerRestLength));
-  LogBadFrame(ctx, frame, static_cast<uint32_t>(length));
-  return kLinkProtocolError;
+  if (length == kSvLong)
+    length += static_cast<int>(ReadMore(ctx, frame + length, kBannerRestLength, &reading));
+  return reading.Broken(ctx, frame, length);
 }
 
 // A banner that begins with 0x95 0x91 0x20 0x7F: stored behind an inserted "SV" like the others.
@@ -283,14 +303,16 @@ int ReceiveBanner95(FPContext* ctx, const uint8_t* header, const RecordLayout& l
   uint8_t* frame = reinterpret_cast<uint8_t*>(ctx->infoSV) + 2;
   memcpy(ctx->infoSV, "SV", 2);
   memcpy(frame, header, kHeaderLength);
-  int length =
-      kHeaderLength + static_cast<int>(ReadMore(ctx, frame + kHeaderLength, kBanner95Length - kHeaderLength));
+  RecordRead reading;
+  int length = kHeaderLength + static_cast<int>(ReadMore(ctx, frame + kHeaderLength,
+                                                         kBanner95Length - kHeaderLength, &reading));
   if (length == kBanner95Length && FrameIntact(frame, kBanner95Length)) {
     return TakeBanner(ctx, frame, 0, kBanner95Length - 2, layout);
   }
-  if (length == kBanner95Length) length += static_cast<int>(ReadMore(ctx, frame + length, kBannerRestLength));
-  LogBadFrame(ctx, frame, static_cast<uint32_t>(length));
-  return kLinkProtocolError;
+  if (length == kBanner95Length) {
+    length += static_cast<int>(ReadMore(ctx, frame + length, kBannerRestLength, &reading));
+  }
+  return reading.Broken(ctx, frame, length);
 }
 
 // ---- Records with rules of their own ----
@@ -301,7 +323,9 @@ int ReceiveSF(FPContext* ctx, const uint8_t* header, const RecordLayout& layout)
   uint8_t* frame = reinterpret_cast<uint8_t*>(ctx->infoSF);
   memset(frame, 0, sizeof ctx->infoSF);
   memcpy(frame, header, kHeaderLength);
-  ReadMore(ctx, frame + kHeaderLength, sizeof ctx->infoSF - kHeaderLength);
+  RecordRead reading;
+  ReadMore(ctx, frame + kHeaderLength, sizeof ctx->infoSF - kHeaderLength, &reading);
+  if (reading.result != kLinkOk) return reading.result;
   ctx->nFpSubversion = FromNibbleChars(ctx->infoSF + 2);
   if (ctx->pfnLogRecv) {
     char text[64];
@@ -321,7 +345,7 @@ int ReceiveFdMessage(FPContext* ctx, const uint8_t* header, const RecordLayout& 
   const int read = AcceptBuf(ctx, frame + kHeaderLength, layout.length - kHeaderLength, &got);
   if (read != kLinkOk || static_cast<int>(got) != layout.length - kHeaderLength) {
     LogRecv(ctx, "[02][]", LinkResultText(read != kLinkOk ? read : kLinkReceiveTimeout));
-    return kLinkProtocolError;
+    return read != kLinkOk ? read : kLinkProtocolError;
   }
   ctx->nFdMessageResult = FromNibbleChars(ctx->infoFdMessage + 6);
   if (ctx->pfnLogRecv) {
@@ -356,7 +380,8 @@ constexpr int kTaxRateAt[4] = {2, 7, 12, 17};
 constexpr int kFirstFlagAt = 22;  // flag k at 20 + 2k
 
 void DecodeTaxRatesAndFlags(FPContext* ctx, const uint8_t* frame, int length) {
-  for (int i = 0; i < 4; ++i) ctx->anTaxRates[i] = static_cast<int32_t>(DecimalField(frame + kTaxRateAt[i], 4));
+  for (int i = 0; i < 4; ++i)
+    ctx->anTaxRates[i] = static_cast<int32_t>(DecimalField(frame + kTaxRateAt[i], 4));
   // The flags run up to the LF before ETX: 22 on the newer printers, 20 on the older ones.
   const int flags = (length - 3 - kFirstFlagAt) / 2;
   for (int k = 1; k <= flags && k < static_cast<int>(sizeof ctx->abDeviceFlags); ++k) {
@@ -367,7 +392,9 @@ void DecodeTaxRatesAndFlags(FPContext* ctx, const uint8_t* frame, int length) {
   ctx->bS3ReadInCall = 1;
 }
 
-void NoteS31(FPContext* ctx, const uint8_t*, int) { ctx->bS31 = 1; }
+void NoteS31(FPContext* ctx, const uint8_t*, int) {
+  ctx->bS31 = 1;
+}
 
 // "Se" repeats the extended status from its journal byte on: its error code, document type and
 // counters replace those of the last extended status, in the part both layouts share.
@@ -386,7 +413,9 @@ void DecodeAgentSigns(FPContext* ctx, const uint8_t* frame, int) {
 
 // ---- Which row holds ----
 
-bool IsNibbleChar(uint8_t c) { return c >= 0x30 && c <= 0x3F; }
+bool IsNibbleChar(uint8_t c) {
+  return c >= 0x30 && c <= 0x3F;
+}
 
 bool HasNibblePair(const FPContext*, const uint8_t* header) {
   return IsNibbleChar(header[2]) && IsNibbleChar(header[3]);
@@ -403,9 +432,13 @@ bool SendsLongSe(const FPContext* ctx, const uint8_t*) {
   return m == 5 || m == 6 || m == 7 || m == 10 || IsVersion(ctx, 9, 0) || IsVersion(ctx, 11, 1);
 }
 
-bool SendsShortSe(const FPContext* ctx, const uint8_t*) { return IsVersion(ctx, 3, 1); }
+bool SendsShortSe(const FPContext* ctx, const uint8_t*) {
+  return IsVersion(ctx, 3, 1);
+}
 
-bool HasWideContext(const FPContext* ctx, const uint8_t*) { return ctx->nContextKind >= 2; }
+bool HasWideContext(const FPContext* ctx, const uint8_t*) {
+  return ctx->nContextKind >= 2;
+}
 
 // ---- The records ----
 
@@ -429,43 +462,43 @@ const char kPlainFormat[] = "[02]%s[03][%2.2X]";
 
 const RecordLayout kRecords[] = {
     // The records the supported printer sends.
-    {"S1", nullptr, kRecordS1, kS1Long, false, StorageOf<&FPContext::infoS1>, Ack::kNone, kS1Format, 0, nullptr,
-     ReceiveS1},
-    {"S3", SendsTwentyTwoFlags, kRecordS3, 69, false, StorageOf<&FPContext::infoS3>, Ack::kAtOnce, kS3Format, 2,
-     DecodeTaxRatesAndFlags, nullptr},
+    {"S1", nullptr, kRecordS1, kS1Long, false, StorageOf<&FPContext::infoS1>, Ack::kNone, kS1Format, 0,
+     nullptr, ReceiveS1},
+    {"S3", SendsTwentyTwoFlags, kRecordS3, 69, false, StorageOf<&FPContext::infoS3>, Ack::kAtOnce, kS3Format,
+     2, DecodeTaxRatesAndFlags, nullptr},
     {"S3", nullptr, kRecordS3, 65, false, StorageOf<&FPContext::infoS3>, Ack::kAtOnce, kS3Format, 2,
      DecodeTaxRatesAndFlags, nullptr},
     // "S31" is all of its header: an S3 record whose first rate begins with "1" is not one.
-    {"S31\x03", nullptr, kRecordS31, 5, false, StorageOf<&FPContext::infoS31>, Ack::kAtOnce, "[02]S31[03][%2.2X]",
-     0, NoteS31, nullptr},
+    {"S31\x03", nullptr, kRecordS31, 5, false, StorageOf<&FPContext::infoS31>, Ack::kAtOnce,
+     "[02]S31[03][%2.2X]", 0, NoteS31, nullptr},
     {"S9", nullptr, kRecordS9, 28, false, StorageOf<&FPContext::infoS9>, Ack::kAtOnce,
      "[02]S9%c[0A]%c[0A]%20.20s[03][%2.2X]", 2, nullptr, nullptr},
     {"SV", nullptr, kRecordVersion, kSvLong, false, StorageOf<&FPContext::infoSV>, Ack::kAfterPause, "", 2,
      nullptr, ReceiveSV},
     {"\x95\x91\x20\x7F", nullptr, kRecordVersion, kBanner95Length, false, StorageOf<&FPContext::infoSV>,
      Ack::kAfterPause, "", 0, nullptr, ReceiveBanner95},
-    {"SI", nullptr, kRecordSI, 32, false, StorageOf<&FPContext::infoSI>, Ack::kAfterPause, kSIFormat, 0, nullptr,
-     nullptr},
-    {"Se", SendsLongSe, kRecordSe, 26, false, StorageOf<&FPContext::infoSe>, Ack::kAfterPause, kPlainFormat, 0,
-     DecodeSe, nullptr},
-    {"Se", SendsShortSe, kRecordSe, 21, false, StorageOf<&FPContext::infoSe>, Ack::kAfterPause, kPlainFormat, 0,
-     DecodeSe, nullptr},
+    {"SI", nullptr, kRecordSI, 32, false, StorageOf<&FPContext::infoSI>, Ack::kAfterPause, kSIFormat, 0,
+     nullptr, nullptr},
+    {"Se", SendsLongSe, kRecordSe, 26, false, StorageOf<&FPContext::infoSe>, Ack::kAfterPause, kPlainFormat,
+     0, DecodeSe, nullptr},
+    {"Se", SendsShortSe, kRecordSe, 21, false, StorageOf<&FPContext::infoSe>, Ack::kAfterPause, kPlainFormat,
+     0, DecodeSe, nullptr},
     {"Se", nullptr, kRecordSe, 25, false, StorageOf<&FPContext::infoSe>, Ack::kAfterPause, kPlainFormat, 0,
      DecodeSe, nullptr},
     {"Sf", nullptr, kRecordSf, 212, false, StorageOf<&FPContext::infoSf>, Ack::kAfterPause, kSfFormat, 0,
      nullptr, nullptr},
     {"Sg", nullptr, kRecordSg, 212, false, StorageOf<&FPContext::infoSg>, Ack::kAfterPause, kSfFormat, 0,
      nullptr, nullptr},
-    {"Sh", HasWideContext, kRecordSh, 225, true, StorageOf<&FPContext::infoSh>, Ack::kAfterPause, kShWideFormat,
-     0, nullptr, nullptr},
-    {"Sh", nullptr, kRecordSh, 200, true, StorageOf<&FPContext::infoSh>, Ack::kAfterPause, kShFormat, 0, nullptr,
-     nullptr},
+    {"Sh", HasWideContext, kRecordSh, 225, true, StorageOf<&FPContext::infoSh>, Ack::kAfterPause,
+     kShWideFormat, 0, nullptr, nullptr},
+    {"Sh", nullptr, kRecordSh, 200, true, StorageOf<&FPContext::infoSh>, Ack::kAfterPause, kShFormat, 0,
+     nullptr, nullptr},
     {"Si", nullptr, kRecordSi, 200, false, StorageOf<&FPContext::infoSi>, Ack::kAfterPause, kShFormat, 0,
      nullptr, nullptr},
     {"SNZ1", nullptr, kRecordSNZ1, 7, false, StorageOf<&FPContext::infoSNZ1>, Ack::kAfterPause,
      "[02]S%4.4s[03][%2.2X]", 1, nullptr, nullptr},
-    {"SR", nullptr, kRecordSR, 8, false, StorageOf<&FPContext::infoSR>, Ack::kAfterPause, "[02]SR%4.4s[03][%2.2X]",
-     2, nullptr, nullptr},
+    {"SR", nullptr, kRecordSR, 8, false, StorageOf<&FPContext::infoSR>, Ack::kAfterPause,
+     "[02]SR%4.4s[03][%2.2X]", 2, nullptr, nullptr},
     {"SF", nullptr, 0, 6, false, StorageOf<&FPContext::infoSF>, Ack::kNone, "", 0, nullptr, ReceiveSF},
     {"S{", HasNibblePair, 0, 14, true, StorageOf<&FPContext::infoSBrace>, Ack::kAfterPause, kPlainFormat, 0,
      DecodeAgentSigns, nullptr},
@@ -480,20 +513,20 @@ const RecordLayout kRecords[] = {
     // Records only other models of the family send.
     {"S0", nullptr, kRecordS0, 11, false, StorageOf<&FPContext::infoS0>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
-    {"S2", nullptr, kRecordS2, 36, false, StorageOf<&FPContext::infoS2>, Ack::kAtOnce, kPlainFormat, 0, nullptr,
-     nullptr},
+    {"S2", nullptr, kRecordS2, 36, false, StorageOf<&FPContext::infoS2>, Ack::kAtOnce, kPlainFormat, 0,
+     nullptr, nullptr},
     {"SAA", nullptr, kRecordSAA, 6, false, StorageOf<&FPContext::infoSAA>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
     {"SC", nullptr, kRecordSC, 7, false, StorageOf<&FPContext::infoSC>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
-    {"SK", HasWideContext, kRecordSK, 64, true, StorageOf<&FPContext::infoSK>, Ack::kAfterPause, kPlainFormat, 0,
-     nullptr, nullptr},
+    {"SK", HasWideContext, kRecordSK, 64, true, StorageOf<&FPContext::infoSK>, Ack::kAfterPause, kPlainFormat,
+     0, nullptr, nullptr},
     {"SK", nullptr, kRecordSK, 46, true, StorageOf<&FPContext::infoSK>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
     {"SM", nullptr, kRecordSM, 6, false, StorageOf<&FPContext::infoSM>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
-    {"SNZ2", nullptr, kRecordSNZ2, 7, false, StorageOf<&FPContext::infoSNZ2>, Ack::kAfterPause, kPlainFormat, 0,
-     nullptr, nullptr},
+    {"SNZ2", nullptr, kRecordSNZ2, 7, false, StorageOf<&FPContext::infoSNZ2>, Ack::kAfterPause, kPlainFormat,
+     0, nullptr, nullptr},
     {"ST", nullptr, kRecordST, 29, false, StorageOf<&FPContext::infoST>, Ack::kAfterPause, kPlainFormat, 0,
      nullptr, nullptr},
     {"SW", nullptr, kRecordSW, 8, false, StorageOf<&FPContext::infoSW>, Ack::kAfterPause, kPlainFormat, 0,
@@ -510,10 +543,10 @@ const RecordLayout kRecords[] = {
      kPlainFormat, 0, nullptr, nullptr},
     {"S{~", nullptr, kRecordSBraceTilde, 53, false, StorageOf<&FPContext::infoSBraceTilde>, Ack::kAfterPause,
      kPlainFormat, 0, nullptr, nullptr},
-    {"S|bf", nullptr, kRecordSbf, 79, false, StorageOf<&FPContext::infoSbf>, Ack::kAfterPause, kPlainFormat, 0,
-     nullptr, nullptr},
-    {"0215", nullptr, kRecord0215, 50, false, StorageOf<&FPContext::info0215>, Ack::kAfterPause, kPlainFormat, 0,
-     nullptr, nullptr},
+    {"S|bf", nullptr, kRecordSbf, 79, false, StorageOf<&FPContext::infoSbf>, Ack::kAfterPause, kPlainFormat,
+     0, nullptr, nullptr},
+    {"0215", nullptr, kRecord0215, 50, false, StorageOf<&FPContext::info0215>, Ack::kAfterPause, kPlainFormat,
+     0, nullptr, nullptr},
 };
 
 size_t PrefixMatch(const char* prefix, const uint8_t* header) {

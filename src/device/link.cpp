@@ -44,11 +44,11 @@ void SleepMs(FPContext* ctx, int ms) {
 // Input queued on the port: what the pause before an answer waits for.
 class PortInput : public plat::Readiness {
  public:
-  explicit PortInput(plat::PortHandle port) : port_(port) {}
-  bool WaitMs(uint32_t ms) override { return plat::SerialWaitInput(port_, ms); }
+  explicit PortInput(FPContext* ctx) : ctx_(ctx) {}
+  bool WaitMs(uint32_t ms) override { return WaitForInput(ctx_, ms); }
 
  private:
-  plat::PortHandle port_;
+  FPContext* ctx_;
 };
 
 // The pause a command gives the device before its answer is read ends as soon as the answer
@@ -59,7 +59,7 @@ uint32_t AwaitAnswer(FPContext* ctx, int pauseMs) {
   if (pauseMs <= 0) return 0;
   const uint32_t pause = static_cast<uint32_t>(pauseMs);
   const uint32_t start = ctx->pClock->TickMs();
-  PortInput input(ctx->hComPort);
+  PortInput input(ctx);
   ctx->pClock->SleepUntilReady(pause, input);
   const uint32_t waited = ctx->pClock->TickMs() - start;
   return waited < pause ? pause - waited : 0;
@@ -157,7 +157,8 @@ int AwaitLongCommand(FPContext* ctx) {
   LogMessage(ctx, "AcceptData", "bLongCommand");
   const uint32_t start = ctx->pClock->TickMs();
   for (;;) {
-    if (plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat) && ctx->comStat.cbInQue > 0) {
+    if (plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat) &&
+        ctx->comStat.cbInQue > 0) {
       return kLinkOk;
     }
     ctx->pClock->SleepMs(300);
@@ -179,7 +180,8 @@ int AcceptFrame(FPContext* ctx, int expected, bool log) {
   const int read = AcceptBuf(ctx, header, sizeof header, &got);
   if (read != kLinkOk || got != sizeof header) {
     LogRecv(ctx, "[02][]", LinkResultText(read != kLinkOk ? read : kLinkReceiveTimeout));
-    return kLinkProtocolError;
+    // A short header is a broken answer; a failed port is reported as the failure it is.
+    return read != kLinkOk ? read : kLinkProtocolError;
   }
   if (expected == kExpectEnqtStatus) return DecodeExtendedStatus(ctx, header, log);
   if (IsShortStatusHeader(header)) return DecodeShortStatus(ctx, header, expected == kExpectEnq2Status);
@@ -222,14 +224,54 @@ uint8_t CalcBCC(const uint8_t* bytes, int count) {
 }
 
 const char* LinkResultText(int code) {
-  static const char* const kTexts[] = {
-      "protocol error", "receive time out", "transmit time out", "no device connected",
-      "COM port not available", "ok", "(NAK)", "(Status)", "(Info1)", "(Info9)", "(Status2)", "(Info2)",
-      "(Info3)", "(Tax Chain Info)", "(Version Info)", "(Se Info)", "(SI Info)", "(Sf Info)", "(Sg Info)",
-      "(Sh Info)", "(Si Info)", "(ENQT Status)", "(S\" Info)", "(Header line)", "(SNZ1 Info)",
-      "(SNZ2 Info)", "(SX Info)", "(SM Info)", "(SR Info)", "(SY Info)", "(Sm Info)", "(S0 Info)", "", "",
-      "", "", "(SAA Info)", "(SA Info)", "(S31 Info)", "(S|bf3 Info)", "(S{& Info)", "(S{&0 Info)",
-      "(S{~ Info)", "(S{LL Info)", "(S{O Info)", "(S{O? Info)", "(S{O@ Info)", "(S}M Info)"};
+  static const char* const kTexts[] = {"protocol error",
+                                       "receive time out",
+                                       "transmit time out",
+                                       "no device connected",
+                                       "COM port not available",
+                                       "ok",
+                                       "(NAK)",
+                                       "(Status)",
+                                       "(Info1)",
+                                       "(Info9)",
+                                       "(Status2)",
+                                       "(Info2)",
+                                       "(Info3)",
+                                       "(Tax Chain Info)",
+                                       "(Version Info)",
+                                       "(Se Info)",
+                                       "(SI Info)",
+                                       "(Sf Info)",
+                                       "(Sg Info)",
+                                       "(Sh Info)",
+                                       "(Si Info)",
+                                       "(ENQT Status)",
+                                       "(S\" Info)",
+                                       "(Header line)",
+                                       "(SNZ1 Info)",
+                                       "(SNZ2 Info)",
+                                       "(SX Info)",
+                                       "(SM Info)",
+                                       "(SR Info)",
+                                       "(SY Info)",
+                                       "(Sm Info)",
+                                       "(S0 Info)",
+                                       "",
+                                       "",
+                                       "",
+                                       "",
+                                       "(SAA Info)",
+                                       "(SA Info)",
+                                       "(S31 Info)",
+                                       "(S|bf3 Info)",
+                                       "(S{& Info)",
+                                       "(S{&0 Info)",
+                                       "(S{~ Info)",
+                                       "(S{LL Info)",
+                                       "(S{O Info)",
+                                       "(S{O? Info)",
+                                       "(S{O@ Info)",
+                                       "(S}M Info)"};
   constexpr int kFirst = -5;
   const int index = code - kFirst;
   if (index < 0 || index >= static_cast<int>(sizeof kTexts / sizeof kTexts[0])) return "";
@@ -249,7 +291,9 @@ uint8_t FromNibbleChars(const char* in) {
   return static_cast<uint8_t>((high << 4) + low);
 }
 
-int WaitFPPresent(FPContext* ctx) { return FP_Present(ctx); }
+int WaitFPPresent(FPContext* ctx) {
+  return FP_Present(ctx);
+}
 
 // The device asked for attention instead of answering: acknowledge, read its status and, on
 // printers that keep an error code, the extended status. The command then counts as refused or

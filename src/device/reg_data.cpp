@@ -51,16 +51,18 @@ int Query(FPContext* ctx, const char* name, const char* cmd) {
 
 // The answer behind its header into `frame` (room for the header and `rest` bytes). Its length
 // when the bytes that came end with ETX and the check character and number at least `minLength`;
-// otherwise the frame is logged as a protocol error and 0 returned.
+// otherwise the frame is logged as a protocol error and 0 returned, or the read's failure (negative)
+// when the port failed on the way.
 int ReceiveAnswer(FPContext* ctx, const uint8_t header[4], uint8_t* frame, uint32_t rest, int minLength) {
   memcpy(frame, header, kHeaderLength);
   uint32_t got = 0;
-  AcceptBufUntil(ctx, frame + kHeaderLength, rest, &got, FrameEnd(frame, kHeaderLength, minLength));
+  const int read =
+      AcceptBufUntil(ctx, frame + kHeaderLength, rest, &got, FrameEnd(frame, kHeaderLength, minLength));
   const int length = kHeaderLength + static_cast<int>(got);
   if (length >= minLength && length >= kHeaderLength + 1 && FrameIntact(frame, length)) return length;
   const std::string text = HexBytes("[02] ", frame, static_cast<uint32_t>(length));
   LogRecv(ctx, text.c_str(), LinkResultText(kLinkProtocolError));
-  return 0;
+  return read != kLinkOk ? read : 0;
 }
 
 int RefuseOtherModel(FPContext* ctx, const uint8_t header[4]) {
@@ -187,6 +189,7 @@ int DecodeRegDataAnswer(FPContext* ctx, const uint8_t header[4], bool) {
   if (!IsSupportedModel(ctx)) return RefuseOtherModel(ctx, header);
   uint8_t frame[kHeaderLength + kShortRest];
   const int length = ReceiveAnswer(ctx, header, frame, kShortRest, kRegDataLength);
+  if (length < 0) return length;
   // A drive that answered with an error code sends a shorter message: the prefix tells.
   const bool shaped =
       length == kRegDataLength && memcmp(frame, kRegDataPrefix, sizeof kRegDataPrefix - 1) == 0;
@@ -208,7 +211,7 @@ int DecodeAutomatNumAnswer(FPContext* ctx, const uint8_t header[4], bool) {
   if (!IsSupportedModel(ctx)) return RefuseOtherModel(ctx, header);
   uint8_t frame[kHeaderLength + kShortRest];
   const int length = ReceiveAnswer(ctx, header, frame, kShortRest, kHeaderLength + 1);
-  if (length == 0) return kLinkProtocolError;
+  if (length <= 0) return length < 0 ? length : kLinkProtocolError;
   LogAnswer(ctx, frame, length, "(Su> Info)");
   CopyAnswerText(frame, length, ctx->szAutomatNumber, sizeof ctx->szAutomatNumber);
   // The printer does not wait for an acknowledgement of this answer.
@@ -222,6 +225,7 @@ int DecodeRegTextAnswer(FPContext* ctx, const uint8_t header[4], bool) {
   const char selector = ctx->nRegTextSelector;
   // One answer per request: a late or repeated answer finds no selector pending.
   ctx->nRegTextSelector = kNoSelector;
+  if (length < 0) return length;
   const TextField field = SelectorField(ctx, selector);
   if (length == 0) return kLinkProtocolError;
   if (!field.text) {
@@ -239,7 +243,7 @@ int DecodeRegTagTextAnswer(FPContext* ctx, const uint8_t header[4], bool) {
   if (!IsSupportedModel(ctx)) return RefuseOtherModel(ctx, header);
   uint8_t frame[kHeaderLength + kLongRest];
   const int length = ReceiveAnswer(ctx, header, frame, kLongRest, kHeaderLength + 1);
-  if (length == 0) return kLinkProtocolError;
+  if (length <= 0) return length < 0 ? length : kLinkProtocolError;
   LogAnswer(ctx, frame, length, "(Su- Info)");
   NibbleText(frame + 3, (length - 2 - 3) / 2, ctx->szRegTagText, sizeof ctx->szRegTagText);
   Recode(ctx, ctx->szRegTagText);
@@ -252,7 +256,7 @@ int DecodePlaceSettlePiece(FPContext* ctx, const uint8_t header[4], bool) {
   const int length = ReceiveAnswer(ctx, header, frame, kPieceRest, kPieceLength);
   if (length != kPieceLength) {
     ctx->nRegTextSelector = kNoSelector;
-    return kLinkProtocolError;
+    return length < 0 ? length : kLinkProtocolError;
   }
   LogAnswer(ctx, frame, length, "(SN Info)");
   char piece[kPieceTextLength + 2] = " ";

@@ -25,9 +25,43 @@ void LogSystemTextIfAny(FPContext* ctx, const char* name, uint32_t code) {
   if (code != 0) LogMessage(ctx, name, plat::SystemErrorText(code).c_str());
 }
 
+// A close that fails has given up the system's handle all the same; the second one releases the
+// rest of the port, which nothing refers to any more.
 void ReleaseHandle(FPContext* ctx) {
-  if (ctx->hComPort) plat::SerialClose(ctx->hComPort);
+  if (ctx->hComPort && !plat::SerialClose(ctx->hComPort)) plat::SerialClose(ctx->hComPort);
   ctx->hComPort = nullptr;
+}
+
+// A failed call on the port: its code and the system's text, after `what`.
+void LogPortFailure(FPContext* ctx, const char* name, const char* what) {
+  const uint32_t error = plat::SystemLastError();
+  LogMessagef(ctx, name, "%s: %" PRIu32, what, error);
+  LogSystemTextIfAny(ctx, name, error);
+}
+
+// The line errors ClearCommError reported (the bytes they spoiled reach the link, which rejects
+// them; the log says why they were spoiled).
+void LogLineErrors(FPContext* ctx, const char* name) {
+  static const struct {
+    uint32_t bit;
+    const char* text;
+  } kErrors[] = {{plat::kLineInputOverflow, "input overflow"},
+                 {plat::kLineOverrun, "overrun"},
+                 {plat::kLineParity, "parity"},
+                 {plat::kLineFraming, "framing"},
+                 {plat::kLineBreak, "break"}};
+  std::string text;
+  for (const auto& e : kErrors) {
+    if (ctx->dwCommErrors & e.bit) text += (text.empty() ? "" : ", ") + std::string(e.text);
+  }
+  if (!text.empty()) LogMessage(ctx, name, ("Line errors: " + text).c_str());
+}
+
+// ClearCommError into the context, with the line errors it reports logged under `name`.
+bool ClearCommErrorFP(FPContext* ctx, const char* name) {
+  if (!plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat)) return false;
+  LogLineErrors(ctx, name);
+  return true;
 }
 
 // The line settings of both modes: 8 data bits, even parity, one stop bit; the usual mode adds the
@@ -92,7 +126,10 @@ int OpenSerial2(FPContext* ctx, int port, int baudRateCode) {
     LogSystemError(ctx, "OpenSerial2", plat::SystemLastError());
     return FailInitialization(ctx, port);
   }
-  if (!plat::SerialGetState(ctx->hComPort, &ctx->dcb)) return FailInitialization(ctx, port);
+  if (!plat::SerialGetState(ctx->hComPort, &ctx->dcb)) {
+    LogPortFailure(ctx, "OpenSerial2", "GetCommState error");
+    return FailInitialization(ctx, port);
+  }
 
   const uint32_t baud = BaudRateOfCode(baudRateCode);
   if (baud == 0) {
@@ -101,7 +138,10 @@ int OpenSerial2(FPContext* ctx, int port, int baudRateCode) {
   }
   ctx->dcb.BaudRate = baud;
   SetLineFlags(ctx);
-  if (!plat::SerialSetState(ctx->hComPort, ctx->dcb)) return FailInitialization(ctx, port);
+  if (!plat::SerialSetState(ctx->hComPort, ctx->dcb)) {
+    LogPortFailure(ctx, "OpenSerial2", "SetCommState error");
+    return FailInitialization(ctx, port);
+  }
   if (SetCommTimeoutsFP(ctx, ctx->nReadTimeout, ctx->nWriteTimeout) != kLinkOk) {
     return FailInitialization(ctx, port);
   }
@@ -113,14 +153,30 @@ int OpenSerial2(FPContext* ctx, int port, int baudRateCode) {
   return LogReturn(ctx, "OpenSerial2", kLinkOk);
 }
 
+namespace {
+
+// A total time-out of 0 means none to the port: a read would wait for its first byte for ever and a
+// write for as long as the line holds it back. A time-out of 0 or below is the shortest one instead.
+uint32_t TotalTimeoutMs(int ms) {
+  return ms > 0 ? static_cast<uint32_t>(ms) : 1;
+}
+
+}  // namespace
+
 int SetCommTimeoutsFP(FPContext* ctx, int readMs, int writeMs) {
-  if (!plat::SerialGetTimeouts(ctx->hComPort, &ctx->commTimeouts)) return kLinkNoPort;
+  if (!plat::SerialGetTimeouts(ctx->hComPort, &ctx->commTimeouts)) {
+    LogPortFailure(ctx, "SetCommTimeoutsFP", "GetCommTimeouts error");
+    return kLinkNoPort;
+  }
   ctx->commTimeouts.ReadIntervalTimeout = kReadIntervalMs;
   ctx->commTimeouts.ReadTotalTimeoutMultiplier = 0;
-  ctx->commTimeouts.ReadTotalTimeoutConstant = static_cast<uint32_t>(readMs);
+  ctx->commTimeouts.ReadTotalTimeoutConstant = TotalTimeoutMs(readMs);
   ctx->commTimeouts.WriteTotalTimeoutMultiplier = 0;
-  ctx->commTimeouts.WriteTotalTimeoutConstant = static_cast<uint32_t>(writeMs);
-  if (!plat::SerialSetTimeouts(ctx->hComPort, ctx->commTimeouts)) return kLinkNoPort;
+  ctx->commTimeouts.WriteTotalTimeoutConstant = TotalTimeoutMs(writeMs);
+  if (!plat::SerialSetTimeouts(ctx->hComPort, ctx->commTimeouts)) {
+    LogPortFailure(ctx, "SetCommTimeoutsFP", "SetCommTimeouts error");
+    return kLinkNoPort;
+  }
   return kLinkOk;
 }
 
@@ -147,6 +203,7 @@ int CloseSerial(FPContext* ctx) {
   const unsigned port = static_cast<unsigned>(ctx->nComPort);
   if (result != kLinkOk) {
     LogMessagef(ctx, "CloseHandle", "COM%u close fail, error %" PRIu32, port, error);
+    LogSystemTextIfAny(ctx, "CloseHandle", error);
   } else {
     LogMessagef(ctx, "CloseHandle", "COM%u close Ok", port);
   }
@@ -157,13 +214,23 @@ int CloseSerial(FPContext* ctx) {
   return LogReturn(ctx, "CloseSerial", result);
 }
 
+int ReleaseSerial(FPContext* ctx) {
+  const int closed = CloseSerial(ctx);
+  return closed == kLinkOk ? closed : CloseSerial(ctx);
+}
+
 int PurgeSerial(FPContext* ctx, uint32_t* inPending, uint32_t* outPending) {
   if (!ctx->hComPort) return kLinkNoPort;
-  if (!plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat)) return kLinkNoPort;
+  if (!ClearCommErrorFP(ctx, "PurgeSerial")) {
+    LogPortFailure(ctx, "PurgeSerial", "ClearCommError error");
+    return kLinkNoPort;
+  }
   *inPending = ctx->comStat.cbInQue;
   *outPending = ctx->comStat.cbOutQue;
   const uint32_t all = plat::kPurgeTxAbort | plat::kPurgeRxAbort | plat::kPurgeTxClear | plat::kPurgeRxClear;
-  return plat::SerialPurge(ctx->hComPort, all) ? kLinkOk : kLinkNoPort;
+  if (plat::SerialPurge(ctx->hComPort, all)) return kLinkOk;
+  LogPortFailure(ctx, "PurgeSerial", "PurgeComm error");
+  return kLinkNoPort;
 }
 
 int ResetSerial(FPContext* ctx) {
@@ -184,8 +251,8 @@ int ResetSerial(FPContext* ctx) {
 int ClearInputBuffer(FPContext* ctx) {
   // A closed port has nothing to drain; the caller reports the closed port itself.
   if (!ctx->hComPort) return kLinkNoPort;
-  if (!plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat)) {
-    LogMessagef(ctx, "ClearInputBuffer", "After GetCommError: %" PRIu32, plat::SystemLastError());
+  if (!ClearCommErrorFP(ctx, "ClearInputBuffer")) {
+    LogPortFailure(ctx, "ClearInputBuffer", "After GetCommError");
     plat::SerialPurge(ctx->hComPort, plat::kPurgeTxClear | plat::kPurgeRxClear);
     return kLinkNoDevice;
   }
@@ -199,7 +266,7 @@ int ClearInputBuffer(FPContext* ctx) {
     const uint32_t wanted = queued - total < kDrainBlock ? queued - total : kDrainBlock;
     uint32_t got = 0;
     if (!plat::SerialRead(ctx->hComPort, buffer, wanted, &got)) {
-      LogMessagef(ctx, "CIB", "ReadFile error: %" PRIu32, plat::SystemLastError());
+      LogPortFailure(ctx, "CIB", "ReadFile error");
       plat::SerialPurge(ctx->hComPort, plat::kPurgeTxClear | plat::kPurgeRxClear);
       return kLinkSendTimeout;
     }
@@ -242,6 +309,7 @@ int SendBuf(FPContext* ctx, const uint8_t* bytes, int count) {
 int SendChar(FPContext* ctx, uint8_t byte) {
   uint32_t written = 0;
   if (!ctx->hComPort || !plat::SerialWrite(ctx->hComPort, &byte, 1, &written) || written != 1) {
+    LogSystemTextIfAny(ctx, "SendChar", plat::SystemLastError());
     return kLinkSendTimeout;
   }
   LogMessagef(ctx, "SC", "=> %2.2X ", byte);
@@ -283,6 +351,13 @@ uint32_t NextByteWaitMs(const FPContext* ctx, const plat::Deadline& total, uint3
 
 }  // namespace
 
+bool WaitForInput(FPContext* ctx, uint32_t ms) {
+  if (!ctx->hComPort) return false;
+  if (plat::SerialWaitInput(ctx->hComPort, ms)) return true;
+  if (plat::SystemLastError() != 0) LogPortFailure(ctx, "WaitForInput", "Wait for input failed");
+  return false;
+}
+
 int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got) {
   *got = 0;
   const bool ok = ctx->hComPort && plat::SerialRead(ctx->hComPort, buf, wanted, got);
@@ -297,9 +372,14 @@ int AcceptBufUntil(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got,
   const plat::Deadline total(totalMs != 0 ? totalMs : UINT32_MAX);
   bool ok = true;
   while (ok && *got < wanted && !end.Complete(*got)) {
-    if (!plat::SerialWaitInput(ctx->hComPort, NextByteWaitMs(ctx, total, *got))) break;
+    // A wait that ends without input is the time-out of a short read; one that fails is the port's
+    // failure, reported as such.
+    if (!plat::SerialWaitInput(ctx->hComPort, NextByteWaitMs(ctx, total, *got))) {
+      ok = plat::SystemLastError() == 0;
+      break;
+    }
     uint32_t n = 0;
-    ok = plat::SerialClearError(ctx->hComPort, &ctx->dwCommErrors, &ctx->comStat) &&
+    ok = ClearCommErrorFP(ctx, "AcceptBuf") &&
          plat::SerialRead(ctx->hComPort, buf + *got,
                           std::min(std::max<uint32_t>(ctx->comStat.cbInQue, 1), wanted - *got), &n);
     *got += n;

@@ -20,6 +20,9 @@ uint32_t BaudRateOfCode(int code);
 
 int OpenSerial2(FPContext* ctx, int port, int baudRateCode);
 int CloseSerial(FPContext* ctx);
+// Closes the port for a fresh open: a close that fails has given up the system's handle all the same
+// (it is never closed twice), and a second close then releases the rest. 0 or -1.
+int ReleaseSerial(FPContext* ctx);
 int ResetSerial(FPContext* ctx);
 // Discards unread input: the count discarded, -1 without a port, -2 or -3 on failure.
 int ClearInputBuffer(FPContext* ctx);
@@ -31,6 +34,9 @@ int SendBuf(FPContext* ctx, const uint8_t* bytes, int count);
 int SendChar(FPContext* ctx, uint8_t byte);
 int AcceptChar(FPContext* ctx, uint8_t* byte);
 int AcceptBuf(FPContext* ctx, uint8_t* buf, uint32_t wanted, uint32_t* got);
+// Waits up to ms for input to arrive; false when none came in time or the port failed (the failure
+// is logged with the system's text).
+bool WaitForInput(FPContext* ctx, uint32_t ms);
 // Says whether the first `count` bytes read make a whole answer.
 class AnswerEnd {
  public:

@@ -5,8 +5,9 @@
 // leaves the system's error code in SystemLastError() (GetLastError on Windows, errno on POSIX);
 // SystemErrorText() turns that code into the system's own text. A read or write that runs out of
 // time is NOT a failure: it returns true with a short count, as ReadFile/WriteFile do with
-// COMMTIMEOUTS. SerialRead and SerialWrite set the last error to 0 when they start, so after a
-// time-out it reads 0.
+// COMMTIMEOUTS (and so is a time-out that a driver reports as ERROR_SEM_TIMEOUT). SerialRead,
+// SerialWrite and SerialWaitInput set the last error to 0 when they start, so after a time-out it
+// reads 0.
 //
 // Time-outs (SerialSetTimeouts) have the Win32 meaning: a read ends when the wanted count has
 // arrived, when ReadIntervalTimeout ms pass between two bytes (counted only after the first byte),
@@ -69,6 +70,14 @@ struct SerialQueues {
 enum : uint32_t { kPurgeTxAbort = 0x1, kPurgeRxAbort = 0x2, kPurgeTxClear = 0x4, kPurgeRxClear = 0x8 };
 // GetCommModemStatus bit of the DSR line (MS_DSR_ON).
 constexpr uint32_t kModemDsrOn = 0x20;
+// Line errors SerialClearError reports (Win32 CE_ values); the POSIX backend reports none.
+enum : uint32_t {
+  kLineInputOverflow = 0x01,
+  kLineOverrun = 0x02,
+  kLineParity = 0x04,
+  kLineFraming = 0x08,
+  kLineBreak = 0x10,
+};
 
 // Opens COM<port> for exclusive synchronous use ("\\.\COM<port>" on Windows; on POSIX the path in
 // the environment variable MIREL_COM<port> when set, else /dev/ttyS<port-1>). nullptr on failure.
@@ -87,11 +96,12 @@ bool SerialModemStatus(PortHandle h, uint32_t* bits);
 // input queue of SerialClearError and go with a purge of the input.
 bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got);
 // Waits up to ms for input to be queued, and takes what has come ahead for the reads that follow.
-// True as soon as there is some; false when ms passed first or the port failed (the read that
-// follows reports the failure).
+// True as soon as there is some; false when ms passed first (the last error then 0) or the port
+// failed (with its error).
 bool SerialWaitInput(PortHandle h, uint32_t ms);
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written);
-// A failed close leaves the handle valid for another SerialClose and nothing else.
+// A failed close has given up the system's handle all the same (it is never closed twice); the
+// port handle stays valid for another SerialClose, which only releases it, and nothing else.
 bool SerialClose(PortHandle h);
 
 // Numbers N of the COM ports that exist on this system, ascending.

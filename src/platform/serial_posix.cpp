@@ -486,6 +486,7 @@ bool SerialWaitInput(PortHandle h, uint32_t ms) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;
   if (port->input.Count() > 0) return true;
+  SetSystemLastError(0);
   const Deadline deadline(ms);
   bool hangup = false;
   for (;;) {

@@ -17,14 +17,22 @@ namespace plat {
 namespace {
 
 struct Port {
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  HANDLE handle = INVALID_HANDLE_VALUE;  // none once a close has given it up
   SerialInput input;
   COMMTIMEOUTS timeouts = {};  // as last set, for reads that go on from bytes taken ahead
+  // False while the device may hold other read time-outs than `timeouts` (a wait could not put
+  // them back): the next read from the device sets them first.
+  bool timeoutsInForce = true;
 };
 
+// The port of an open handle; nullptr with ERROR_INVALID_HANDLE for none or one already closed.
 Port* PortOf(PortHandle h) {
-  if (h == nullptr) SetLastError(ERROR_INVALID_HANDLE);
-  return static_cast<Port*>(h);
+  Port* port = static_cast<Port*>(h);
+  if (port == nullptr || port->handle == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return port;
 }
 
 HANDLE HandleOf(PortHandle h) {
@@ -45,11 +53,34 @@ COMMTIMEOUTS ReadTimeouts(const COMMTIMEOUTS& port, uint32_t ms) {
   return t;
 }
 
+// Some USB-serial drivers end a read or write that ran out of time with ERROR_SEM_TIMEOUT instead
+// of success with a short count; it is the time-out it says, not a failure of the port.
+bool Completed(BOOL ok) {
+  if (ok) return true;
+  if (GetLastError() != ERROR_SEM_TIMEOUT) return false;
+  SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+bool ReadPort(HANDLE handle, uint8_t* buf, uint32_t size, DWORD* count) {
+  *count = 0;
+  return Completed(ReadFile(handle, buf, size, count, nullptr));
+}
+
 // One ReadFile into `buf` under the read time-outs of `ms` over the port's own `port`.
 bool ReadWithin(HANDLE handle, const COMMTIMEOUTS& port, uint32_t ms, uint8_t* buf, uint32_t size,
                 DWORD* count) {
   COMMTIMEOUTS t = ReadTimeouts(port, ms);
-  return SetCommTimeouts(handle, &t) && ReadFile(handle, buf, size, count, nullptr);
+  *count = 0;
+  return SetCommTimeouts(handle, &t) && ReadPort(handle, buf, size, count);
+}
+
+// Puts the port's own read time-outs back into the device when a wait left others there.
+bool TimeoutsInForce(Port* port) {
+  if (port->timeoutsInForce) return true;
+  if (!SetCommTimeouts(port->handle, &port->timeouts)) return false;
+  port->timeoutsInForce = true;
+  return true;
 }
 
 // The DCB members the driver sets, written over what GetCommState reported; every other member
@@ -191,6 +222,7 @@ bool SerialSetTimeouts(PortHandle h, const SerialTimeouts& timeouts) {
   ct.WriteTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant;
   if (!SetCommTimeouts(port->handle, &ct)) return false;
   port->timeouts = ct;
+  port->timeoutsInForce = true;
   return true;
 }
 
@@ -259,35 +291,39 @@ bool SerialRead(PortHandle h, void* buf, uint32_t wanted, uint32_t* got) {
   const DWORD interval = port->timeouts.ReadIntervalTimeout;
   if (*got > 0 && interval != 0 && interval != MAXDWORD)
     return ReadOnAfterTakenBytes(h, port, out, wanted, got);
+  if (!TimeoutsInForce(port)) return false;
   DWORD count = 0;
-  const BOOL ok = ReadFile(port->handle, out + *got, wanted - *got, &count, nullptr);
+  const bool ok = ReadPort(port->handle, out + *got, wanted - *got, &count);
   *got += count;
-  return ok != FALSE;
+  return ok;
 }
 
 // Waits in a ReadFile of one byte, which ends on the first byte, then takes what else is queued
 // without waiting; what it took is kept for the next reads. The port's time-outs are put back after
-// it.
+// it; when that fails the wait fails with the error, and the next read from the device tries again
+// before it reads, so that no read runs under the wait's time-outs.
 bool SerialWaitInput(PortHandle h, uint32_t ms) {
   Port* port = PortOf(h);
   if (port == nullptr) return false;
   if (port->input.Count() > 0) return true;
+  SetLastError(ERROR_SUCCESS);
   COMMTIMEOUTS saved = port->timeouts;
   uint8_t* space = port->input.Space();
   DWORD first = 0;
   DWORD more = 0;
-  const bool ok = ReadWithin(port->handle, saved, ms, space, 1, &first);
-  const DWORD error = GetLastError();
+  bool ok = ReadWithin(port->handle, saved, ms, space, 1, &first);
   // A failure here leaves the rest queued for the next read, which reports it; the byte is kept.
   if (ok && first > 0 && !ReadWithin(port->handle, saved, 0, space + 1, port->input.SpaceSize() - 1, &more))
     more = 0;
-  SetCommTimeouts(port->handle, &saved);
-  if (!ok) {
-    SetLastError(error);
-    return false;
-  }
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
   port->input.Filled(first + more);
-  return first > 0;
+  if (!SetCommTimeouts(port->handle, &saved)) {
+    port->timeoutsInForce = false;
+    if (ok) error = GetLastError();
+    ok = false;
+  }
+  SetLastError(error);
+  return ok && first > 0;
 }
 
 bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* written) {
@@ -295,15 +331,23 @@ bool SerialWrite(PortHandle h, const void* buf, uint32_t count, uint32_t* writte
   if (port == nullptr) return false;
   SetLastError(ERROR_SUCCESS);
   DWORD done = 0;
-  const BOOL ok = WriteFile(port, buf, count, &done, nullptr);
+  const bool ok = Completed(WriteFile(port, buf, count, &done, nullptr));
   *written = done;
-  return ok != FALSE;
+  return ok;
 }
 
-// A failed close leaves the object for another SerialClose, as the device layer keeps the handle.
+// CloseHandle gives the handle up even when it reports a failure, and the system may hand the same
+// value to another object at once: it is never closed twice. A failed close leaves the object for
+// another SerialClose, as the device layer keeps the handle, and that one only releases it.
 bool SerialClose(PortHandle h) {
-  Port* port = PortOf(h);
-  if (port == nullptr || !CloseHandle(port->handle)) return false;
+  Port* port = static_cast<Port*>(h);
+  if (port == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const HANDLE handle = port->handle;
+  port->handle = INVALID_HANDLE_VALUE;
+  if (handle != INVALID_HANDLE_VALUE && !CloseHandle(handle)) return false;
   delete port;
   return true;
 }
