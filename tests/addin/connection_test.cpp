@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "component_on_printer.h"
 #include "emu/fiscal_drive.h"
 #include "platform/pty.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -175,6 +178,40 @@ TEST_F(Connection, TheHostsCallsGoOnWhileTheRelayDelivers) {
   EXPECT_EQ(stub.Lines().size(), 5u);
   EXPECT_LT(TimedDone(), std::chrono::seconds(3));
   EXPECT_EQ(FramesArrivingLater(), 0u);
+}
+
+// A USB adapter pulled out in the middle of the day and plugged back in: while the line is gone the
+// host is told a code at once, and its next Open works on the line that came back, without
+// restarting the host. The printer's port is a link that follows its line, as COM1 follows the
+// adapter on Windows.
+TEST_F(Connection, ALineCutAndBroughtBackWorksAgainAfterTheNextOpen) {
+  std::ifstream in(std::string(MIREL_TESTS_DIR) + "/../tools/host/examples/cashier.xml");
+  const std::string cashier((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(cashier.empty());
+  auto xReport = [&](const std::string& id) { return CallWithTexts("PrintXReport", {id, cashier}); };
+  TempDir dir;
+  const std::string link = (dir.path() / "com61").string();
+  printer.Stop();
+  ASSERT_TRUE(printer.Start(link));
+  ScopedEnv com61("MIREL_COM61", link.c_str());
+  ConfigurePrinter();
+  bool ok = false;
+  const std::string first = Open(&ok);
+  ASSERT_TRUE(ok);
+  ASSERT_TRUE(xReport(first)) << LastError();
+
+  printer.Stop();
+  const auto start = Steady::now();
+  EXPECT_FALSE(xReport(first));
+  EXPECT_LT(Steady::now() - start, std::chrono::milliseconds(Device()->nReadTimeout));
+  std::string text;
+  EXPECT_EQ(LastError(&text), 3);
+  EXPECT_EQ(text, "Превышено время ожидания - принтер недоступен");
+
+  ASSERT_TRUE(printer.Start(link));
+  const std::string second = Open(&ok);
+  EXPECT_TRUE(ok) << LastError();
+  EXPECT_TRUE(xReport(second)) << LastError();
 }
 
 }  // namespace
