@@ -350,13 +350,6 @@ int32_t PreCheck(FPContext* ctx, const TiXmlDocument* document, std::string* mes
 
 }  // namespace
 
-void ParseHostXml(TiXmlDocument* document, const char* text) {
-  constexpr size_t kLongestUtf8Step = 4;
-  std::string padded(text ? text : "");
-  padded.append(kLongestUtf8Step, '\0');
-  document->Parse(padded.c_str(), nullptr, TIXML_ENCODING_UTF8);
-}
-
 std::optional<std::string> GetXmlAttr(const TiXmlElement* element, const char* name) {
   const char* value = element ? element->Attribute(name) : nullptr;
   if (!value) return std::nullopt;

@@ -12,6 +12,7 @@
 
 #include "device/check_position.h"
 #include "device/fp_context.h"
+#include "receipts/host_xml.h"
 
 class TiXmlDocument;
 class TiXmlElement;
@@ -51,12 +52,6 @@ struct CheckBarcode {
   BarcodeKind kind = kBarcodeNone;
   std::string data;  // Windows-1251
 };
-
-// Parses a package the host sent (UTF-8; null is an empty text) into `document`. The XML library
-// steps over a UTF-8 character by the length its first byte announces without looking for the
-// terminator, so a sequence cut short at the end of the text would send it reading past the buffer;
-// the text is parsed from a copy followed by enough zero bytes for the longest such step.
-void ParseHostXml(TiXmlDocument* document, const char* text);
 
 // The attribute `name` of `element` in Windows-1251; nothing when the element or the attribute is
 // missing. An attribute that is present but empty is an empty text.

@@ -229,10 +229,10 @@ bool CMirelDriver::IsPrinterReady(const char* szName) {
 bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage,
                                     CheckParameters* params) {
   FPContext* ctx = m_pDevice.get();
-  ParseHostXml(document, szCheckPackage);
-  if (document->Error()) {
-    LogMessageHf("ProcessCheck", "Error in row \"%d\" and column \"%d\" of check XML: %s",
-                 document->ErrorRow(), document->ErrorCol(), document->ErrorDesc());
+  XmlFault fault;
+  if (!ParseHostXml(document, szCheckPackage, &fault)) {
+    LogMessageHf("ProcessCheck", "Error in row \"%d\" and column \"%d\" of check XML: %s", fault.row,
+                 fault.column, fault.description.c_str());
     ctx->nLastResult = kResultBadCheckData;
     return false;
   }

@@ -97,10 +97,10 @@ bool CMirelDriver::PrintCorrection(const char* szDeviceID, const char* szPackage
 bool CMirelDriver::ReadCorrectionPackage(const char* szPackage, CorrectionData* pData) {
   FPContext* ctx = m_pDevice.get();
   TiXmlDocument document;
-  ParseHostXml(&document, szPackage);
-  if (document.Error()) {
-    LogMessageHf(kName, "Error in row \"%d\" and column \"%d\" of check XML: %s", document.ErrorRow(),
-                 document.ErrorCol(), document.ErrorDesc());
+  XmlFault fault;
+  if (!ParseHostXml(&document, szPackage, &fault)) {
+    LogMessageHf(kName, "Error in row \"%d\" and column \"%d\" of check XML: %s", fault.row, fault.column,
+                 fault.description.c_str());
     ctx->nLastResult = kResultBadCheckData;
     return false;
   }

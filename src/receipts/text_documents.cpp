@@ -88,10 +88,10 @@ bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocume
   }
   m_nDocumentType = doc::kNonFiscal;
   TiXmlDocument document;
-  ParseHostXml(&document, szDocumentPackage);
-  if (document.Error()) {
+  XmlFault fault;
+  if (!ParseHostXml(&document, szDocumentPackage, &fault)) {
     LogMessageHf(kTextDocument, "Error in tag \"%s\" of text document XML: %s", document.Value(),
-                 document.ErrorDesc());
+                 fault.description.c_str());
     ctx->nLastResult = kCodeBadTextDocument;
     return false;
   }

@@ -163,9 +163,14 @@ bool CMirelDriver::RunOperationFN(int type, const char* szParametersFiscal) {
     return FailOperation(nullptr, kCodeUnknownOperation, kDeviceErrorBadCommand);
   }
   TiXmlDocument document;
-  ParseHostXml(&document, szParametersFiscal);
   FnRegistrationData data;
   std::string error;
+  XmlFault fault;
+  if (!ParseHostXml(&document, szParametersFiscal, &fault)) {
+    error = std::string("Error in tag \"") + document.Value() +
+            "\" of registration data XML: " + fault.description;
+    return FailOperation(error.c_str(), kCodeBadRegistrationData, 0);
+  }
   const int32_t parsed = ParseRegistrationData(ctx, &document, &data, &error, type != kOperationClose);
   if (parsed != 0) return FailOperation(error.c_str(), parsed, 0);
 

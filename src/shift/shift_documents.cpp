@@ -81,12 +81,11 @@ bool ParseInputParameters(FPContext* ctx, TiXmlDocument* document, const char* x
     local = std::make_unique<TiXmlDocument>();
     document = local.get();
   }
-  document->Clear();
-  ParseHostXml(document, xml);
-  if (document->Error()) {
+  XmlFault fault;
+  if (!ParseHostXml(document, xml, &fault)) {
     char text[512];
-    std::snprintf(text, sizeof text, "Error in row \"%d\" and column \"%d\" of check XML: %s",
-                  document->ErrorRow(), document->ErrorCol(), document->ErrorDesc());
+    std::snprintf(text, sizeof text, "Error in row \"%d\" and column \"%d\" of check XML: %s", fault.row,
+                  fault.column, fault.description.c_str());
     return Fail(ctx, error, text);
   }
   const TiXmlElement* root = document->RootElement();

@@ -23,8 +23,8 @@ std::string TaxRatesRecord() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);
   TiXmlDocument document;
-  ParseHostXml(&document, xml.c_str());
-  if (document.Error()) return 0;
+  XmlFault fault;
+  if (!ParseHostXml(&document, xml.c_str(), &fault)) return 0;
 
   DeviceOnMemoryLine device({TaxRatesRecord()});
   FPContext* ctx = &device.ctx;

@@ -15,9 +15,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);
   TiXmlDocument document;
-  ParseHostXml(&document, xml.c_str());
+  XmlFault fault;
+  if (!ParseHostXml(&document, xml.c_str(), &fault)) return 0;
   std::string message;
-  if (document.Error() || CheckCorrectionPackage(&document, &message) != 0) return 0;
+  if (CheckCorrectionPackage(&document, &message) != 0) return 0;
 
   FPContext ctx;
   ctx.nFdTaxSystems = 0x3f;

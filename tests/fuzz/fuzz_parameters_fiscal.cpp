@@ -14,7 +14,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);
   TiXmlDocument document;
-  ParseHostXml(&document, xml.c_str());
+  XmlFault fault;
+  if (!ParseHostXml(&document, xml.c_str(), &fault)) return 0;
   FPContext ctx;
   for (bool strict : {true, false}) {
     FnRegistrationData registration;
