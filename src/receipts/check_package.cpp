@@ -46,17 +46,21 @@ constexpr CodeField kDepartment = {"Department", 1, 99, kResultBadCheckData, fal
 constexpr CodeField kMethodCalculation = {"SignMethodCalculation", 1, 7, kResultBadMethodCalculation, true};
 constexpr CodeField kCalculationObject = {"SignCalculationObject", 1, 18, kResultBadCalculationObject, true};
 
+// A kind of payment, with the name later revisions of the host's interface give the same kind (an
+// advance offset, a payment later, a counter-provision), so that a newer configuration's payment is
+// never taken as none.
 struct PaymentField {
   const char* name;
+  const char* laterName;
   double CheckParameters::*amount;
   const char* negativeMessage;
 };
 constexpr PaymentField kPayments[] = {
-    {"Cash", &CheckParameters::dCash, "Cash is negative"},
-    {"ElectronicPayment", &CheckParameters::dElectronicPayment, "Electronic Payment is negative"},
-    {"AdvancePayment", &CheckParameters::dAdvancePayment, "Advance Payment is negative"},
-    {"Credit", &CheckParameters::dCredit, "Credit is negative"},
-    {"CashProvision", &CheckParameters::dCashProvision, "CashProvision is negative"},
+    {"Cash", nullptr, &CheckParameters::dCash, "Cash is negative"},
+    {"ElectronicPayment", nullptr, &CheckParameters::dElectronicPayment, "Electronic Payment is negative"},
+    {"AdvancePayment", "PrePayment", &CheckParameters::dAdvancePayment, "Advance Payment is negative"},
+    {"Credit", "PostPayment", &CheckParameters::dCredit, "Credit is negative"},
+    {"CashProvision", "Barter", &CheckParameters::dCashProvision, "CashProvision is negative"},
 };
 
 // The Tax texts of an item. The standard rate is 20 % or 18 %, whichever the device is programmed for.
@@ -153,9 +157,24 @@ double LeadingDecimal(std::string_view text) {
   return negative ? -value : value;
 }
 
-double NumberAttr(const TiXmlElement* element, const char* name) {
-  const auto text = GetXmlAttr(element, name);
-  return ParseXmlNumber(text ? text->c_str() : nullptr);
+// Digits with at most one '.', an optional sign first: what an amount or a quantity is written as.
+bool IsXmlNumber(std::string_view text) {
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? "" : text.substr(point + 1);
+  const auto digits = [](std::string_view s) { return s.find_first_not_of("0123456789") == s.npos; };
+  return whole.size() + fraction.size() > 0 && digits(whole) && digits(fraction);
+}
+
+// An optional amount: 0 when absent or empty; a text that is not a number is refused.
+int32_t ReadOptionalAmount(const TiXmlElement* element, const char* name,
+                           const std::optional<std::string>& text, double* value, std::string* message) {
+  *value = 0;
+  if (!Present(text)) return kResultOk;
+  if (!IsXmlNumber(*text)) return Invalid(message, kResultBadCheckData, element, name, text);
+  *value = ParseXmlNumber(text->c_str());
+  return kResultOk;
 }
 
 // Converts a whole-valued double to T: the nearest bound of T outside its range, 0 for NaN.
@@ -200,7 +219,7 @@ int32_t ReadAmount(const TiXmlElement* element, const AmountField& field, double
   const auto text = GetXmlAttr(element, field.name);
   if (!Present(text)) return Missing(message, field.code, element, field.name);
   *value = ParseXmlNumber(text->c_str());
-  const bool valid = field.mustBePositive ? *value > 0 : *value >= 0;
+  const bool valid = IsXmlNumber(*text) && (field.mustBePositive ? *value > 0 : *value >= 0);
   return valid ? kResultOk : Invalid(message, field.code, element, field.name, text);
 }
 
@@ -280,8 +299,21 @@ int32_t ReadPayments(const TiXmlElement* payments, CheckParameters* params, std:
   if (!payments) return Fail(message, kResultBadCheckData, "Tag \"Payments\" is absent");
   bool paid = false;
   for (const PaymentField& field : kPayments) {
+    const char* name = field.name;
+    std::optional<std::string> text = GetXmlAttr(payments, name);
+    const std::optional<std::string> later =
+        field.laterName ? GetXmlAttr(payments, field.laterName) : std::nullopt;
+    if (Present(text) && Present(later)) {
+      return Fail(message, kResultBadCheckData, "Tag \"Payments\": both \"%s\" and \"%s\" given", name,
+                  field.laterName);
+    }
+    if (!Present(text) && Present(later)) {
+      name = field.laterName;
+      text = later;
+    }
     double& amount = params->*field.amount;
-    amount = NumberAttr(payments, field.name);
+    const int32_t r = ReadOptionalAmount(payments, name, text, &amount, message);
+    if (r) return r;
     if (amount < 0) return Fail(message, kResultBadCheckData, "%s", field.negativeMessage);
     // None is negative, so the kopecks add up to more than 0 exactly when one of them does; testing
     // each one cannot overflow as a sum of five huge amounts would.
@@ -449,7 +481,9 @@ int32_t ParseFiscalString(FPContext* ctx, const TiXmlElement* element, CheckPosi
   *position = CheckPosition();
   int32_t r = ReadItemAmounts(element, position, message);
   if (r) return r;
-  position->dDiscountSum = NumberAttr(element, "DiscountSum");
+  r = ReadOptionalAmount(element, "DiscountSum", GetXmlAttr(element, "DiscountSum"), &position->dDiscountSum,
+                         message);
+  if (r) return r;
   position->nDepartment = kDefaultDepartment;
   r = ReadCode(element, kDepartment, &position->nDepartment, message);
   if (!r) r = ReadItemTax(ctx, element, position, message);

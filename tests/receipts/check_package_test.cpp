@@ -254,6 +254,11 @@ TEST_F(CheckPackageTest, ItemAttributesRefusedWithTheirCodeAndMessage) {
       {{"PriceWithDiscount", "-0.01"}, 143, tag + "\"PriceWithDiscount\" error: -0.01"},
       {{"SumWithDiscount", kAbsent}, 144, tag + "\"SumWithDiscount\" missing or empty"},
       {{"SumWithDiscount", "-5"}, 144, tag + "\"SumWithDiscount\" error: -5"},
+      // What is not a number is refused, not read as 0.
+      {{"PriceWithDiscount", "abc"}, 143, tag + "\"PriceWithDiscount\" error: abc"},
+      {{"SumWithDiscount", "5.00.1"}, 144, tag + "\"SumWithDiscount\" error: 5.00.1"},
+      {{"DiscountSum", "abc"}, 121, tag + "\"DiscountSum\" error: abc"},
+      {{"DiscountSum", "1e3"}, 121, tag + "\"DiscountSum\" error: 1e3"},
       {{"Department", "0"}, 121, tag + "\"Department\" error: 0"},
       {{"Department", "100"}, 121, tag + "\"Department\" error: 100"},
       {{"Department", "-1"}, 121, tag + "\"Department\" error: -1"},
@@ -384,7 +389,12 @@ TEST_F(CheckPackageTest, ReceiptAttributesRefusedWithTheirCodeAndMessage) {
       {kParameters, {}, 121, "Payments not set"},
       {kParameters, {{"Cash", "0"}, {"Credit", "0.00"}}, 121, "Payments not set"},
       {kParameters, {{"Cash", "0.004"}}, 121, "Payments not set"},
-      {kParameters, {{"Cash", "1,5"}}, 121, "Payments not set"},
+      {kParameters, {{"Cash", "1,5"}}, 121, "Tag \"Payments\"->\"Cash\" error: 1,5"},
+      {kParameters, {{"PrePayment", "2"}}, 0, ""},
+      {kParameters,
+       {{"AdvancePayment", "1"}, {"PrePayment", "2"}},
+       121,
+       "Tag \"Payments\": both \"AdvancePayment\" and \"PrePayment\" given"},
   };
   for (const Case& c : cases) {
     CheckParameters params;
