@@ -8,6 +8,7 @@
 
 #include "device/receipt_commands.h"
 #include "device/result_codes.h"
+#include "platform/clock.h"
 #include "receipts/check_package.h"
 #include "receipts/fiscal_lines.h"
 
@@ -17,6 +18,9 @@ namespace {
 constexpr size_t kEchoLimit = 200;
 constexpr int32_t kDeviceErrorTaxSystem = 291;
 constexpr char kNotGiven[] = "-";
+// Fiscal drives keep documents from 2016 on: no settlement a correction receipt corrects is older,
+// and within this century the printer's two-digit year stays unambiguous.
+constexpr int kFirstDriveYear = 2016;
 
 // The means of payment the validation counts, in the order it looks at them.
 constexpr const char* kCountedMeans[] = {"Cash", "CashLessType1", "CashLessType2", "CashLessType3"};
@@ -149,9 +153,16 @@ bool ReadDigits(const char** p, int maxDigits, int* value) {
   return digits > 0;
 }
 
+// A date as a number that orders dates: 20240501.
+int DateKey(int year, int month, int day) {
+  return (year * 100 + month) * 100 + day;
+}
+
 // "year-month-day" with anything after the day (a time) ignored, as DDMMYY. Only a real day of the
-// calendar is taken, and no number can overflow on the way.
-int32_t ReadBaseDate(const std::optional<std::string>& text, char (&date)[11], std::string* message) {
+// calendar between the fiscal drives' first year and `today` is taken, and no number can overflow
+// on the way.
+int32_t ReadBaseDate(const std::optional<std::string>& text, const plat::CalendarTime& today,
+                     char (&date)[11], std::string* message) {
   if (!Present(text)) return Refuse(message, kCodeCorrectionDate, "Corrected settlement date is absent");
   const char* p = text->c_str();
   int year = 0;
@@ -161,6 +172,8 @@ int32_t ReadBaseDate(const std::optional<std::string>& text, char (&date)[11], s
                     ReadDigits(&p, 2, &day) && (*p < '0' || *p > '9');
   if (!read || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
     return Refuse(message, kCodeCorrectionDate, "Corrected settlement date is incorrect");
+  if (year < kFirstDriveYear || DateKey(year, month, day) > DateKey(today.year, today.month, today.day))
+    return Refuse(message, kCodeCorrectionDate, "Corrected settlement date is out of range");
   std::snprintf(date, sizeof date, "%2.2d%2.2d%2.2d", day, month, year % 100);
   return kResultOk;
 }
@@ -237,11 +250,15 @@ int32_t ReadCorrectionData(FPContext* ctx, const TiXmlElement* parameters, const
   CopyVatin(data->szCashierVATIN, GetXmlAttr(parameters, "CashierVATIN"));
   const std::optional<std::string> type = GetXmlAttr(parameters, "CorrectionType");
   if (!Present(type)) return Refuse(message, kResultBadCheckData, "Correction type is absent");
+  // 0: by the register's own decision, 1: by order of the tax authority; there is no other.
+  if (*type != "0" && *type != "1")
+    return Refuse(message, kResultBadInput, "Correction type error: " + Echo(type));
   data->bCorrectionType = *type == "0" ? 0 : 1;
   CopyLimited(data->szAdditionalAttribute, GetXmlAttr(parameters, "AdditionalAttribute"));
   CopyBaseText(data->szCorrectionBaseName, GetXmlAttr(parameters, "CorrectionBaseName"));
   CopyBaseText(data->szCorrectionBaseNumber, GetXmlAttr(parameters, "CorrectionBaseNumber"));
-  int32_t r = ReadBaseDate(GetXmlAttr(parameters, "CorrectionBaseDate"), data->szCorrectionBaseDate, message);
+  int32_t r = ReadBaseDate(GetXmlAttr(parameters, "CorrectionBaseDate"), ctx->pClock->LocalTime(),
+                           data->szCorrectionBaseDate, message);
   if (!r) r = ReadKinds(ctx, parameters, data, message);
   for (const AmountField& field : kParameterAmounts) {
     if (!r) r = ReadAmount(parameters, "Parameters", field, data, message);

@@ -95,7 +95,9 @@ TEST(CorrectionPackage, ReadsTheBaseAndTheAmounts) {
   EXPECT_EQ(0, bare.data.bIncome);
 }
 
-TEST(CorrectionPackage, TheBaseDateMustBeARealDay) {
+// A real day from the fiscal drives' first year to today: the printer's two-digit year never stands
+// for another century.
+TEST(CorrectionPackage, TheBaseDateMustBeARealDayOfTheDrivesYears) {
   struct Case {
     const char* date;
     const char* digits;  // null: refused with 136
@@ -111,6 +113,10 @@ TEST(CorrectionPackage, TheBaseDateMustBeARealDay) {
       {"99999999999-05-01", nullptr},
       {"2024-05-0100", nullptr},
       {"", nullptr},
+      {"2016-01-01", "010116"},
+      {"2015-12-31", nullptr},
+      {"1900-01-01", nullptr},
+      {"2999-01-01", nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.date);
@@ -144,6 +150,8 @@ TEST(CorrectionPackage, RefusalsWithTheirCodesAndMessages) {
        "Error value attribute \"Payments\"->\"Cash\": 1,00"},
       {"no payment type", Paid("Sum=\"1\" PaymentType=\"\"", "Cash=\"1\""), 121, nullptr},
       {"no correction type", Package().With("CorrectionType", ""), 121, "Correction type is absent"},
+      {"a correction type the interface has not", Package().With("CorrectionType", "5"), 133,
+       "Correction type error: 5"},
       {"tax system not registered", Package().With("TaxVariant", "1"), 123, "Tax variant 1 not supported"},
       {"payments differ", Paid("Sum=\"7.21\" SumTAX20=\"1.20\"", "Cash=\"7.20\""), 138,
        "The total amount (7.21) is not equal to the amount of payment types (7.20)"},
