@@ -227,14 +227,17 @@ LONG CMirelDriver::ReleaseDevice() {
 
 bool CMirelDriver::Close(const char* szDeviceID) {
   LogEnterH("Close");
-  // Without an identifier handed out there is nothing to close, whatever the host passes.
+  // Without an identifier handed out there is nothing to close, whatever the host passes; the host
+  // is told so with the code every other method gives for an identifier it does not know.
   if (szDeviceID == nullptr || m_strOdinSDeviceID[0] == '\0') {
     LogMessageH("OdinS_Close", "((!strDeviceID) || (!m_strOdinSDeviceID) return FALSE");
+    m_pDevice->nLastResult = kResultNoDevice;
     LogReturnH("Close", "0");
     return false;
   }
   if (std::strcmp(szDeviceID, m_strOdinSDeviceID) != 0) {
     LogMessageH("OdinS_Close", "Attempt to disable an unknown device");
+    m_pDevice->nLastResult = kResultNoDevice;
     LogReturnH("Close", "0");
     return false;
   }

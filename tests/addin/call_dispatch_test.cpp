@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <map>
+#include <set>
 #include <thread>
 
 #include "addin_test_support.h"
@@ -144,6 +146,46 @@ TEST_F(CallAsFunc, IdentifierCheckedMethodsFailWithCodeTwoBeforeOpen) {
       EXPECT_EQ("Фискальный принтер отсутствует, отключен или выключен", text);
     }
   }
+}
+
+// Every method that can fail, in a state where it does (no device open, no port or password set,
+// a name the driver does not know): the host is told a code and a text, never False with 0.
+TEST_F(CallAsFunc, EveryFalseCarriesACodeAndItsText) {
+  // These give their answer whatever the state.
+  const std::set<std::string> cannotFail = {"GetLastError",  "GetVersion", "GetDescription",
+                                            "GetParameters", "SetLocale",  "GetAdditionalActions"};
+  // The text argument that makes a method without a device identifier fail.
+  const std::map<std::string, const char*> failingText = {{"SetParameter", "NoSuchSetting"},
+                                                          {"DoAdditionalAction", "NoSuchAction"}};
+  int walked = 0;
+  for (LONG n = 0; n < kMethodCount; ++n) {
+    const MethodInfo& m = MethodAt(n);
+    if (cannotFail.count(m.english)) continue;
+    SCOPED_TRACE(m.english);
+    ParamArray params(m.nParams);
+    for (int p = 0; p < m.nParams; ++p) {
+      Variant arg;
+      const auto text = failingText.find(m.english);
+      if (m.params[p].kind == ParamKind::kString) {
+        SetText(&arg, p == 0 && text != failingText.end() ? text->second : "12345");
+      } else if (m.params[p].kind == ParamKind::kNumber || m.params[p].kind == ParamKind::kInteger) {
+        SetI4(&arg, 1);
+      } else if (m.params[p].kind == ParamKind::kVariant) {
+        SetText(&arg, "1");
+      }
+      params.Put(p, arg);
+    }
+    Variant result;
+    EXPECT_EQ(S_OK, ext->CallAsFunc(n, &result, params.Ptr()));
+    EXPECT_EQ(VT_BOOL, result.vt);
+    EXPECT_EQ(VARIANT_FALSE, result.boolVal);
+    std::string text;
+    EXPECT_NE(0, LastError(&text));
+    EXPECT_NE(" ", text);
+    EXPECT_FALSE(text.empty());
+    ++walked;
+  }
+  EXPECT_EQ(walked + static_cast<int>(cannotFail.size()), kMethodCount);
 }
 
 TEST_F(CallAsFunc, AmountIsReadFromAnyNumberButNotFromTextOrBoolean) {

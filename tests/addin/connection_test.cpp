@@ -78,7 +78,7 @@ TEST_F(Connection, EachOpenHandsOutAFreshIdentifierAndOnlyTheLastOneIsAccepted) 
   EXPECT_TRUE(CallWithID("GetLineLength", second));
 
   EXPECT_FALSE(CallWithID("Close", first));
-  EXPECT_EQ(LastError(), 0);
+  EXPECT_EQ(LastError(), 2);
   EXPECT_TRUE(CallWithID("Close", second));
   // Close only ends the host's use: the identifier still reaches the device, and Open works again.
   EXPECT_TRUE(CallWithID("GetLineLength", second));
@@ -88,6 +88,7 @@ TEST_F(Connection, EachOpenHandsOutAFreshIdentifierAndOnlyTheLastOneIsAccepted) 
 
 TEST_F(Connection, CloseWithoutAnIdentifierHandedOutRefuses) {
   EXPECT_FALSE(CallWithID("Close", ""));
+  EXPECT_EQ(LastError(), 2);
   LONG ok = 1;
   EXPECT_EQ(S_OK, object->OdinS_Close(nullptr, &ok));
   EXPECT_EQ(ok, 0);
