@@ -68,8 +68,22 @@ bool CMirelDriver::PrintTextDocument(const char* szDeviceID, const char* szDocum
   return FinishExplained(kTextDocument, printed);
 }
 
+// The package is read before the printer is asked anything: a package that is no text document is
+// refused at once, whatever state the printer is in.
 bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocumentPackage) {
   FPContext* ctx = m_pDevice.get();
+  TiXmlDocument document;
+  XmlFault fault;
+  if (!ParseHostXml(&document, szDocumentPackage, &fault)) {
+    LogMessageHf(kTextDocument, "Error in tag \"%s\" of text document XML: %s", document.Value(),
+                 fault.description.c_str());
+    ctx->nLastResult = kCodeBadTextDocument;
+    return false;
+  }
+  const TiXmlElement* root = document.FirstChildElement("Document");
+  const TiXmlElement* positions = root ? root->FirstChildElement("Positions") : nullptr;
+  if (!positions)
+    return FailH(kTextDocument, "Text document failure. Printing canceled.", kCodeBadTextDocument);
   const int status2 = GetStatus2(ctx);
   if (status2 != kAnswerStatus2)
     return FailH(kTextDocument, "Status2 not received", FailureCode(ctx, status2));
@@ -87,18 +101,6 @@ bool CMirelDriver::PrintTextPackage(const char* szDeviceID, const char* szDocume
     return false;
   }
   m_nDocumentType = doc::kNonFiscal;
-  TiXmlDocument document;
-  XmlFault fault;
-  if (!ParseHostXml(&document, szDocumentPackage, &fault)) {
-    LogMessageHf(kTextDocument, "Error in tag \"%s\" of text document XML: %s", document.Value(),
-                 fault.description.c_str());
-    ctx->nLastResult = kCodeBadTextDocument;
-    return false;
-  }
-  const TiXmlElement* root = document.FirstChildElement("Document");
-  const TiXmlElement* positions = root ? root->FirstChildElement("Positions") : nullptr;
-  if (!positions)
-    return FailH(kTextDocument, "Text document failure. Printing canceled.", kCodeBadTextDocument);
   if (!PrintTextPositions(positions)) return false;
   m_nDocumentType = 0;
   return true;
@@ -176,6 +178,8 @@ bool CMirelDriver::MoveDrawerCash(const char* szDeviceID, const char* szInputPar
   int64_t kopecks = 0;
   if (!KopecksWithin(amount, kMaxPayment, &kopecks))
     return FailH(kCashInOutcome, "Type of payment value error", kCodePaymentTooLarge);
+  // A cash document of no money would only print a slip and count a document.
+  if (kopecks == 0) return FailH(kCashInOutcome, "The amount is zero", kResultBadInput);
   const int r = GetStatusFiscalDrive(ctx);
   if (r < 0) return FailH(kCashInOutcome, "Printer does not respond", -r);
   if (!IsShiftUsable(kCashInOutcome)) return false;
