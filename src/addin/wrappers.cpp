@@ -38,6 +38,7 @@ void ClearOuts(Out*... outs) {
 void CMirel240F::ClearErrorState() {
   m_pDevice->nLastResult = 0;
   m_pDevice->nDeviceError = 0;
+  ExplainResult(0, "");
 }
 
 bool CMirel240F::IsOpenDeviceID(const char* szDeviceID) const {

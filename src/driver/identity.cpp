@@ -50,6 +50,10 @@ LONG CMirelDriver::GetLastError(char* szDescription, size_t nSize) {
   const std::string codeText = std::to_string(code);
   LogMessageH(InternalErrorName(), codeText.c_str());
   LogMessageH(InternalErrorName(), szDescription);
+  if (code != kResultOk && code == m_nResultDetailCode && !m_strResultDetail.empty()) {
+    Append(szDescription, nSize, ". ");
+    Append(szDescription, nSize, m_strResultDetail.c_str());
+  }
   if (deviceError != 0) {
     // The text of code 0 is one blank: nothing to separate from.
     if (std::strlen(szDescription) > 1) Append(szDescription, nSize, ". ");
@@ -59,6 +63,11 @@ LONG CMirelDriver::GetLastError(char* szDescription, size_t nSize) {
   }
   LogReturnH("OdinS_GetLastError", codeText.c_str());
   return code;
+}
+
+void CMirelDriver::ExplainResult(int32_t nCode, const std::string& detail) {
+  m_nResultDetailCode = nCode;
+  m_strResultDetail = plat::Utf8ToCp1251(detail);
 }
 
 bool CMirelDriver::GetDescription(BSTR* pbstrName, BSTR* pbstrDescription, BSTR* pbstrEquipmentType,

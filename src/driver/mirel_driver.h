@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "device/check_position.h"
 #include "device/fp_context.h"
@@ -177,6 +178,9 @@ class CMirelDriver {
   void LogMessageHf(const char* name, const char* format, ...) __attribute__((format(printf, 3, 4)));
   // Writes the return line with the code in decimal and returns the code.
   LONG ReturnH(const char* name, LONG code);
+  // A refusal whose code's own text does not say what is wrong: GetLastError adds `detail` (UTF-8;
+  // nothing when empty) to that text for as long as nLastResult is `nCode`.
+  void ExplainResult(int32_t nCode, const std::string& detail);
 
   // Identity (construction defaults).
   char m_szVersion[16] = "1.0.0.24";
@@ -220,6 +224,9 @@ class CMirelDriver {
   int32_t m_bPaperEndPending = 0;
   int32_t m_bPrinterFailurePending = 0;
   DocumentTotals m_DocumentTotals;
+  // What ExplainResult gave for the last refusal (Windows-1251), and its code; the wrappers clear it.
+  std::string m_strResultDetail;
+  int32_t m_nResultDetailCode = 0;
   double m_adSfAmounts[8] = {};  // the amounts of the last "Sf" record, kopecks
   int32_t m_bSfCacheValid = 0;
   void ResetDocumentTotals() { m_DocumentTotals = DocumentTotals(); }
@@ -264,7 +271,6 @@ class CMirelDriver {
   bool IsDeviceIDOf(const char* szName, const char* szDeviceID);
   void NotePaymentProgramming();
   bool FailItem(const char* szMessage, int32_t nCode);
-  bool IsItemTaxProgrammed(const CheckPosition& position);
   bool RegisterItem(int32_t q, int64_t p, int64_t s, const char* szName, const CheckPosition& position,
                     int32_t nDiscount);
   bool FailPayment(const char* szMessage, int32_t nCode);
@@ -278,7 +284,8 @@ class CMirelDriver {
   bool CheckReadyForReceipt(const char* szName, uint32_t* pnBefore, LONG* pnSessionNumber);
   bool IsShiftUsable(const char* szName);
   bool IsPrinterReady(const char* szName);
-  bool ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, CheckParameters* params);
+  bool ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, bool bElectronically,
+                        CheckParameters* params);
   bool SetCheckCashier(const CheckParameters& params);
   bool SendReceiptAttributes(const CheckParameters& params);
   bool ConfirmReceiptHeld(const char* szName);
@@ -292,10 +299,10 @@ class CMirelDriver {
   bool ReceiptMadeByDrive(const char* szName, uint32_t nBefore);
   bool ReadReceiptNumbers(const char* szName, uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,
                           BSTR* pbstrFiscalSign);
-  bool RunCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
+  bool RunCheck(const char* szDeviceID, bool bElectronically, const char* szCheckPackage, LONG* pnCheckNumber,
                 LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections);
-  bool PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
-                  LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
+  bool PrintCheck(const char* szDeviceID, bool bElectronically, const char* szCheckPackage,
+                  LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
   bool SettleFailedClosing(const char* szName, const char* szDeviceID, uint32_t nBefore, LONG* pnCheckNumber,
                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign);
   bool ReceiptMadeAfterAll(const char* szName, uint32_t nBefore, LONG* pnCheckNumber, LONG* pnSessionNumber,

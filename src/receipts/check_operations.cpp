@@ -131,17 +131,6 @@ bool CMirelDriver::FailItem(const char* szMessage, int32_t nCode) {
   return false;
 }
 
-// The item's tax: "no VAT" always passes, a rate only when the printer has it programmed.
-bool CMirelDriver::IsItemTaxProgrammed(const CheckPosition& position) {
-  FPContext* ctx = m_pDevice.get();
-  ctx->nLastResult = ReadS3InCall(ctx);
-  if (position.dTaxRate < 0) return true;
-  const int32_t rate = RoundToInt(position.dTaxRate);
-  if (IsTaxRateProgrammed(ctx, rate)) return true;
-  LogMessageHf("OdinS_PrintFiscalString", "Tax %.2f%% not supported", static_cast<double>(rate));
-  return false;
-}
-
 bool CMirelDriver::PrintFiscalString(const char* szDeviceID, const CheckPosition& position) {
   static const char kName[] = "OdinS_PrintFiscalString";
   FPContext* ctx = m_pDevice.get();
@@ -159,31 +148,17 @@ bool CMirelDriver::PrintFiscalString(const char* szDeviceID, const CheckPosition
   ctx->nDeviceError = 0;
   if (m_nDocumentType == 0) return FailItem("DocumentType = 0", kCodeNoOpenDocument);
 
-  // Every amount is judged before it becomes an integer: a NaN or an infinity has no kopecks.
-  const double quantity = position.dQuantity * 1000;
-  if (!std::isfinite(quantity) || quantity < 0 || quantity > INT32_MAX)
-    return FailItem("The quantity of the item is set incorrectly", kResultBadItemQuantity);
-  const int32_t q = RoundToInt(quantity);
-  int64_t p = 0;
-  if (!KopecksWithin(position.dPriceWithDiscount, kMaxItemPrice, &p))
-    return FailItem("Price exceeded the maximum value", kCodePriceTooLarge);
-  int64_t s = 0;
-  if (!KopecksWithin(position.dSumWithDiscount, kMaxItemSum, &s))
-    return FailItem("Cost exceeded the maximum value", kCodeItemSumTooLarge);
-  if (!IsItemTaxProgrammed(position)) {
-    ctx->nLastResult = kResultWrongTax;
-    return false;
-  }
+  // The item's rate is judged against the rates the printer has now.
+  ctx->nLastResult = ReadS3InCall(ctx);
+  ItemAmounts amounts;
+  std::string failure;
+  const int32_t judged = CheckItemAmounts(ctx, position, &amounts, &failure);
+  if (judged != kResultOk) return FailItem(failure.c_str(), judged);
   LogMessageHf(kName, "dTotal = %f", position.dSumWithDiscount);
   LogMessageHf(kName, "dTotal rounded = %f", sum);
-  if (!ItemCostMatches(q, p, s))
-    return FailItem("The cost of the item is set incorrectly", kResultBadItemSum);
   LogMessageHf(kName, "dDiscountValue = %f", position.dDiscountSum);
-  int64_t discount = 0;
-  if (!KopecksWithin(std::fabs(position.dDiscountSum), INT32_MAX, &discount))
-    return FailItem("Discount exceeded the maximum value", kCodeItemSumTooLarge);
-  if (position.dDiscountSum < 0) discount = -discount;
-  if (!RegisterItem(q, p, s, name.c_str(), position, static_cast<int32_t>(discount))) return false;
+  if (!RegisterItem(amounts.quantity, amounts.price, amounts.sum, name.c_str(), position, amounts.discount))
+    return false;
   LogMessageHf(kName, "LastErrorCode = %d", ctx->nLastResult);
   LogMessageH(kName, "Exit");
   return ctx->nLastResult == kResultOk;

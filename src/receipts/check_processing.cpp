@@ -19,6 +19,7 @@
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "receipts/check_package.h"
+#include "receipts/check_validation.h"
 #include "receipts/document_types.h"
 #include "receipts/fiscal_lines.h"
 
@@ -131,8 +132,8 @@ bool CMirelDriver::ProcessCheck(const char* szDeviceID, LONG nElectronically, co
                                 BSTR* pbstrAddressSiteInspections) {
   int printing = kPrintingKept;
   if (!SwitchCheckPrinting(nElectronically != 0, &printing)) return false;
-  const bool made = RunCheck(szDeviceID, szCheckPackage, pnCheckNumber, pnSessionNumber, pbstrFiscalSign,
-                             pbstrAddressSiteInspections);
+  const bool made = RunCheck(szDeviceID, nElectronically != 0, szCheckPackage, pnCheckNumber, pnSessionNumber,
+                             pbstrFiscalSign, pbstrAddressSiteInspections);
   RestoreCheckPrinting(printing);
   return made;
 }
@@ -226,7 +227,7 @@ bool CMirelDriver::IsPrinterReady(const char* szName) {
 }
 
 // The package read and checked into `params`; the document keeps the Positions for later.
-bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage,
+bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheckPackage, bool bElectronically,
                                     CheckParameters* params) {
   FPContext* ctx = m_pDevice.get();
   XmlFault fault;
@@ -247,6 +248,10 @@ bool CMirelDriver::ReadCheckPackage(TiXmlDocument* document, const char* szCheck
   std::string message;
   const int32_t parsed = ParseCheckParameters(ctx, document, params, &message);
   if (parsed != kResultOk) return FailCheck(message.c_str(), parsed);
+  std::string detail;
+  const int32_t judged = ValidateCheckPackage(ctx, document, *params, bElectronically, &message, &detail);
+  ExplainResult(judged, detail);
+  if (judged != kResultOk) return FailCheck(message.c_str(), judged);
   return true;
 }
 
@@ -491,21 +496,23 @@ bool CMirelDriver::ReadReceiptNumbers(const char* szName, uint32_t nBefore, LONG
   return true;
 }
 
-bool CMirelDriver::RunCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
-                            LONG* pnSessionNumber, BSTR* pbstrFiscalSign, BSTR* pbstrAddressSiteInspections) {
+bool CMirelDriver::RunCheck(const char* szDeviceID, bool bElectronically, const char* szCheckPackage,
+                            LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign,
+                            BSTR* pbstrAddressSiteInspections) {
   FPContext* ctx = m_pDevice.get();
   LogEnterH("ProcessCheck");
   if (pbstrAddressSiteInspections) {
     SysFreeString(*pbstrAddressSiteInspections);
     *pbstrAddressSiteInspections = Cp1251ToBstr(ctx->szAddressSiteInspections);
   }
-  const bool made = PrintCheck(szDeviceID, szCheckPackage, pnCheckNumber, pnSessionNumber, pbstrFiscalSign);
+  const bool made = PrintCheck(szDeviceID, bElectronically, szCheckPackage, pnCheckNumber, pnSessionNumber,
+                               pbstrFiscalSign);
   LogReturnH("ProcessCheck", made ? "1" : "0");
   return made;
 }
 
-bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage, LONG* pnCheckNumber,
-                              LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
+bool CMirelDriver::PrintCheck(const char* szDeviceID, bool bElectronically, const char* szCheckPackage,
+                              LONG* pnCheckNumber, LONG* pnSessionNumber, BSTR* pbstrFiscalSign) {
   uint32_t before = 0;
   if (!CheckReadyForReceipt(kProcessCheck, &before, pnSessionNumber)) return false;
   if (GetDocInfo(doc::kInfoDocumentOpen) != 0) {
@@ -514,7 +521,7 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, const char* szCheckPackage
   }
   TiXmlDocument document;
   CheckParameters params;
-  if (!ReadCheckPackage(&document, szCheckPackage, &params)) return false;
+  if (!ReadCheckPackage(&document, szCheckPackage, bElectronically, &params)) return false;
   if (!SetCheckCashier(params)) return false;
   if (!OpenCheck(szDeviceID, true, params.bReturn, !params.bIncome, true, pnCheckNumber, pnSessionNumber)) {
     LogMessageH("OdinS_OpenCheck", "Error OpenCheck");

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/receipt_commands.h"
+#include "device/result_codes.h"
 #include "receipts/check_package.h"
 
 namespace {
@@ -43,6 +45,44 @@ int64_t ItemCost(int32_t quantity, int64_t price) {
 bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum) {
   if (quantity < 0 || price < 0 || sum < 0) return false;
   return ItemCost(quantity, price) == sum;
+}
+
+int32_t CheckItemAmounts(const FPContext* ctx, const CheckPosition& position, ItemAmounts* amounts,
+                         std::string* message) {
+  // Every amount is judged before it becomes an integer: a NaN or an infinity has no kopecks.
+  const double quantity = position.dQuantity * 1000;
+  if (!std::isfinite(quantity) || quantity < 0 || quantity > INT32_MAX) {
+    *message = "The quantity of the item is set incorrectly";
+    return kResultBadItemQuantity;
+  }
+  amounts->quantity = RoundToInt(quantity);
+  if (!KopecksWithin(position.dPriceWithDiscount, kMaxItemPrice, &amounts->price)) {
+    *message = "Price exceeded the maximum value";
+    return kCodePriceTooLarge;
+  }
+  if (!KopecksWithin(position.dSumWithDiscount, kMaxItemSum, &amounts->sum)) {
+    *message = "Cost exceeded the maximum value";
+    return kCodeItemSumTooLarge;
+  }
+  // "No VAT" always passes, a rate only when the printer has it programmed.
+  const int32_t rate = RoundToInt(position.dTaxRate);
+  if (position.dTaxRate >= 0 && !IsTaxRateProgrammed(ctx, rate)) {
+    char text[64];
+    std::snprintf(text, sizeof text, "Tax %.2f%% not supported", static_cast<double>(rate));
+    *message = text;
+    return kResultWrongTax;
+  }
+  if (!ItemCostMatches(amounts->quantity, amounts->price, amounts->sum)) {
+    *message = "The cost of the item is set incorrectly";
+    return kResultBadItemSum;
+  }
+  int64_t discount = 0;
+  if (!KopecksWithin(std::fabs(position.dDiscountSum), INT32_MAX, &discount)) {
+    *message = "Discount exceeded the maximum value";
+    return kCodeItemSumTooLarge;
+  }
+  amounts->discount = static_cast<int32_t>(position.dDiscountSum < 0 ? -discount : discount);
+  return kResultOk;
 }
 
 bool PriceBeforeDiscount(int32_t quantity, int64_t sum, int64_t discount, ItemBeforeDiscount* item) {

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "device/check_position.h"
+#include "device/fp_context.h"
+
 // The limits of the amounts the printer takes, in kopecks, and their driver result codes (whose
 // texts end with the limit).
 constexpr int64_t kMaxItemPrice = 2299999977;     // the widest price of the item command: 39
@@ -34,6 +37,22 @@ bool KopecksWithin(double roubles, int64_t maxKopecks, int64_t* kopecks);
 int64_t ItemCost(int32_t quantity, int64_t price);
 // Whether an item's sum matches its quantity times its price.
 bool ItemCostMatches(int32_t quantity, int64_t price, int64_t sum);
+
+// An item's amounts as its command carries them: thousandths, kopecks, and the discount in kopecks
+// (negative: a markup).
+struct ItemAmounts {
+  int32_t quantity = 0;
+  int64_t price = 0;
+  int64_t sum = 0;
+  int32_t discount = 0;
+};
+
+// Judges an item as the printer would take it and converts its amounts: a quantity, price, sum and
+// discount its command can carry, a VAT rate among the printer's programmed rates (`ctx`'s
+// anTaxRates as last read) and a sum that is the quantity times the price. 0, or the driver result
+// code with the English message of the first failure.
+int32_t CheckItemAmounts(const FPContext* ctx, const CheckPosition& position, ItemAmounts* amounts,
+                         std::string* message);
 
 // An item with a discount as the printer takes it: the printer takes a discount line off the item
 // it follows, while the host's price and sum already have the discount in them. So the item goes

@@ -80,14 +80,17 @@ TEST_F(CheckProcessing, RefusedBeforeAnythingIsPrinted) {
     std::function<void(emu::PrinterState&)> state;
     std::string package;
     int32_t code;
-    bool opens;  // the receipt was opened (and is cancelled)
   } cases[] = {
-      {"shift closed", [](emu::PrinterState& s) { s.shiftOpen = false; }, kSale, 115, false},
-      {"paper end", [](emu::PrinterState& s) { s.paperEnd = true; }, kSale, 15, false},
-      {"not XML", [](emu::PrinterState&) {}, "<CheckPackage><Parameters>", 121, false},
-      {"no Parameters", [](emu::PrinterState&) {}, "<CheckPackage/>", 121, false},
+      {"shift closed", [](emu::PrinterState& s) { s.shiftOpen = false; }, kSale, 115},
+      {"paper end", [](emu::PrinterState& s) { s.paperEnd = true; }, kSale, 15},
+      {"not XML", [](emu::PrinterState&) {}, "<CheckPackage><Parameters>", 121},
+      {"no Parameters", [](emu::PrinterState&) {}, "<CheckPackage/>", 121},
       {"tax rate not programmed", [](emu::PrinterState& s) { s.taxRates[2] = s.taxRates[3] = 1000; },
-       Package("1", Item("1", "5", "5", "0"), "Cash=\"5\""), 12, true},
+       Package("1", Item("1", "5", "5", "0"), "Cash=\"5\""), 12},
+      {"more by card than the items cost", [](emu::PrinterState&) {},
+       Package("1", Item("1", "100", "100"), "ElectronicPayment=\"110\""), 149},
+      {"less paid than the items cost", [](emu::PrinterState&) {},
+       Package("1", Item("1", "42.50", "42.50"), "Cash=\"20.00\""), 111},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -96,7 +99,7 @@ TEST_F(CheckProcessing, RefusedBeforeAnythingIsPrinted) {
     const Outcome o = Process(c.package);
     EXPECT_FALSE(o.result);
     EXPECT_EQ(c.code, o.code);
-    EXPECT_EQ(c.opens, !ReceiptCommands(line.Commands()).empty());
+    EXPECT_TRUE(ReceiptCommands(line.Commands()).empty());
     EXPECT_TRUE(line.Commands("!").empty());
     EXPECT_EQ(0, driver.m_nDocumentType);
     line.printer.ModifyState([](emu::PrinterState& s) {
@@ -108,10 +111,8 @@ TEST_F(CheckProcessing, RefusedBeforeAnythingIsPrinted) {
   EXPECT_EQ(0u, DriveDocuments());
 }
 
-// More by card than the items cost is refused and the receipt stays open; the next call finds it
-// and cancels it before its own receipt.
-// Cashless payments above the items' sum are refused, and the receipt the items opened is
-// cancelled with it, not left open for whoever comes next.
+// Cashless payments above the items' sum are refused before any receipt is opened; nothing is left
+// open for whoever comes next, and the next receipt is made whole.
 TEST_F(CheckProcessing, CardAboveTheSumCancelsTheReceipt) {
   const Outcome refused = Process(Package("1", Item("1", "100", "100"), "ElectronicPayment=\"110\""));
   EXPECT_FALSE(refused.result);
@@ -151,7 +152,7 @@ TEST_F(CheckProcessing, PrintingSwitchIsPutBackWhateverTheOutcome) {
     line.printer.AfterNextCommand(
         "m0", [&during](emu::PrinterState& s) { during = s.flags[3]; }, 0);
     if (fails) line.printer.RefuseNextOf("L", 0x21);
-    const Outcome o = Process(kSale, true);
+    const Outcome o = Process(Electronic(kSale), true);
     EXPECT_EQ(!fails, o.result) << o.code << "\n" << log.Text();
     if (fails) {
       EXPECT_NE(0, o.code);

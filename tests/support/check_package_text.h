@@ -21,6 +21,14 @@ inline std::string Item(const std::string& quantity, const std::string& price, c
          "\" Department=\"1\" SignMethodCalculation=\"4\" SignCalculationObject=\"1\"/>";
 }
 
+// `package` as an electronic receipt's: with the buyer's e-mail it is sent to.
+inline std::string Electronic(std::string package) {
+  const std::string parameters = "<Parameters ";
+  const size_t at = package.find(parameters);
+  if (at != std::string::npos) package.insert(at + parameters.size(), "CustomerEmail=\"buyer@example.ru\" ");
+  return package;
+}
+
 // The receipt commands of a call: from the tax system on, without the status and information
 // queries (and the fiscal-sign query) in between.
 inline std::vector<std::string> ReceiptCommands(const std::vector<std::string>& all) {
