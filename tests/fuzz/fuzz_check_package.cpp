@@ -1,6 +1,6 @@
 // The host's CheckPackage as ProcessCheck reads it before and while it prints: the pre-check of
-// every item against the printer's tax rates, the receipt's parameters and payments, and each
-// FiscalString and Barcode of Positions.
+// every item against the printer's tax rates, the receipt's parameters and payments, the whole
+// package's validation, and each FiscalString and Barcode of Positions.
 #include <tinyxml.h>
 
 #include <cstddef>
@@ -10,6 +10,7 @@
 
 #include "fuzz/device_on_memory_line.h"
 #include "receipts/check_package.h"
+#include "receipts/check_validation.h"
 
 namespace {
 
@@ -31,7 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TestCheckXML(ctx, &document);
   CheckParameters params;
   std::string message;
-  ParseCheckParameters(ctx, &document, &params, &message);
+  if (ParseCheckParameters(ctx, &document, &params, &message) == 0) {
+    std::string detail;
+    ValidateCheckPackage(ctx, &document, params, size % 2 == 0, &message, &detail);
+  }
 
   const TiXmlElement* package = document.FirstChildElement("CheckPackage");
   const TiXmlElement* positions = package ? package->FirstChildElement("Positions") : nullptr;
