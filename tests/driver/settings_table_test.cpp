@@ -13,7 +13,8 @@
 namespace {
 
 std::string Golden() {
-  const auto path = std::filesystem::path(__FILE__).parent_path() / "golden" / "settings_table.xml";
+  // The folder the build names, not __FILE__: a compiler cache may compile with relative paths.
+  const auto path = std::filesystem::path(MIREL_TESTS_DIR) / "driver" / "golden" / "settings_table.xml";
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
