@@ -44,7 +44,9 @@ HostConnection::HostConnection(std::string profilePath)
   Load();
 }
 
-HostConnection::~HostConnection() { SysFreeString(m_bstrVersion); }
+HostConnection::~HostConnection() {
+  SysFreeString(m_bstrVersion);
+}
 
 HRESULT HostConnection::QueryInterface(REFIID riid, void** ppvObject) {
   if (!ppvObject) return E_POINTER;
@@ -98,8 +100,7 @@ HRESULT HostConnection::Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog*) {
   if (!pszPropName || !pVar) return E_POINTER;
   std::string name, text;
   SplitDefault(NameToUtf8(pszPropName), &name, &text);
-  const auto stored = m_values.find(name);
-  if (stored != m_values.end()) text = stored->second;
+  Lookup(name, &text);
   switch (pVar->vt) {
     case VT_I4: {
       LONG value = 0;
@@ -126,13 +127,24 @@ HRESULT HostConnection::Write(LPCOLESTR pszPropName, VARIANT* pVar) {
   } else {
     return DISP_E_TYPEMISMATCH;
   }
-  m_values[NameToUtf8(pszPropName)] = text;
-  return Save() ? S_OK : E_FAIL;
+  return Store(NameToUtf8(pszPropName), text) ? S_OK : E_FAIL;
 }
 
 HRESULT HostConnection::RegisterProfileAs(BSTR bstrProfileName) {
-  m_profileName = BstrToUtf8(bstrProfileName);
+  NameProfile(BstrToUtf8(bstrProfileName));
   return S_OK;
+}
+
+bool HostConnection::Lookup(const std::string& name, std::string* value) const {
+  const auto stored = m_values.find(name);
+  if (stored == m_values.end()) return false;
+  *value = stored->second;
+  return true;
+}
+
+bool HostConnection::Store(const std::string& name, const std::string& value) {
+  m_values[name] = value;
+  return Save();
 }
 
 // ---- Error log and platform information -------------------------------------------------------------

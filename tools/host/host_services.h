@@ -35,8 +35,7 @@ class HostConnection final : public IDispatch,
   }
 
   // IPropertyProfile
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR pszPropName, VARIANT* pVar,
-                                 IErrorLog* pErrorLog) override;
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR pszPropName, VARIANT* pVar, IErrorLog* pErrorLog) override;
   HRESULT STDMETHODCALLTYPE Write(LPCOLESTR pszPropName, VARIANT* pVar) override;
   HRESULT STDMETHODCALLTYPE RegisterProfileAs(BSTR bstrProfileName) override;
 
@@ -47,6 +46,14 @@ class HostConnection final : public IDispatch,
   HRESULT STDMETHODCALLTYPE GetPlatformInfo(const HostPlatformInfo** ppInfo) override;
 
   ULONG References() const { return m_nRefCount; }
+
+  // The profile's stored values by UTF-8 name, for a front that reaches the profile its own way
+  // (the native one). Store writes the file back; false when that fails.
+  bool Lookup(const std::string& name, std::string* value) const;
+  bool Store(const std::string& name, const std::string& value);
+  void NameProfile(const std::string& name) { m_profileName = name; }
+  // The version text and application number this host reports about itself.
+  const HostPlatformInfo& PlatformInfo() const { return m_platformInfo; }
 
  private:
   void Load();

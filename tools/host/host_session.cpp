@@ -171,7 +171,9 @@ HostSession::~HostSession() {
 }
 
 bool HostSession::Start(HostConnection& connection, std::string* error) {
-  if (!CreateComponent(&m_pInitDone, error)) return false;
+  const bool created =
+      m_create ? m_create(connection, &m_pInitDone, error) : CreateComponent(&m_pInitDone, error);
+  if (!created) return false;
   if (FAILED(m_pInitDone->Init(static_cast<IDispatch*>(&connection)))) {
     *error = "the component refused Init (the property profile could not be read)";
     return false;

@@ -3,6 +3,7 @@
 // platform does. Calls come as lines: a method name (English or Russian), then the in-arguments.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -34,9 +35,15 @@ void PrintMethodList(std::ostream& out);
 
 enum class CallOutcome { kSucceeded, kFailed, kRejected };
 
+// Creates the component a session drives: the COM one of this system (CreateComponent) unless
+// another front is given.
+using ComponentCreator =
+    std::function<bool(HostConnection& connection, IInitDone** ppInitDone, std::string* error)>;
+
 class HostSession {
  public:
-  explicit HostSession(std::ostream& out) : m_out(&out) {}
+  explicit HostSession(std::ostream& out, ComponentCreator create = nullptr)
+      : m_out(&out), m_create(std::move(create)) {}
   ~HostSession();
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
@@ -65,6 +72,7 @@ class HostSession {
   void PrintLastError();
 
   std::ostream* m_out;  // where calls print; a wait points it at each run's own text
+  ComponentCreator m_create;
   IInitDone* m_pInitDone = nullptr;
   ILanguageExtender* m_pExtender = nullptr;
   bool m_bInitialised = false;

@@ -3,11 +3,13 @@
 // name, one call a line, printing what the host platform would see.
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "component.h"
 #include "host_services.h"
 #include "host_session.h"
+#include "native_front.h"
 
 namespace {
 
@@ -22,6 +24,8 @@ constexpr const char kUsage[] =
     "  --profile FILE   the host's property profile (default: mirel-host.profile)\n"
     "  --expect-ok      stop and exit with 1 at the first call that fails\n"
     "  --info           print the add-in interface version (IInitDone::GetInfo) first\n"
+    "  --native LIB     load the component behind the native add-in interface from the library\n"
+    "                   LIB (libMirel240F_DRV.so, Mirel240F_DRV_Native.dll), as 1C on Linux does\n"
     "  --help           this text and the methods\n"
     "\n"
     "A call is a method name (English or Russian) and its in-arguments: words, \"quoted text\",\n"
@@ -39,6 +43,7 @@ constexpr const char kUsage[] =
 struct Options {
   std::string script;
   std::string profile = "mirel-host.profile";
+  std::string nativeLibrary;  // empty: the COM component
   bool expectOk = false;
   bool info = false;
   bool help = false;
@@ -55,8 +60,11 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->expectOk = true;
     } else if (arg == "--info") {
       options->info = true;
-    } else if ((arg == "--script" || arg == "--profile") && i + 1 < argc) {
-      (arg == "--script" ? options->script : options->profile) = argv[++i];
+    } else if ((arg == "--script" || arg == "--profile" || arg == "--native") && i + 1 < argc) {
+      std::string& value = arg == "--script"    ? options->script
+                           : arg == "--profile" ? options->profile
+                                                : options->nativeLibrary;
+      value = argv[++i];
     } else if (arg.rfind("--", 0) == 0) {
       std::cerr << "mirel-host: unknown option " << arg << "\n";
       return false;
@@ -142,9 +150,23 @@ int main(int argc, char** argv) {
     return 2;
   }
   HostConnection connection(options.profile);
+  HostMemory memory;
+  NativeEntryPoints entry;
+  std::shared_ptr<void> library;
+  ComponentCreator create;
+  if (!options.nativeLibrary.empty()) {
+    std::string error;
+    if (!LoadNativeLibrary(options.nativeLibrary, &entry, &library, &error)) {
+      std::cerr << "mirel-host: " << error << "\n";
+      return 2;
+    }
+    create = [&](HostConnection& c, IInitDone** pp, std::string* e) {
+      return CreateNativeComponent(entry, library, c, memory, pp, e);
+    };
+  }
   int status = 0;
   {
-    HostSession session(std::cout);
+    HostSession session(std::cout, create);
     std::string error;
     if (!session.Start(connection, &error)) {
       std::cerr << "mirel-host: " << error << "\n";
@@ -171,6 +193,11 @@ int main(int argc, char** argv) {
   if (connection.References() != 1) {
     std::cerr << "mirel-host: the component kept " << connection.References() - 1
               << " reference(s) to the host\n";
+    return 2;
+  }
+  // Every string either side handed the other through the host's memory manager has been freed.
+  if (memory.Outstanding() != 0) {
+    std::cerr << "mirel-host: " << memory.Outstanding() << " block(s) of the host's memory were not freed\n";
     return 2;
   }
   return status;
