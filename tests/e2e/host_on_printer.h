@@ -1,7 +1,8 @@
 // The component as the host platform drives it, on the virtual printer: created through its class
-// factory and initialised with mirel-host's connection object (its property profile in a folder of
-// the test's own), then called by name through mirel-host's session, one call a line exactly as in
-// a mirel-host script. What the host saw of each call is read back from what the session printed.
+// factory (or, through the native front, its library's GetClassObject) and initialised with
+// mirel-host's connection object (its property profile in a folder of the test's own), then called
+// by name through mirel-host's session, one call a line exactly as in a mirel-host script. What the
+// host saw of each call is read back from what the session printed.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,8 +14,10 @@
 #include <string>
 
 #include "addin/mirel240f.h"
+#include "addin/native/native_component.h"
 #include "host/host_services.h"
 #include "host/host_session.h"
+#include "host/native_front.h"
 #include "support/fake_clock.h"
 #include "support/printer_line.h"
 #include "support/scoped_env.h"
@@ -82,31 +85,61 @@ inline HostResult ReadPrinted(const std::string& printed) {
   return r;
 }
 
+// The front the host reaches the component through: COM, or the native add-in interface (the
+// library's exported functions, linked into the test).
+enum class Front { kCom, kNative };
+
+inline std::string FrontName(const ::testing::TestParamInfo<Front>& info) {
+  return info.param == Front::kCom ? "Com" : "Native";
+}
+
+inline const auto kBothFronts = ::testing::Values(Front::kCom, Front::kNative);
+
+inline NativeEntryPoints LinkedNativeEntryPoints() {
+  return {&GetClassNames, &GetClassObject, &DestroyObject, &SetPlatformCapabilities, &GetAttachType};
+}
+
 template <typename ClockT = FakeClock>
 class HostOnPrinter : public ::testing::Test {
  protected:
-  explicit HostOnPrinter(int port) : line(port, clock) {}
+  explicit HostOnPrinter(int port, Front front = Front::kCom) : line(port, clock), m_front(front) {}
 
   void SetUp() override {
     m_config = std::make_unique<ScopedEnv>("XDG_CONFIG_HOME", (m_dir.path() / "config").c_str());
     m_state = std::make_unique<ScopedEnv>("XDG_STATE_HOME", (m_dir.path() / "state").c_str());
     line.Start();
-    m_connection = std::make_unique<HostConnection>((m_dir.path() / "profile").string());
-    m_session = std::make_unique<HostSession>(m_printed);
-    std::string error;
-    ASSERT_TRUE(m_session->Start(*m_connection, &error)) << error;
-    // The printer's pauses run on the test's clock; everything else is as the host left it.
-    object = static_cast<CMirel240F*>(m_session->Extender());
-    object->Device()->pClock = &clock;
+    StartSession();
   }
   // Done and the release, as the host ends its session.
   void TearDown() override { EndSession(); }
-  void EndSession() {
-    m_session.reset();
-    object = nullptr;
-  }
 
  public:
+  // A new component, created and initialised as the host does it.
+  void StartSession() {
+    m_connection = std::make_unique<HostConnection>((m_dir.path() / "profile").string());
+    ComponentCreator create;
+    if (m_front == Front::kNative) {
+      create = [this](HostConnection& connection, IInitDone** pp, std::string* error) {
+        return CreateNativeComponent(LinkedNativeEntryPoints(), nullptr, connection, m_memory, pp, error);
+      };
+    }
+    m_session = std::make_unique<HostSession>(m_printed, create);
+    std::string error;
+    ASSERT_TRUE(m_session->Start(*m_connection, &error)) << error;
+    // The printer's pauses run on the test's clock; everything else is as the host left it.
+    object = m_front == Front::kCom
+                 ? static_cast<CMirel240F*>(m_session->Extender())
+                 : static_cast<native::CMirel240FNative*>(NativeObjectOf(m_session->Component()))->Object();
+    object->Device()->pClock = &clock;
+  }
+  void EndSession() {
+    if (!m_session) return;
+    m_session.reset();
+    object = nullptr;
+    // Every string the host and the component handed each other has been freed by its receiver.
+    EXPECT_EQ(m_memory.Outstanding(), 0);
+  }
+
   // Runs one call line ("ProcessCheck $DeviceID false ...") and returns what the host saw; @FILE
   // arguments are taken from `baseDir`.
   HostResult Call(const std::string& callLine, const std::string& baseDir = "") {
@@ -139,6 +172,8 @@ class HostOnPrinter : public ::testing::Test {
   CMirel240F* object = nullptr;
 
  private:
+  Front m_front;
+  HostMemory m_memory;
   TempDir m_dir;
   std::unique_ptr<ScopedEnv> m_config, m_state;
   std::unique_ptr<HostConnection> m_connection;

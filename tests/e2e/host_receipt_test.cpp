@@ -20,9 +20,9 @@ const char kInput[] = "<InputParameters><Parameters CashierName=\"Ivanova\"/></I
 // One item at 5.00, 20 %, paid 6.00 in cash.
 const std::string kSale = Package("1", Item("1", "5.00", "5.00"), "Cash=\"6.00\"");
 
-class HostReceipt : public HostOnPrinter<> {
+class HostReceipt : public HostOnPrinter<>, public ::testing::WithParamInterface<Front> {
  protected:
-  HostReceipt() : HostOnPrinter(63) {}
+  HostReceipt() : HostOnPrinter(63, GetParam()) {}
 
   void SetUp() override {
     HostOnPrinter::SetUp();
@@ -49,7 +49,7 @@ class HostReceipt : public HostOnPrinter<> {
   size_t m_shiftDocuments = 0;
 };
 
-TEST_F(HostReceipt, TheExampleSaleBecomesItsCommandsAndTheDrivesNumbers) {
+TEST_P(HostReceipt, TheExampleSaleBecomesItsCommandsAndTheDrivesNumbers) {
   const HostResult r = Check(kSale);
   ASSERT_TRUE(r.ok) << r.printed;
   const std::string blankOrder = "*" + std::string(29, ' ');
@@ -74,7 +74,7 @@ TEST_F(HostReceipt, TheExampleSaleBecomesItsCommandsAndTheDrivesNumbers) {
 }
 
 // What the host is told when a receipt cannot be made as asked, and what the printer did then.
-TEST_F(HostReceipt, RefusalsAndEdgeCasesTellTheHostTheTruth) {
+TEST_P(HostReceipt, RefusalsAndEdgeCasesTellTheHostTheTruth) {
   struct Case {
     const char* name;
     std::function<void(HostReceipt*)> arrange;
@@ -133,7 +133,7 @@ TEST_F(HostReceipt, RefusalsAndEdgeCasesTellTheHostTheTruth) {
 
 // An electronic receipt: the printer's printing is off while the receipt is made and on again
 // after it, whether the receipt was made or not.
-TEST_F(HostReceipt, ThePrintingSwitchIsPutBackWhateverTheOutcome) {
+TEST_P(HostReceipt, ThePrintingSwitchIsPutBackWhateverTheOutcome) {
   for (const bool fails : {false, true}) {
     SCOPED_TRACE(fails ? "receipt refused" : "receipt made");
     uint8_t during = 0;
@@ -158,7 +158,7 @@ class HostReceiptFaults : public HostReceipt {
 // Faults in the middle of a receipt, each followed by a receipt on the healthy line: the host is
 // told True exactly as often as the fiscal drive made a document, within a bound, and after False
 // GetLastError gives the cause.
-TEST_F(HostReceiptFaults, TheHostIsToldWhatTheFiscalDriveMade) {
+TEST_P(HostReceiptFaults, TheHostIsToldWhatTheFiscalDriveMade) {
   struct Case {
     const char* name;
     std::function<void(emu::VirtualPrinter&)> inject;
@@ -213,5 +213,8 @@ TEST_F(HostReceiptFaults, TheHostIsToldWhatTheFiscalDriveMade) {
     EXPECT_EQ(DriveDocuments(), trues);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Fronts, HostReceipt, kBothFronts, FrontName);
+INSTANTIATE_TEST_SUITE_P(Fronts, HostReceiptFaults, kBothFronts, FrontName);
 
 }  // namespace

@@ -23,9 +23,9 @@ using std::chrono::seconds;
 
 constexpr int kWaitMs = 20000;
 
-class HostRelay : public HostOnPrinter<RelayClock> {
+class HostRelay : public HostOnPrinter<RelayClock>, public ::testing::WithParamInterface<Front> {
  protected:
-  HostRelay() : HostOnPrinter(65) {}
+  HostRelay() : HostOnPrinter(65, GetParam()) {}
 
   void SetUp() override {
     HostOnPrinter::SetUp();
@@ -83,7 +83,7 @@ class HostRelay : public HostOnPrinter<RelayClock> {
   ofdstub::OfdStub stub;
 };
 
-TEST_F(HostRelay, OpenWithTheReadmeSettingsAndEveryWaitingDocumentDelivered) {
+TEST_P(HostRelay, OpenWithTheReadmeSettingsAndEveryWaitingDocumentDelivered) {
   printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 5); });
   const std::vector<uint32_t> waiting = Waiting();
   const HostResult opened = OpenWithTheReadmeSettings();
@@ -112,7 +112,7 @@ TEST_F(HostRelay, OpenWithTheReadmeSettingsAndEveryWaitingDocumentDelivered) {
 // The host's calls while the relay carries its documents: each call is served whole between the
 // relay's turns, so the printer never sees a request in the middle of another exchange, and every
 // document still arrives once.
-TEST_F(HostRelay, HostCallsAndTheRelayTakeTurnsOnTheLine) {
+TEST_P(HostRelay, HostCallsAndTheRelayTakeTurnsOnTheLine) {
   printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 8); });
   const std::vector<uint32_t> waiting = Waiting();
   ASSERT_TRUE(OpenWithTheReadmeSettings().ok);
@@ -138,7 +138,7 @@ TEST_F(HostRelay, HostCallsAndTheRelayTakeTurnsOnTheLine) {
 
 // The relay's own commands between a failed host call and the host's GetLastError leave the
 // host's code alone: here the relay's next block read meets a silent printer and fails.
-TEST_F(HostRelay, GetLastErrorReportsTheHostsCallWhateverTheRelayDidSince) {
+TEST_P(HostRelay, GetLastErrorReportsTheHostsCallWhateverTheRelayDidSince) {
   printer.ModifyState([](emu::PrinterState& s) { emu::PreloadDocuments(&s, 2); });
   // The first document's receipt comes slowly, so the host's call falls while the relay is away.
   stub.SetSegmentPauseMs(300);
@@ -159,7 +159,7 @@ TEST_F(HostRelay, GetLastErrorReportsTheHostsCallWhateverTheRelayDidSince) {
 
 // Done while the relay waits for a printer that has stopped answering in the middle of reading a
 // message: the relay gives up its turn within a bound, Done returns, and nothing more is sent.
-TEST_F(HostRelay, DoneWhileTheRelayWaitsForASilentPrinter) {
+TEST_P(HostRelay, DoneWhileTheRelayWaitsForASilentPrinter) {
   printer.ModifyState([](emu::PrinterState& s) {
     emu::PreloadDocuments(&s, 1);
     s.fd.faults.stalledReads = 1000;
@@ -171,5 +171,7 @@ TEST_F(HostRelay, DoneWhileTheRelayWaitsForASilentPrinter) {
   EXPECT_LT(Steady::now() - start, seconds(5));
   EXPECT_EQ(FramesArrivingLater(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Fronts, HostRelay, kBothFronts, FrontName);
 
 }  // namespace

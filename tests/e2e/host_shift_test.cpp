@@ -52,9 +52,9 @@ const Attributes kNoWarnings = {{"UrgentReplacementFN", "false"},
                                 {"MemoryOverflowFN", "false"},
                                 {"OFDtimeout", "false"}};
 
-class HostShift : public HostOnPrinter<> {
+class HostShift : public HostOnPrinter<>, public ::testing::WithParamInterface<Front> {
  protected:
-  HostShift() : HostOnPrinter(64) {}
+  HostShift() : HostOnPrinter(64, GetParam()) {}
 
   void SetUp() override {
     HostOnPrinter::SetUp();
@@ -77,7 +77,7 @@ class HostShift : public HostOnPrinter<> {
   }
 };
 
-TEST_F(HostShift, ADayOpenedWithReceiptsAndClosed) {
+TEST_P(HostShift, ADayOpenedWithReceiptsAndClosed) {
   printer.ModifyState([](emu::PrinterState& s) { s.shiftNumber = 6; });
   const HostResult opened = Call("OpenShift $DeviceID " + Quoted(kInput));
   ASSERT_TRUE(opened.ok) << opened.printed;
@@ -121,7 +121,7 @@ TEST_F(HostShift, ADayOpenedWithReceiptsAndClosed) {
   testing_support::ExpectTheOperatorReadsEveryDocument(s);
 }
 
-TEST_F(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {
+TEST_P(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {
   ShiftOpenedAgo(5, 25 * 3600);
   printer.ModifyState([](emu::PrinterState& s) { s.maxShiftHours = 24; });
   AllDelivered();
@@ -150,7 +150,7 @@ TEST_F(HostShift, StatusOfAShiftPastItsHoursAndTheBacklog) {
 
 // The X report of an open shift logs its cashier on first, and a True leaves GetLastError nothing
 // to tell (a refusal on the way once left its device text there).
-TEST_F(HostShift, XReportLogsItsCashierOnAndLeavesNoErrorBehind) {
+TEST_P(HostShift, XReportLogsItsCashierOnAndLeavesNoErrorBehind) {
   ASSERT_TRUE(Call("OpenShift $DeviceID " + Quoted(Input("CashierName=\"Петров П.П.\""))).ok);
   printer.ClearTrace();
   const HostResult report = Call("PrintXReport $DeviceID " + Quoted(kInput));
@@ -169,7 +169,7 @@ TEST_F(HostShift, XReportLogsItsCashierOnAndLeavesNoErrorBehind) {
   EXPECT_EQ(text.find_first_not_of(' '), std::string::npos) << error.printed;
 }
 
-TEST_F(HostShift, InputParametersRefusedOrTrimmedBeforeThePrinterSeesThem) {
+TEST_P(HostShift, InputParametersRefusedOrTrimmedBeforeThePrinterSeesThem) {
   // Refused: no cashier name, and nothing reaches the printer.
   for (const std::string& xml : {Input(""), Input("CashierName=\"\"")}) {
     SCOPED_TRACE(xml);
@@ -195,5 +195,7 @@ TEST_F(HostShift, InputParametersRefusedOrTrimmedBeforeThePrinterSeesThem) {
       Call("CloseShift $DeviceID " + Quoted(Input("CashierName=\"A\" CashierVATIN=\"123456789012\""))).ok);
   EXPECT_EQ(printer.State().clerks[1].taxpayerNumber, "123456789012");
 }
+
+INSTANTIATE_TEST_SUITE_P(Fronts, HostShift, kBothFronts, FrontName);
 
 }  // namespace
