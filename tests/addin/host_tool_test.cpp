@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -187,4 +188,57 @@ TEST_F(HostTool, ExamplePackagesPrintTheirReceipts) {
     EXPECT_NE(0u, s.closedReceipts[i].fiscalSign) << receipts[i].package;
   }
   EXPECT_FALSE(s.shiftOpen);
+}
+
+// The same day through the native library, loaded as 1C on Linux loads it, and through the COM
+// component, each on a virtual printer of its own: the host sees the same results, out-parameters
+// and GetLastError codes and texts, and each printer the same commands; only what the printer
+// makes anew each time differs (the identifier Open gives, the fiscal signs, the times).
+TEST_F(HostTool, TheNativeLibraryRunsTheSameDayAsTheComComponent) {
+  const fs::path examples = fs::path(MIREL_TESTS_DIR) / ".." / "tools" / "host" / "examples";
+  for (const char* name : {"cashier.xml", "sale.xml", "sale-return.xml", "correction-check.xml"}) {
+    fs::copy_file(examples / name, dir / name);
+  }
+  const std::string script = Write("day.host",
+                                   "SetParameter Port 58\nSetParameter Password \"472913\"\nOpen\n"
+                                   "OpenShift $DeviceID @cashier.xml\n"
+                                   "ProcessCheck $DeviceID false @sale.xml\n"
+                                   "ProcessCheck $DeviceID false @sale-return.xml\n"
+                                   "ProcessCorrectionCheck $DeviceID @correction-check.xml\n"
+                                   "CashInOutcome $DeviceID @cashier.xml 100.5\n"
+                                   "GetCurrentStatus $DeviceID\n"
+                                   "PrintXReport 123 @cashier.xml\n"
+                                   "CloseShift $DeviceID @cashier.xml\n"
+                                   "Close $DeviceID\nGetLastError\n");
+  ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").c_str());
+  ScopedEnv logs("XDG_STATE_HOME", (dir / "state").c_str());
+  // What the host saw, without the values the printer makes anew for every run.
+  const auto seen = [](const std::string& output) {
+    std::istringstream in(output);
+    std::string kept;
+    for (std::string line; std::getline(in, line);) {
+      const bool fresh = line.find("DeviceID: ") != std::string::npos ||
+                         line.find("FiscalSign: ") != std::string::npos ||
+                         line.find("DateTime") != std::string::npos;
+      if (!fresh) kept += line + '\n';
+    }
+    return kept;
+  };
+  std::vector<std::string> outputs, commands;
+  for (const std::string front : {"", " --native " MIREL_NATIVE_LIB_PATH}) {
+    PrinterLine line(58);
+    line.Start();
+    fs::remove(dir / "profile");
+    const HostRun run = RunHost(Options() + front + " --script " + script);
+    ASSERT_EQ(0, run.status) << front << ": " << run.output;
+    outputs.push_back(seen(run.output));
+    std::string sent;
+    for (const std::string& c : line.Commands()) sent += c + '\n';
+    commands.push_back(sent);
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  EXPECT_EQ(commands[0], commands[1]);
+  EXPECT_NE(outputs[1].find("ProcessCorrectionCheck: True"), std::string::npos) << outputs[1];
+  EXPECT_NE(outputs[1].find("CloseShift: True"), std::string::npos) << outputs[1];
+  EXPECT_NE(outputs[1].find("PrintXReport: False\n  GetLastError: 2 "), std::string::npos) << outputs[1];
 }
