@@ -21,6 +21,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "e2e/host_on_printer.h"
@@ -227,9 +228,11 @@ class MatrixClock : public FakeClock {
   static constexpr uint32_t kRelaySpeedUp = 100;
 };
 
-class FaultMatrix : public HostOnPrinter<MatrixClock>, public ::testing::WithParamInterface<FaultCase> {
+// Each row through both fronts: the host must be told the same whichever it loads.
+class FaultMatrix : public HostOnPrinter<MatrixClock>,
+                    public ::testing::WithParamInterface<std::tuple<FaultCase, Front>> {
  protected:
-  FaultMatrix() : HostOnPrinter(1) {}
+  FaultMatrix() : HostOnPrinter(1, std::get<1>(GetParam())) {}
 
   // A request the printer leaves unanswered costs the driver its port's read time-out. The port
   // here waits a short while instead, and the bound is checked with the time-out of a till.
@@ -326,7 +329,7 @@ class FaultMatrix : public HostOnPrinter<MatrixClock>, public ::testing::WithPar
 };
 
 TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
-  const FaultCase& c = GetParam();
+  const FaultCase& c = std::get<0>(GetParam());
   std::string error;
   ASSERT_TRUE(StartOfd(stub, c.ofdFault, &error)) << error;
   const ScopedEnv ofdPort("OFD_PORT", std::to_string(stub.Port()).c_str());
@@ -373,13 +376,14 @@ TEST_P(FaultMatrix, HostIsToldTheTruthWithinTheBound) {
   }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<FaultCase>& info) {
-  std::string name = info.param.name;
+std::string CaseName(const ::testing::TestParamInfo<std::tuple<FaultCase, Front>>& info) {
+  std::string name = std::get<0>(info.param).name;
   std::replace(name.begin(), name.end(), '-', '_');
-  return name;
+  return name + (std::get<1>(info.param) == Front::kCom ? "" : "_Native");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix, ::testing::ValuesIn(ReadMatrix()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Rows, FaultMatrix,
+                         ::testing::Combine(::testing::ValuesIn(ReadMatrix()), kBothFronts), CaseName);
 
 // A mistake in the table shows as one failure here rather than as a row that silently is not run.
 TEST(FaultMatrixTable, EveryRowIsWellFormed) {
