@@ -525,6 +525,8 @@ bool CMirelDriver::PrintCheck(const char* szDeviceID, bool bElectronically, cons
   if (!SetCheckCashier(params)) return false;
   if (!OpenCheck(szDeviceID, true, params.bReturn, !params.bIncome, true, pnCheckNumber, pnSessionNumber)) {
     LogMessageH("OdinS_OpenCheck", "Error OpenCheck");
+    // The opening may have reached the printer although its answer did not come back.
+    if (m_nDocumentType != 0) CancelCheckKeepingError(szDeviceID);
     return false;
   }
   if (!SendReceiptAttributes(params)) {

@@ -366,8 +366,10 @@ LONG CMirelDriver::CancelDocument() {
   static const char kName[] = "CancelDocument";
   FPContext* ctx = m_pDevice.get();
   LogEnterH(kName);
-  const int status = GetStatus(ctx, true);
-  if (status != kAnswerStatus) return ReturnH(kName, MapLinkResult(ctx, status));
+  // A cancel after a failed step often meets a printer still coming back: it is asked again
+  // rather than the receipt left open.
+  const LONG status = ReadFreshStatus(kName);
+  if (status != 0) return ReturnH(kName, status);
   if (!(ctx->status[0] & (st::kFiscalReceiptOpen | st::kReceiptOpen))) {
     ResetDocumentTotals();
     return ReturnH(kName, 0);

@@ -27,8 +27,15 @@
 #include "e2e/host_on_printer.h"
 #include "emu/printer_faults.h"
 #include "emu/receipt.h"
-#include "ffd/ffd.h"
+#include "emu/sold.h"
 #include "ofd-stub/ofd_stub.h"
+
+namespace emu {
+// How a failed comparison shows what was sold.
+void PrintTo(const Sold& s, std::ostream* out) {
+  *out << "total " << s.total << ", " << s.items << " items, cash " << s.cash << ", cashless " << s.cashless;
+}
+}  // namespace emu
 
 namespace {
 
@@ -41,41 +48,11 @@ const std::set<std::string> kDocumentCalls = {"ProcessCheck", "ProcessCorrection
                                               "OpenShift",    "CloseShift",
                                               "OperationFN",  "ReportCurrentStatusOfSettlements"};
 
-// What a fiscal document says was sold, in kopecks: the total, the items, and how it was paid
-// (cash net of the change, and the cashless part).
-struct Sold {
-  int64_t total = -1;
-  size_t items = 0;
-  int64_t cash = 0;
-  int64_t cashless = 0;
-  bool operator==(const Sold& o) const {
-    return total == o.total && items == o.items && cash == o.cash && cashless == o.cashless;
-  }
-};
+using emu::Sold;
 
-void PrintTo(const Sold& s, std::ostream* out) {
-  *out << "total " << s.total << ", " << s.items << " items, cash " << s.cash << ", cashless " << s.cashless;
-}
-
-// The drive's own document, read from its FFD container.
 Sold SoldByDocument(const emu::FdDocument& d) {
   Sold sold;
-  ffd::Container c;
-  std::vector<ffd::Tlv> tags;
-  if (ffd::ParseContainer(d.container.data(), d.container.size(), &c) != ffd::ContainerError::kNone ||
-      !ffd::ReadDocument(c, &tags)) {
-    return sold;
-  }
-  auto amount = [&](uint16_t tag) {
-    const ffd::Tlv* t = ffd::FindTag(tags, tag);
-    uint64_t v = 0;
-    return t && ffd::ReadVln(*t, &v) ? static_cast<int64_t>(v) : -1;
-  };
-  sold.total = amount(ffd::tag::kTotal);
-  sold.cash = amount(ffd::tag::kCash);
-  sold.cashless = amount(ffd::tag::kCashless);
-  sold.items = static_cast<size_t>(
-      std::count_if(tags.begin(), tags.end(), [](const ffd::Tlv& t) { return t.tag == ffd::tag::kItem; }));
+  emu::ReadSold(d, &sold);
   return sold;
 }
 
