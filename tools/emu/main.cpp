@@ -37,7 +37,8 @@
 // preloaded), and "armed N", how many times the faults were armed; a script that sent SIGUSR1
 // waits for the count to grow before it goes on. The file also says "paper out" or "paper in", so
 // that a script that sent SIGUSR2 sees when the paper is in, and what each receipt and cash document
-// says was sold ("sold NUMBER TOTAL ITEMS CASH CASHLESS", "cash in|out TOTAL", in kopecks, the
+// says was sold ("sold NUMBER TOTAL ITEMS CASH ELECTRONIC ADVANCE CREDIT PROVISION", "cash in|out
+// TOTAL", in kopecks, the
 // receipts read back from their FFD documents). It is written on exit too.
 #include <atomic>
 #include <chrono>
@@ -251,20 +252,24 @@ void ArmFaults(emu::VirtualPrinter& printer, const Options& options) {
 // What a script reads of the printer. Written to a temporary file and renamed, so that a reader
 // never sees half of it; only when it changed.
 // One line for each receipt and correction receipt of the drive, "sold NUMBER TOTAL ITEMS CASH
-// CASHLESS" (kopecks, read back from its FFD document), and for each cash document the printer
-// closed, "cash in|out TOTAL".
+// ELECTRONIC ADVANCE CREDIT PROVISION" (kopecks, read back from its FFD document), and for each cash
+// document the printer closed, "cash in|out TOTAL".
 std::string SoldLines(const emu::PrinterState& s) {
   std::string lines;
   for (const emu::FdDocument& d : s.fd.documents) {
     emu::Sold sold;
     if (!emu::ReadSold(d, &sold)) continue;
-    lines += "sold " + std::to_string(d.number) + ' ' + std::to_string(sold.total) + ' ' +
-             std::to_string(sold.items) + ' ' + std::to_string(sold.cash) + ' ' + std::to_string(sold.cashless) +
-             '\n';
+    lines += "sold " + std::to_string(d.number);
+    for (int64_t v : {sold.total, static_cast<int64_t>(sold.items), sold.cash, sold.electronic, sold.advance,
+                      sold.credit, sold.provision}) {
+      lines += ' ' + std::to_string(v);
+    }
+    lines += '\n';
   }
   for (const emu::Receipt& r : s.closedReceipts) {
     if (r.kind == emu::kCashIn || r.kind == emu::kCashOut)
-      lines += std::string("cash ") + (r.kind == emu::kCashIn ? "in " : "out ") + std::to_string(r.total) + '\n';
+      lines +=
+          std::string("cash ") + (r.kind == emu::kCashIn ? "in " : "out ") + std::to_string(r.total) + '\n';
   }
   return lines;
 }
@@ -272,8 +277,8 @@ std::string SoldLines(const emu::PrinterState& s) {
 void WriteState(const std::string& path, const emu::VirtualPrinter& printer, int armed,
                 std::string* written) {
   const emu::PrinterState s = printer.State();
-  std::string text = "documents " + std::to_string(s.fd.documents.size()) + "\narmed " + std::to_string(armed) +
-                     "\npaper " + (s.paperEnd ? "out" : "in") + "\n";
+  std::string text = "documents " + std::to_string(s.fd.documents.size()) + "\narmed " +
+                     std::to_string(armed) + "\npaper " + (s.paperEnd ? "out" : "in") + "\n";
   text += SoldLines(s);
   if (text == *written) return;
   const std::string temporary = path + ".new";

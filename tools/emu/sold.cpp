@@ -22,7 +22,10 @@ bool ReadSold(const FdDocument& d, Sold* sold) {
   };
   sold->total = amount(ffd::tag::kTotal);
   sold->cash = amount(ffd::tag::kCash);
-  sold->cashless = amount(ffd::tag::kCashless);
+  sold->electronic = amount(ffd::tag::kCashless);
+  sold->advance = amount(ffd::tag::kAdvance);
+  sold->credit = amount(ffd::tag::kCredit);
+  sold->provision = amount(ffd::tag::kProvision);
   sold->items = static_cast<size_t>(
       std::count_if(tags.begin(), tags.end(), [](const ffd::Tlv& t) { return t.tag == ffd::tag::kItem; }));
   return true;

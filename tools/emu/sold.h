@@ -9,14 +9,19 @@
 
 namespace emu {
 
-// Kopecks: the total, and how it was paid (cash net of the change, and the cashless part).
+// Kopecks: the total, and how it was paid: cash net of the change, electronically, by the advance,
+// on credit and by provision.
 struct Sold {
   int64_t total = -1;
   size_t items = 0;
   int64_t cash = -1;
-  int64_t cashless = -1;
+  int64_t electronic = -1;
+  int64_t advance = -1;
+  int64_t credit = -1;
+  int64_t provision = -1;
   bool operator==(const Sold& o) const {
-    return total == o.total && items == o.items && cash == o.cash && cashless == o.cashless;
+    return total == o.total && items == o.items && cash == o.cash && electronic == o.electronic &&
+           advance == o.advance && credit == o.credit && provision == o.provision;
   }
 };
 
