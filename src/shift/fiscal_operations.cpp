@@ -132,9 +132,15 @@ bool CMirelDriver::GetDataKKT(const char*, BSTR* pbstrTableParametersKKT) {
   static const char kName[] = "GetDataKKT";
   LogEnterH(kName);
   FPContext* ctx = m_pDevice.get();
-  GetBasicInfo(ctx);
-  GetStatus(ctx, false);
-  GetStatusFiscalDrive(ctx);
+  // The refreshes' results are ignored as long as the printer answered one of them: a table built
+  // when it answered none would hand the host the last connection's data as the register's now.
+  const int32_t info = GetBasicInfo(ctx);
+  const int status = GetStatus(ctx, false);
+  const int drive = GetStatusFiscalDrive(ctx);
+  if (info != 0 && status != kAnswerStatus && drive < 0) {
+    ctx->nLastResult = info;
+    return FinishH(kName, false);
+  }
   const std::string table = BuildTableParametersKKT(ctx, kName);
   if (pbstrTableParametersKKT && !table.empty()) *pbstrTableParametersKKT = Utf8ToBstr(table.c_str());
   return FinishH(kName, true);

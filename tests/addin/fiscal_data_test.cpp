@@ -87,6 +87,23 @@ TEST_F(FiscalData, DeviceDataTableInTheOutParameter) {
   EXPECT_EQ(LastError(), 0);
 }
 
+// A printer gone from the line has no table to give: False with the line's code, not True with the
+// data of the last time it answered.
+TEST_F(FiscalData, APrinterGoneFromTheLineGivesNoTable) {
+  line.printer.Stop();
+  ParamArray params(2);
+  Variant id;
+  SetText(&id, deviceID.c_str());
+  params.Put(0, id);
+  EXPECT_FALSE(Call("GetDataKKT", &params));
+  std::string text;
+  EXPECT_NE(LastError(&text), 0);
+  EXPECT_FALSE(text.empty());
+  Variant table;
+  params.Get(1, &table);
+  EXPECT_TRUE(table.vt != VT_BSTR || table.bstrVal == nullptr);
+}
+
 TEST_F(FiscalData, ClosingTheDriveAndARefusalTheHostReads) {
   EXPECT_TRUE(OperationFN(3, "<Parameters CashierName=\"Петрова А.А.\"/>"));
   EXPECT_EQ(LastError(), 0);
