@@ -14,6 +14,7 @@
 #include "device/result_codes.h"
 #include "device/serial_port.h"
 #include "device/status.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -414,7 +415,7 @@ bool TakeSign(FPContext* ctx, const uint8_t* chunk, char* sign) {
   RecodeFromDevice(ctx, line, kEchoText);
   const std::string digits = FindSign(std::string_view(line, kEchoText));
   if (digits.empty()) return false;
-  snprintf(sign, kSignDigits + 1, "%s", digits.c_str());
+  CopyText(sign, kSignDigits + 1, digits.c_str());
   LogMessagef(ctx, "GetFiscalP", "Fiscal sign: %s", sign);
   return true;
 }
@@ -595,7 +596,8 @@ int ExecSu5(FPContext* ctx, char* text, int size) {
   }
   // Everything between STX and ETX; an answer too short to have both leaves the text empty.
   const int length = got >= 3 ? got - 3 : 0;
-  snprintf(text, static_cast<size_t>(size), "%.*s", length, reinterpret_cast<const char*>(answer.data() + 1));
+  CopyText(text, static_cast<size_t>(size), reinterpret_cast<const char*>(answer.data() + 1),
+           static_cast<size_t>(length));
   return LogReturn(ctx, "ExecSu5", kLinkOk);
 }
 

@@ -1,5 +1,6 @@
 #include "device/info_records.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "device/frame_decoders.h"
 #include "device/link.h"
 #include "device/recode.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -599,7 +601,7 @@ int64_t DecodeAmount48(const char* field) {
 void S1Text(const FPContext* ctx, S1Field field, char* out, size_t outSize) {
   if (outSize == 0) return;
   const int at = FieldStart(ctx, kS1Places[static_cast<int>(field)]);
-  snprintf(out, outSize, "%.*s", FieldWidth(ctx, field), ctx->infoS1 + at);
+  CopyText(out, outSize, ctx->infoS1 + at, static_cast<size_t>(std::max(0, FieldWidth(ctx, field))));
 }
 
 int64_t S1Number(const FPContext* ctx, S1Field field) {

@@ -10,6 +10,7 @@
 #include "device/link.h"
 #include "device/recode.h"
 #include "device/status.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -50,7 +51,7 @@ unsigned TwoDigits(int value) { return static_cast<unsigned>((value % 100 + 100)
 // digits before it are ASCII already.
 void AppendRecoded(FPContext* ctx, char* cmd, size_t size, const char* text) {
   const size_t start = std::strlen(cmd);
-  std::snprintf(cmd + start, size - start, "%s", text);
+  CopyText(cmd + start, size - start, text);
   RecodeToDevice(ctx, cmd + start, static_cast<int>(std::strlen(cmd + start)));
 }
 
@@ -179,7 +180,7 @@ int32_t SetDescriptorText(FPContext* ctx, int n, const char* text) {
   if (maxLength == 14) {
     std::snprintf(field, sizeof field, "%-14.14s", text ? text : "");
   } else {
-    std::snprintf(field, sizeof field, "%.*s", maxLength, text ? text : "");
+    CopyText(field, text, static_cast<size_t>(maxLength));
   }
   AppendRecoded(ctx, cmd, sizeof cmd, field);
   return Program(ctx, kName, cmd, kNoPause);

@@ -8,6 +8,7 @@
 #include "device/frame_decoders.h"
 #include "device/link.h"
 #include "device/recode.h"
+#include "device/text_field.h"
 
 namespace {
 
@@ -263,7 +264,7 @@ int DecodePlaceSettlePiece(FPContext* ctx, const uint8_t header[4], bool) {
   memcpy(piece + 1, frame + kPieceTextAt, kPieceTextLength);
   RecodeFromDevice(ctx, piece + 1, kPieceTextLength);
   const size_t used = strlen(ctx->szPlaceSettle);
-  std::snprintf(ctx->szPlaceSettle + used, sizeof ctx->szPlaceSettle - used, "%s", piece);
+  CopyText(ctx->szPlaceSettle + used, sizeof ctx->szPlaceSettle - used, piece);
   AcknowledgeFrame(ctx, kLinkOk, kAckPauseMs);
   LogRecv(ctx, "[05]", "(ENQ)");
   return HandleDeviceEnq(ctx);

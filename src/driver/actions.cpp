@@ -13,6 +13,7 @@
 #include "device/reports.h"
 #include "device/result_codes.h"
 #include "device/status.h"
+#include "device/text_field.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 
@@ -79,7 +80,7 @@ bool CMirelDriver::GetAdditionalActions(BSTR* pbstrTableActions) {
 bool CMirelDriver::OpenPrivately(char* szDeviceID, size_t nSize) {
   BSTR bstrDeviceID = nullptr;
   const bool opened = Open(&bstrDeviceID);
-  std::snprintf(szDeviceID, nSize, "%s", BstrToCp1251(bstrDeviceID).c_str());
+  CopyText(szDeviceID, nSize, BstrToCp1251(bstrDeviceID).c_str());
   SysFreeString(bstrDeviceID);
   return opened;
 }

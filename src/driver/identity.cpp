@@ -6,6 +6,7 @@
 
 #include "device/device_errors.h"
 #include "device/result_codes.h"
+#include "device/text_field.h"
 #include "driver/com_text.h"
 #include "driver/mirel_driver.h"
 #include "platform/codepage.h"
@@ -29,7 +30,7 @@ const char* PrinterErrorName() {
 // Appends `text` to the NUL-terminated buffer, cutting it at the buffer's end.
 void Append(char* buffer, size_t size, const char* text) {
   const size_t used = std::strlen(buffer);
-  if (used + 1 < size) std::snprintf(buffer + used, size - used, "%s", text);
+  if (used + 1 < size) CopyText(buffer + used, size - used, text);
 }
 
 void Assign(BSTR* out, const char* utf8) {
@@ -46,7 +47,7 @@ LONG CMirelDriver::GetLastError(char* szDescription, size_t nSize) {
   const LONG code = m_pDevice->nLastResult;
   const LONG deviceError = m_pDevice->nDeviceError;
   LogEnterH("OdinS_GetLastError");
-  std::snprintf(szDescription, nSize, "%s", DriverErrorText(code));
+  CopyText(szDescription, nSize, DriverErrorText(code));
   const std::string codeText = std::to_string(code);
   LogMessageH(InternalErrorName(), codeText.c_str());
   LogMessageH(InternalErrorName(), szDescription);

@@ -13,6 +13,7 @@
 
 #include "device/info_queries.h"
 #include "device/result_codes.h"
+#include "device/text_field.h"
 #include "platform/codepage.h"
 
 namespace {
@@ -253,7 +254,7 @@ int32_t ReadCashierName(FPContext* ctx, const TiXmlElement* parameters, std::str
   const auto name = GetXmlAttr(parameters, "CashierName");
   if (Present(name)) {
     const size_t size = std::min<size_t>(ctx->nContextKind < 2 ? 36 : 65, sizeof ctx->szClerkName);
-    std::snprintf(ctx->szClerkName, size, "%s", name->c_str());
+    CopyText(ctx->szClerkName, size, name->c_str());
     return kResultOk;
   }
   if (ctx->szClerkName[0]) return kResultOk;

@@ -8,6 +8,7 @@
 
 #include "device/info_records.h"
 #include "device/reg_data.h"
+#include "device/text_field.h"
 #include "platform/codepage.h"
 #include "receipts/check_package.h"
 
@@ -42,7 +43,7 @@ class RegistrationReader {
   template <size_t N>
   void Text(const char* name, char (&field)[N], Need need) {
     const std::optional<std::string> text = Take(name);
-    if (text) std::snprintf(field, N, "%.*s", static_cast<int>(N - 1), text->c_str());
+    if (text) CopyText(field, text->c_str());
     if ((!text || text->empty()) && Required(need)) Missing(name, " missing or empty");
   }
 

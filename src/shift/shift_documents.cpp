@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "device/result_codes.h"
+#include "device/text_field.h"
 #include "receipts/check_package.h"
 
 namespace {
@@ -100,11 +101,11 @@ bool ParseInputParameters(FPContext* ctx, TiXmlDocument* document, const char* x
     return Fail(ctx, error, "Attribute \"Parameters\"->\"CashierName\" missing or empty");
   }
   const size_t limit = ctx->nContextKind == 2 ? kClerkNameWide : kClerkNameNarrow;
-  std::snprintf(clerkName, clerkNameSize, "%.*s", static_cast<int>(limit), name->c_str());
+  CopyText(clerkName, clerkNameSize, name->c_str(), limit);
   if (vatin) {
     const std::optional<std::string> number = GetXmlAttr(parameters, "CashierVATIN");
     const bool taken = number && (number->size() == kVatinShort || number->size() == kVatinLong);
-    std::snprintf(vatin, kVatinSize, "%s", taken ? number->c_str() : "");
+    CopyText(vatin, kVatinSize, taken ? number->c_str() : "");
   }
   return true;
 }
