@@ -128,6 +128,20 @@ TEST_F(CheckProcessing, CardAboveTheSumCancelsTheReceipt) {
   EXPECT_EQ(500, line.printer.State().closedReceipts.back().total);
 }
 
+// A printer whose own total of the open receipt is not what the items came to (it lost a line of
+// its own) is not paid: the receipt is cancelled and the host told 100.
+TEST_F(CheckProcessing, AReceiptThePrinterTotalsDifferentlyIsNotPaid) {
+  line.printer.AfterNextCommand(
+      "!", [](emu::PrinterState& s) { s.documentTotal -= 100; }, 0);
+  const Outcome o = Process(kSale);
+  EXPECT_FALSE(o.result);
+  EXPECT_EQ(100, o.code);
+  EXPECT_TRUE(line.Commands("L").empty());
+  EXPECT_EQ(0u, DriveDocuments());
+  EXPECT_EQ(0, line.printer.State().documentType);
+  EXPECT_TRUE(log.Has("*PaymentCheck: The printer's receipt differs from the registered one"));
+}
+
 // A return paid with 120.00 in cash for 100.00 of items: the two cash lines, 100.00 paid back.
 TEST_F(CheckProcessing, AReturnPaidWithTooMuchCashPaysBackItsCost) {
   line.printer.ModifyState([](emu::PrinterState& s) { s.shiftTotals[7] = 100000; });
