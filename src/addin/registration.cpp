@@ -55,19 +55,22 @@ std::u16string InprocKey() {
   return u"CLSID\\" + GuidText(CLSID_Mirel240F) + u"\\InprocServer32";
 }
 
+// The module the other bitness's hosts find in their view of the class key; empty when none.
+std::u16string OtherViewModule(ClassRegistry& registry) {
+  std::u16string module;
+  return SUCCEEDED(registry.ReadOtherView(InprocKey(), u"", &module)) ? module : std::u16string();
+}
+
 // The other bitness's module is registered in a class key of its own view.
 bool OtherBitnessRegistered(ClassRegistry& registry) {
-  std::u16string module;
-  return SUCCEEDED(registry.ReadOtherView(InprocKey(), u"", &module)) && !module.empty() &&
-         !registry.SharedWithOtherView(InprocKey());
+  return !OtherViewModule(registry).empty() && !registry.SharedWithOtherView(InprocKey());
 }
 
 // This view's class key is the one the other bitness's module is registered in: writing ours
 // would take the component away from the other bitness's hosts.
 bool WouldOverwriteOtherBitness(ClassRegistry& registry, const std::u16string& modulePath) {
-  std::u16string module;
-  return SUCCEEDED(registry.ReadOtherView(InprocKey(), u"", &module)) && !module.empty() &&
-         module != modulePath && registry.SharedWithOtherView(InprocKey());
+  const std::u16string module = OtherViewModule(registry);
+  return !module.empty() && module != modulePath && registry.SharedWithOtherView(InprocKey());
 }
 
 }  // namespace
